@@ -1,0 +1,56 @@
+#pragma once
+// Command encoding: turns a textual request line into the payload of a command
+// frame. Person-record lines ('R', 'Q', 'r', 'q') and the 'c' line become a
+// compact binary payload; every other line goes out as its text. The inverse
+// of the meal packing (MealChar, DecodeMealByte) is used by the answer decoder.
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+
+// Size of the zero-filled work buffer a request line is copied into before
+// encoding; a line handed to the encoder is at most WorkBufferSize - 1 bytes.
+constexpr int WorkBufferSize = 200;
+
+// A breakfast or dinner count of 0 makes the meal packing impossible. The
+// message is UTF-8 text (Czech); it goes to the error log in code page 1250.
+class EDivByZero : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Set when a breakfast or dinner code of the line being encoded was out of
+// range; cleared once that line has been written to the error log.
+extern bool CodingError;
+
+// Parses one zero-terminated field (at most 10 bytes with the terminator; it
+// may be shortened in place): trailing blanks removed, base 16 when the second
+// character is 'x' or 'X', else 10, strtol rules, saturating at the 32-bit
+// limits. True when the whole trimmed field was a number (an empty field is 0).
+// On failure `value` is left untouched.
+bool ParseWord(char* field, uint16_t& value);
+bool ParseLong(char* field, int32_t& value);
+
+// Code page 852 byte to the byte sent to the terminal: ASCII unchanged,
+// accented letters to their base letters.
+unsigned char PlainChar(unsigned char c);
+
+// Puts the code of `ch` into digit `pass` (0 main meal, 1 breakfast, 2 dinner)
+// of a day byte. Throws EDivByZero when a count is 0. A breakfast or dinner
+// code that is not below its count is logged, sets CodingError and leaves the
+// byte as it was.
+unsigned char EncodeMeal(unsigned char current, char ch, int pass);
+
+// The code alphabet read backwards; a code above the alphabet gives '0'.
+char MealChar(int code);
+
+// The three characters (main meal, breakfast, dinner) packed in a day byte.
+// Throws EDivByZero when a count is 0.
+std::array<char, 3> DecodeMealByte(unsigned char dayByte);
+
+// Encodes the request line in `line` (a buffer of WorkBufferSize bytes, zero
+// after the text) in place and returns the payload length. For a converted
+// letter the payload and one zero byte overwrite the start of the buffer (at
+// most 44 bytes); any other line is left as it is and its text length is
+// returned. Throws EDivByZero (before anything is sent) when a count is 0.
+int EncodeCommand(char* line);

@@ -1,0 +1,95 @@
+#pragma once
+// CommPort: the only code that touches a serial device. A raw POSIX termios
+// port with the small set of operations the terminal link needs. Status codes
+// follow the port layer's convention: 0 or positive after success, negative
+// after a failure; the first failure stays (later successes do not clear it).
+
+#include <termios.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+// Status codes.
+constexpr int kCommOk = 0;
+constexpr int kCommOpenFailed = -1;    // device missing, in use, no permission, not a tty
+constexpr int kCommSetupFailed = -2;   // the line settings could not be applied
+constexpr int kCommNoData = -8;        // nothing to read (in time)
+constexpr int kCommShortWrite = -9;    // fewer bytes accepted than asked
+constexpr int kCommBadBaud = -25;      // above 115200, or not a standard rate
+constexpr int kCommBadParity = -26;    // parity letter other than E, M, N, O, S
+constexpr int kCommBadStopBits = -28;  // stop bits other than 1 or 2
+constexpr int kCommBadDataBits = -27;  // data bits other than 5 to 8
+
+// Size of the port's queues as the program knows them.
+constexpr int kCommQueueSize = 1050;
+
+// Device path of COM number index + 1 (index 0-7). Process-wide; defaults are
+// /dev/ttyS0 ... /dev/ttyS7, the configuration loader replaces them from the
+// INI section "Porty". An index outside 0-7 gives an empty path.
+std::string ComDevicePath(int index);
+void SetComDevicePath(int index, const std::string& path);
+
+// Builds raw-mode line settings: CLOCAL | CREAD, the given data and stop bits,
+// no flow control, read returning at once. Parity letter (any case): N none,
+// E even, O odd, M mark, S space (mark and space through CMSPAR).
+// Returns kCommOk, or kCommBadBaud / kCommBadParity / kCommBadDataBits /
+// kCommBadStopBits without touching `out` further than cfmakeraw.
+int MakeTermios(int baud, char parity, int dataBits, int stopBits, termios& out);
+
+// Called while ReadByteWait waits for a byte, so the program can serve its
+// window events meanwhile. Process-wide; null means nothing is called.
+using DispatchHook = std::function<void()>;
+void SetDispatchHook(DispatchHook hook);
+
+class CommPort {
+ public:
+  // Opens ComDevicePath(portIndex) exclusively (O_NOCTTY | O_NONBLOCK,
+  // TIOCEXCL, flock) and applies MakeTermios; DTR and RTS are raised. Always
+  // returns an object; a failure shows as a negative Status().
+  static std::unique_ptr<CommPort> Open(int portIndex, int baud, char parity, int dataBits, int stopBits);
+  // Opens a device by path; used by Open and by tests.
+  static std::unique_ptr<CommPort> OpenPath(const std::string& path, int baud, char parity, int dataBits,
+                                            int stopBits);
+  ~CommPort();
+  CommPort(const CommPort&) = delete;
+  CommPort& operator=(const CommPort&) = delete;
+
+  int Status() const { return status_; }
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // One received byte (0-255) without waiting, or kCommNoData.
+  int ReadByte();
+  // One received byte, waiting up to `ms` milliseconds while calling the
+  // dispatch hook; kCommNoData when none came in time.
+  int ReadByteWait(unsigned ms);
+  // Up to n queued bytes into `out`; the count read, or kCommNoData (and 0
+  // bytes) when the queue is empty.
+  int ReadBlock(uint8_t* out, int n);
+  // Queues the bytes for sending; a device that accepts fewer sets
+  // kCommShortWrite. Returns the number of bytes accepted.
+  int WriteBlock(const uint8_t* data, int count);
+
+  // Bytes still waiting to leave (driver queue, and on real UARTs the shift
+  // register), and the free room of the transmit queue.
+  int TransmitCount();
+  int TransmitFree();
+  // Bytes received and not yet read.
+  int ReceiveCount();
+  void PurgeTransmit();
+  // RTS on or off; skipped on a device without modem-control lines.
+  void SetRts(bool on);
+  // Drops DTR and RTS, closes the device.
+  void Close();
+
+ private:
+  CommPort() = default;
+  void Fail(int code);
+
+  int fd_ = -1;
+  int status_ = kCommOk;
+  bool hasModemLines_ = true;
+  bool hasLineStatus_ = true;
+};

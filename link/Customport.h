@@ -1,0 +1,45 @@
+#pragma once
+// TSer_Port: one COM port with RTS direction control on a half-duplex line,
+// shared by every terminal on that port. Every transmission is bracketed by
+// TransmitMode (RTS on, settle) and ReceiveMode (let the last bits leave, RTS
+// off). The two waits are microsecond busy-waits from the settings.
+
+#include <cstdint>
+#include <memory>
+
+#include "link/CommPort.h"
+
+class TSer_Port {
+ public:
+  TSer_Port(int portIndex, int baud);
+  ~TSer_Port();
+  TSer_Port(const TSer_Port&) = delete;
+  TSer_Port& operator=(const TSer_Port&) = delete;
+
+  // Opens with the parity of the settings ("M" or "N"), 8 data bits, 1 stop
+  // bit. On success a turnaround setting of 0 becomes 9500. False when the port
+  // reports a negative status.
+  bool OpenPort(int portIndex, int baud);
+  void ClosePort();
+
+  // Next received byte (0-255) or -1 at once when none is queued.
+  int ReadByte();
+  // Next received byte, waiting up to `ms` (dispatching window events); -1 when
+  // none came in time. Port error codes other than "no data" pass through.
+  int ReadByteWait(unsigned ms);
+  // Queues the bytes, then spins until the transmit queue is empty. True when
+  // the port status shows no error (sticky: false after any earlier error).
+  bool WriteBlock(const uint8_t* data, int count);
+  void TransmitMode();
+  void ReceiveMode();
+  void ClearTransmit();
+  void ClearReceive();
+
+  // Busy-waits at least `us` microseconds on the monotonic clock; never sleeps.
+  static void WaitMicroseconds(uint32_t us);
+
+  std::unique_ptr<CommPort> Port;
+  int PortIndex = -1;
+  int Baud = 0;
+  bool Opened = false;
+};

@@ -1,0 +1,82 @@
+#pragma once
+// TOrveta: one ORVETA terminal on a serial line and the link protocol to it.
+// A terminal is master (it polls with 10 04 55 69 and the PC may send only
+// right after a poll) or slave (silent until addressed); a link test finds
+// which. Every command is one frame (address, length, payload, checksum)
+// answered by the single byte 0x06.
+
+#include <cstdint>
+#include <vector>
+
+#include "link/Customport.h"
+
+// Largest frame: address, length byte, payload, checksum.
+constexpr int FrameBufferSize = 100;
+constexpr int MaxPayload = FrameBufferSize - 3;
+
+constexpr uint8_t PollFrame[4] = {0x10, 0x04, 0x55, 0x69};
+constexpr uint8_t Ack = 0x06;
+
+// Builds a command frame for `address` around `payload` (1 to MaxPayload
+// bytes) into `frame`; returns the frame length, or 0 when the payload does
+// not fit.
+int BuildFrame(uint32_t address, const uint8_t* payload, int length, uint8_t* frame);
+
+// Watches a byte stream for the poll frame: fed one byte at a time, true when
+// that byte completes 10 04 55 69.
+class PollDetector {
+ public:
+  bool Feed(uint8_t byte);
+  void Reset() { count_ = 0; }
+
+ private:
+  uint8_t window_[3] = {0, 0, 0};
+  int count_ = 0;
+};
+
+class TOrveta {
+ public:
+  // `port` is shared with the other terminals on the same line, not owned.
+  TOrveta(TSer_Port* port, uint32_t address);
+  virtual ~TOrveta() = default;
+  TOrveta(const TOrveta&) = delete;
+  TOrveta& operator=(const TOrveta&) = delete;
+
+  // Tests the link: master when a poll is heard within the idle limit, else
+  // slave when the slave test frame is acknowledged, else not connected.
+  bool TestLink();
+  bool TestMaster();
+  bool TestSlave();
+
+  // Sends one request line. `line` is a writable buffer of WorkBufferSize bytes
+  // that EncodeCommand turns into the payload in place. 0 = acknowledged,
+  // 1 = not acknowledged, not connected, or a payload too long for a frame.
+  // Throws EDivByZero from the encoding before anything is sent.
+  int SendCommand(char* line);
+  void SendOnPoll(const uint8_t* frame);
+  void SendDirect(const uint8_t* frame);
+  // 0 when the next byte (within 1000 ms for a master, 80 ms otherwise) is 0x06.
+  int ReadAck();
+
+  bool IsMaster() const { return Master; }
+  bool IsSlave() const { return Slave; }
+  bool IsConnected() const { return Master || Slave; }
+
+  TSer_Port* Port;
+  uint32_t Address;
+  std::vector<uint8_t> Answer;
+  bool Master = false;
+  bool Slave = false;
+  bool Retest = false;
+  int32_t AnswerLength = 0;
+  int32_t RecordCount = 0;
+  int32_t DoneCount = 0;
+
+ private:
+  // Listens until a poll is seen (true) or LinkTimeout ms pass without any
+  // byte (false); the idle clock starts at `referenceMs`.
+  bool Listen(uint64_t referenceMs);
+};
+
+// Milliseconds of the monotonic clock.
+uint64_t TickCount();

@@ -1,0 +1,6 @@
+#include "link/Settings.h"
+
+LinkSettings& Settings() {
+  static LinkSettings settings;
+  return settings;
+}

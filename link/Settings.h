@@ -1,0 +1,23 @@
+#pragma once
+// Process-wide settings of the terminal link. Loaded once at start-up from the
+// configuration file; the turnaround waits may change while running (the
+// service page writes them on every edit). Touched on the main thread only.
+
+#include <cstdint>
+
+struct LinkSettings {
+  int PortBaud = 19200;             // every port: 1200, 2400, 4800, 9600 or 19200
+  bool ParityMark = false;          // MARK parity instead of none
+  uint32_t TxTurnaroundUs = 9500;   // after raising RTS, before the first byte
+  uint32_t RxTurnaroundUs = 9500;   // after the transmit queue is empty, before dropping RTS
+  uint32_t LinkTimeout = 120;       // ms of silence that end listening to a terminal
+  int Capacity = 2500;              // most person records a terminal can return
+  int AnswerBufferSize = 60000;     // Capacity x 24, or x 29 with UseDT
+  int BreakfastCount = 4;           // radix of the breakfast digit of a day byte
+  int DinnerCount = 6;              // radix of the dinner digit of a day byte
+  bool MealCoding = true;           // code alphabet without a separate value for 'N'
+  bool UseDT = false;               // person records carry five DT bytes (29 bytes)
+  bool CreditOn = true;             // 'Q' lines carry a credit
+};
+
+LinkSettings& Settings();
