@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/Customport.h"
+#include "link/LinkDisplay.h"
 
 // Largest frame: address, length byte, payload, checksum.
 constexpr int FrameBufferSize = 100;
@@ -58,6 +59,14 @@ class TOrveta {
   // 0 when the next byte (within 1000 ms for a master, 80 ms otherwise) is 0x06.
   int ReadAck();
 
+  // Carries out one request line (at most WorkBufferSize - 1 bytes, in a
+  // writable buffer of at least that size plus its zero): sends it and, for
+  // the data commands 'Y', 'P' and 'S', reads, dumps and decodes the answer
+  // block into lines for the display. False when not acknowledged; true with
+  // the first character replaced by 'E' when the block had a bad length; true
+  // otherwise. Throws EDivByZero from the coding.
+  bool ExecuteLine(char* line);
+
   bool IsMaster() const { return Master; }
   bool IsSlave() const { return Slave; }
   bool IsConnected() const { return Master || Slave; }
@@ -71,6 +80,9 @@ class TOrveta {
   int32_t AnswerLength = 0;
   int32_t RecordCount = 0;
   int32_t DoneCount = 0;
+  // Where answer lines, panel 3, cursors and the capacity message go; set by
+  // the creator (the main window, or a test). May stay null.
+  LinkDisplay* Display = nullptr;
 
  private:
   // Listens until a poll is seen (true) or LinkTimeout ms pass without any
