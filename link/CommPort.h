@@ -18,6 +18,7 @@ constexpr int kCommOpenFailed = -1;    // device missing, in use, no permission,
 constexpr int kCommSetupFailed = -2;   // the line settings could not be applied
 constexpr int kCommNoData = -8;        // nothing to read (in time)
 constexpr int kCommShortWrite = -9;    // fewer bytes accepted than asked
+constexpr int kCommIoError = -10;      // the device failed while in use (for example hung up)
 constexpr int kCommBadBaud = -25;      // above 115200, or not a standard rate
 constexpr int kCommBadParity = -26;    // parity letter other than E, M, N, O, S
 constexpr int kCommBadStopBits = -28;  // stop bits other than 1 or 2
@@ -60,10 +61,11 @@ class CommPort {
   int Status() const { return status_; }
   bool IsOpen() const { return fd_ >= 0; }
 
-  // One received byte (0-255) without waiting, or kCommNoData.
+  // One received byte (0-255) without waiting, or kCommNoData; kCommIoError
+  // when the device failed (the reads below likewise).
   int ReadByte();
   // One received byte, waiting up to `ms` milliseconds while calling the
-  // dispatch hook; kCommNoData when none came in time.
+  // dispatch hook; kCommNoData when none came in time (at once when closed).
   int ReadByteWait(unsigned ms);
   // Up to n queued bytes into `out`; the count read, or kCommNoData (and 0
   // bytes) when the queue is empty.
@@ -73,20 +75,26 @@ class CommPort {
   int WriteBlock(const uint8_t* data, int count);
 
   // Bytes still waiting to leave (driver queue, and on real UARTs the shift
-  // register), and the free room of the transmit queue.
+  // register; kCommIoError when the device failed), and the free room of the
+  // transmit queue (0 when the device failed).
   int TransmitCount();
   int TransmitFree();
-  // Bytes received and not yet read.
+  // Bytes received and not yet read; kCommIoError when the device failed.
   int ReceiveCount();
   void PurgeTransmit();
   // RTS on or off; skipped on a device without modem-control lines.
   void SetRts(bool on);
-  // Drops DTR and RTS, closes the device.
+  // Drops DTR and RTS, gives up the exclusive use, closes the device.
   void Close();
 
  private:
   CommPort() = default;
   void Fail(int code);
+  // Raises or drops the given TIOCM_ lines; remembers a device without them.
+  void SetLines(int lines, bool on);
+  // 1 while the UART's shift register still holds bits, else 0 (also where
+  // the driver cannot tell); kCommIoError when the device failed.
+  int ShiftRegisterCount();
 
   int fd_ = -1;
   int status_ = kCommOk;

@@ -29,6 +29,8 @@ class TSer_Port {
   int ReadByteWait(unsigned ms);
   // Queues the bytes, then spins until the transmit queue is empty. True when
   // the port status shows no error (sticky: false after any earlier error).
+  // The spin gives up after twice the bytes' time on the line plus a second;
+  // what is left is then purged and the result is false.
   bool WriteBlock(const uint8_t* data, int count);
   void TransmitMode();
   void ReceiveMode();

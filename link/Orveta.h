@@ -66,6 +66,12 @@ class TOrveta {
   // the first character replaced by 'E' when the block had a bad length; true
   // otherwise. Throws EDivByZero from the coding.
   bool ExecuteLine(char* line);
+  // Reads the data block after an acknowledgement into Answer and sets
+  // AnswerLength. The block ends after LinkTimeout ms of silence, or with the
+  // terminal's poll (its first three bytes are stored). False when the block
+  // overflowed Answer: the capacity message has been shown and AnswerLength
+  // is the number of bytes stored.
+  bool ReceiveBlock();
 
   bool IsMaster() const { return Master; }
   bool IsSlave() const { return Slave; }
@@ -88,6 +94,12 @@ class TOrveta {
   // Listens until a poll is seen (true) or LinkTimeout ms pass without any
   // byte (false); the idle clock starts at `referenceMs`.
   bool Listen(uint64_t referenceMs);
+  LinkDisplay& Shown();
+  // binarni.bin in the start directory: the block exactly as received.
+  void WriteDumpFile() const;
+  // Turns the block into answer lines, or marks the line with 'E' when its
+  // length is no whole number of units.
+  void DecodeAnswer(char* line);
 };
 
 // Milliseconds of the monotonic clock.

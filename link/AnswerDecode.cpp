@@ -1,0 +1,169 @@
+#include "link/AnswerDecode.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "link/Coding.h"
+
+namespace {
+
+// Offsets in a person record.
+constexpr int NumberOffset = 1;
+constexpr int HexOffset = 3;
+constexpr int FlagOffset = 7;
+constexpr int DaysOffset = 8;
+constexpr int DTOffset = 22;
+constexpr int DTCount = 5;
+
+// Offsets in a status unit.
+constexpr int StatusHexCount = 7;
+constexpr int StatusTextOffset = 9;
+constexpr int StatusTextWidth = 16;
+
+constexpr uint8_t RawDaysBit = 0x80;
+
+// Longest line: type, five digits, eight hex digits, flag, six day strings,
+// ten DT digits.
+constexpr int MaxLineLength = 1 + 5 + 8 + 1 + 6 * RecordDayCount + 2 * DTCount;
+
+// "%02X" of each byte.
+char* PutHex(char* out, const uint8_t* bytes, int count) {
+  constexpr char digits[] = "0123456789ABCDEF";
+  for (int i = 0; i < count; ++i) {
+    *out++ = digits[bytes[i] >> 4];
+    *out++ = digits[bytes[i] & 0x0F];
+  }
+  return out;
+}
+
+// "%04d" of a number 0..65535.
+char* PutNumber(char* out, unsigned number) {
+  char digits[5];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number > 0);
+  for (int i = count; i < 4; ++i) *out++ = '0';
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+// "%s" of a string: up to its first zero byte.
+char* PutText(char* out, const std::string& text) {
+  const size_t length = strnlen(text.data(), text.size());
+  std::memcpy(out, text.data(), length);
+  return out + length;
+}
+
+char* PutDays(char* out, const DayStrings& days) {
+  out = PutText(out, days.Main);
+  out = PutText(out, days.Breakfast);
+  return PutText(out, days.Dinner);
+}
+
+// The line as the formatted C string reads: up to its first zero character.
+std::string LineUpToZero(const char* line, const char* end) { return std::string(line, strnlen(line, end - line)); }
+
+char ShownType(uint8_t type) { return type == 'Z' ? 'Q' : static_cast<char>(type); }
+
+// One answer line of a person record, with the day strings of its
+// continuation record when there is one.
+std::string FormatPersonLine(const uint8_t* record, const DayStrings& days, const DayStrings* continuation,
+                             bool useDT) {
+  char line[MaxLineLength];
+  char* out = line;
+  *out++ = ShownType(record[0]);
+  out = PutNumber(out, record[NumberOffset] * 256u + record[NumberOffset + 1]);
+  out = PutHex(out, record + HexOffset, 4);
+  *out++ = static_cast<char>(record[FlagOffset]);
+  out = PutDays(out, days);
+  if (continuation != nullptr) out = PutDays(out, *continuation);
+  if (useDT) out = PutHex(out, record + DTOffset, DTCount);
+  return LineUpToZero(line, out);
+}
+
+DayStrings RecordDays(const uint8_t* record) { return DecodeMealDays(record[FlagOffset], record + DaysOffset); }
+
+bool IsContinuation(uint8_t type) { return type == 'q' || type == 'r'; }
+
+void DecodePersonRecords(const uint8_t* block, int length, bool useDT, BlockDecode& result) {
+  const int size = useDT ? PersonRecordSizeDT : PersonRecordSize;
+  if (length % size != 0) {
+    result.BadLength = true;
+    result.LogBadLength = true;
+    return;
+  }
+  result.RecordCount = length / size;
+  result.Lines.reserve(result.RecordCount);
+  for (int j = 0; j < result.RecordCount; ++j) {
+    const uint8_t* record = block + j * size;
+    const DayStrings days = RecordDays(record);
+    const uint8_t* next = j + 1 < result.RecordCount ? record + size : nullptr;
+    if (next != nullptr && IsContinuation(next[0])) {
+      const DayStrings continuation = RecordDays(next);
+      result.Lines.push_back(FormatPersonLine(record, days, &continuation, useDT));
+      ++j;
+    } else {
+      result.Lines.push_back(FormatPersonLine(record, days, nullptr, useDT));
+    }
+  }
+}
+
+std::string FormatStatusLine(const uint8_t* unit) {
+  char line[1 + 2 * StatusHexCount + StatusTextWidth];
+  char* out = line;
+  *out++ = static_cast<char>(unit[0]);
+  out = PutHex(out, unit + 1, StatusHexCount);
+  const char* text = reinterpret_cast<const char*>(unit + StatusTextOffset);
+  out = std::copy_n(text, strnlen(text, StatusTextWidth), out);
+  return LineUpToZero(line, out);
+}
+
+void DecodeStatus(const uint8_t* block, int length, BlockDecode& result) {
+  if (length % StatusUnitSize != 0) {
+    result.BadLength = true;
+    return;
+  }
+  result.RecordCount = length / StatusUnitSize;
+  result.Lines.push_back(FormatStatusLine(block));
+}
+
+}  // namespace
+
+DayStrings DecodeMealDays(uint8_t recordFlag, const uint8_t* dayBytes) {
+  const bool raw = (recordFlag & RawDaysBit) != 0;
+  DayStrings days{std::string(RecordDayCount, '*'), std::string(RecordDayCount, '*'), std::string(RecordDayCount, '*')};
+  char* main = days.Main.data();
+  char* breakfast = days.Breakfast.data();
+  char* dinner = days.Dinner.data();
+  for (int i = 0; i < RecordDayCount; ++i) {
+    const std::array<char, 3> meals = DecodeMealByte(dayBytes[i]);
+    if (raw) {
+      main[i] = static_cast<char>(dayBytes[i]);
+    } else {
+      main[i] = meals[0];
+      breakfast[i] = meals[1];
+      dinner[i] = meals[2];
+    }
+  }
+  return days;
+}
+
+BlockDecode DecodeAnswerBlock(const uint8_t* block, int length, bool useDT) {
+  BlockDecode result;
+  if (length <= 0) return result;
+  switch (block[0]) {
+    case 'R':
+    case 'Z':
+      DecodePersonRecords(block, length, useDT, result);
+      break;
+    case 'S':
+      DecodeStatus(block, length, result);
+      break;
+    default:
+      break;
+  }
+  return result;
+}

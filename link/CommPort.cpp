@@ -1,0 +1,283 @@
+#include "link/CommPort.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <utility>
+
+namespace {
+
+constexpr int kComPortCount = 8;
+
+std::array<std::string, kComPortCount>& ComPathTable() {
+  static std::array<std::string, kComPortCount> table = [] {
+    std::array<std::string, kComPortCount> paths;
+    for (int i = 0; i < kComPortCount; ++i) paths[i] = "/dev/ttyS" + std::to_string(i);
+    return paths;
+  }();
+  return table;
+}
+
+DispatchHook& CurrentHook() {
+  static DispatchHook hook;
+  return hook;
+}
+
+struct BaudRate {
+  int baud;
+  speed_t speed;
+};
+
+constexpr BaudRate kBaudRates[] = {
+    {50, B50},       {75, B75},       {110, B110},     {134, B134},     {150, B150},     {200, B200},
+    {300, B300},     {600, B600},     {1200, B1200},   {1800, B1800},   {2400, B2400},   {4800, B4800},
+    {9600, B9600},   {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+};
+
+const BaudRate* FindBaudRate(int baud) {
+  for (const BaudRate& rate : kBaudRates) {
+    if (rate.baud == baud) return &rate;
+  }
+  return nullptr;
+}
+
+struct Parity {
+  char letter;
+  tcflag_t flags;
+};
+
+// Mark and space are the sticky-parity forms: CMSPAR with PARODD sends a 1.
+constexpr Parity kParities[] = {
+    {'N', 0},
+    {'E', PARENB},
+    {'O', PARENB | PARODD},
+    {'M', PARENB | CMSPAR | PARODD},
+    {'S', PARENB | CMSPAR},
+};
+
+const Parity* FindParity(char letter) {
+  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  for (const Parity& parity : kParities) {
+    if (parity.letter == upper) return &parity;
+  }
+  return nullptr;
+}
+
+constexpr tcflag_t kCharSizes[] = {CS5, CS6, CS7, CS8};  // 5 to 8 data bits
+
+// The ioctl answers of a device that lacks a feature rather than failed.
+bool NotSupported(int error) { return error == ENOTTY || error == EINVAL; }
+
+// Opens the device for this process alone: the lock keeps out other programs
+// (root included), TIOCEXCL keeps out other opens of the tty.
+int OpenExclusive(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool ApplyLineSettings(int fd, int baud, char parity, int dataBits, int stopBits) {
+  termios settings{};
+  return ::tcgetattr(fd, &settings) == 0 && MakeTermios(baud, parity, dataBits, stopBits, settings) == kCommOk &&
+         ::tcsetattr(fd, TCSANOW, &settings) == 0;
+}
+
+// USB adapters otherwise hold received bytes back for several milliseconds.
+void RequestLowLatency(int fd) {
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  serial.flags |= ASYNC_LOW_LATENCY;
+  ::ioctl(fd, TIOCSSERIAL, &serial);
+}
+
+}  // namespace
+
+std::string ComDevicePath(int index) {
+  if (index < 0 || index >= kComPortCount) return {};
+  return ComPathTable()[index];
+}
+
+void SetComDevicePath(int index, const std::string& path) {
+  if (index < 0 || index >= kComPortCount) return;
+  ComPathTable()[index] = path;
+}
+
+int MakeTermios(int baud, char parity, int dataBits, int stopBits, termios& out) {
+  const BaudRate* rate = FindBaudRate(baud);
+  if (rate == nullptr) return kCommBadBaud;
+  const Parity* parityEntry = FindParity(parity);
+  if (parityEntry == nullptr) return kCommBadParity;
+  if (dataBits < 5 || dataBits > 8) return kCommBadDataBits;
+  if (stopBits != 1 && stopBits != 2) return kCommBadStopBits;
+
+  ::cfmakeraw(&out);
+  out.c_iflag &= ~(INPCK | IXOFF | IXANY);
+  out.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+  out.c_cflag |= CLOCAL | CREAD | kCharSizes[dataBits - 5] | parityEntry->flags;
+  if (stopBits == 2) out.c_cflag |= CSTOPB;
+  out.c_cc[VMIN] = 0;
+  out.c_cc[VTIME] = 0;
+  ::cfsetispeed(&out, rate->speed);
+  ::cfsetospeed(&out, rate->speed);
+  return kCommOk;
+}
+
+void SetDispatchHook(DispatchHook hook) { CurrentHook() = std::move(hook); }
+
+std::unique_ptr<CommPort> CommPort::Open(int portIndex, int baud, char parity, int dataBits, int stopBits) {
+  return OpenPath(ComDevicePath(portIndex), baud, parity, dataBits, stopBits);
+}
+
+std::unique_ptr<CommPort> CommPort::OpenPath(const std::string& path, int baud, char parity, int dataBits,
+                                             int stopBits) {
+  std::unique_ptr<CommPort> port(new CommPort());
+  termios check{};
+  const int parameters = MakeTermios(baud, parity, dataBits, stopBits, check);
+  if (parameters != kCommOk) {
+    port->Fail(parameters);
+    return port;
+  }
+  port->fd_ = OpenExclusive(path);
+  if (port->fd_ < 0) {
+    port->Fail(kCommOpenFailed);
+    return port;
+  }
+  if (!ApplyLineSettings(port->fd_, baud, parity, dataBits, stopBits)) {
+    port->Fail(kCommSetupFailed);
+    port->Close();
+    return port;
+  }
+  RequestLowLatency(port->fd_);
+  port->SetLines(TIOCM_DTR | TIOCM_RTS, true);
+  return port;
+}
+
+CommPort::~CommPort() { Close(); }
+
+void CommPort::Fail(int code) {
+  if (status_ >= 0) status_ = code;
+}
+
+void CommPort::SetLines(int lines, bool on) {
+  if (fd_ < 0 || !hasModemLines_) return;
+  int bits = lines;
+  if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0) return;
+  if (NotSupported(errno)) {
+    hasModemLines_ = false;
+  } else {
+    Fail(kCommIoError);
+  }
+}
+
+int CommPort::ReadByte() {
+  uint8_t byte = 0;
+  const int got = ReadBlock(&byte, 1);
+  return got == 1 ? byte : got;
+}
+
+int CommPort::ReadByteWait(unsigned ms) {
+  if (fd_ < 0) return kCommNoData;
+  const DispatchHook hook = CurrentHook();  // a copy: the hook may replace itself
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    const int byte = ReadByte();
+    if (byte != kCommNoData) return byte;
+    if (hook) hook();
+    if (std::chrono::steady_clock::now() >= deadline) return kCommNoData;
+  }
+}
+
+int CommPort::ReadBlock(uint8_t* out, int n) {
+  if (n <= 0) return 0;
+  const int queued = ReceiveCount();
+  if (queued < 0) return queued;
+  if (queued == 0) return kCommNoData;
+  const ssize_t got = ::read(fd_, out, static_cast<size_t>(std::min(queued, n)));
+  if (got > 0) return static_cast<int>(got);
+  if (got < 0 && errno != EAGAIN && errno != EINTR) {
+    Fail(kCommIoError);
+    return kCommIoError;
+  }
+  return kCommNoData;
+}
+
+int CommPort::WriteBlock(const uint8_t* data, int count) {
+  int written = 0;
+  while (fd_ >= 0 && written < count) {
+    const ssize_t accepted = ::write(fd_, data + written, static_cast<size_t>(count - written));
+    if (accepted > 0) {
+      written += static_cast<int>(accepted);
+    } else if (!(accepted < 0 && errno == EINTR)) {
+      break;  // queue full (EAGAIN) or device error
+    }
+  }
+  if (written < count) Fail(kCommShortWrite);
+  return written;
+}
+
+int CommPort::ShiftRegisterCount() {
+  if (!hasLineStatus_) return 0;
+  unsigned int lineStatus = 0;
+  if (::ioctl(fd_, TIOCSERGETLSR, &lineStatus) == 0) return (lineStatus & TIOCSER_TEMT) ? 0 : 1;
+  if (NotSupported(errno)) {
+    hasLineStatus_ = false;  // pseudo-terminals and some adapters: the driver queue alone
+    return 0;
+  }
+  Fail(kCommIoError);
+  return kCommIoError;
+}
+
+int CommPort::TransmitCount() {
+  if (fd_ < 0) return 0;
+  int queued = 0;
+  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+    Fail(kCommIoError);
+    return kCommIoError;
+  }
+  return queued > 0 ? queued : ShiftRegisterCount();
+}
+
+int CommPort::TransmitFree() {
+  const int queued = TransmitCount();
+  if (queued < 0) return 0;
+  return std::max(0, kCommQueueSize - queued);
+}
+
+int CommPort::ReceiveCount() {
+  if (fd_ < 0) return 0;
+  int queued = 0;
+  if (::ioctl(fd_, FIONREAD, &queued) != 0) {
+    Fail(kCommIoError);
+    return kCommIoError;
+  }
+  return queued;
+}
+
+void CommPort::PurgeTransmit() {
+  if (fd_ >= 0 && ::tcflush(fd_, TCOFLUSH) != 0) Fail(kCommIoError);
+}
+
+void CommPort::SetRts(bool on) { SetLines(TIOCM_RTS, on); }
+
+void CommPort::Close() {
+  if (fd_ < 0) return;
+  SetLines(TIOCM_DTR, false);
+  SetLines(TIOCM_RTS, false);
+  // A pseudo-terminal keeps the exclusive flag after the close; clear it so
+  // the device can be opened again.
+  ::ioctl(fd_, TIOCNXCL);
+  ::close(fd_);
+  fd_ = -1;
+}

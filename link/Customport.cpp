@@ -1,0 +1,100 @@
+#include "link/Customport.h"
+
+#include <chrono>
+
+#include "link/Settings.h"
+
+namespace {
+
+constexpr uint32_t kDefaultTurnaroundUs = 9500;
+constexpr int kDiscardChunk = 64;
+// Start bit, 8 data bits, parity and stop bit: the longest a byte takes.
+constexpr int64_t kBitsPerByte = 11;
+constexpr int64_t kDrainMarginUs = 1'000'000;
+
+int NoDataAsMinusOne(int result) { return result == kCommNoData ? -1 : result; }
+
+// How long `count` bytes may take to leave at `baud`: twice their line time
+// plus a margin, so a stuck device (or a pseudo-terminal nobody reads) cannot
+// hold the program for ever.
+std::chrono::microseconds DrainLimit(int count, int baud) {
+  const int64_t rate = baud > 0 ? baud : 1;
+  return std::chrono::microseconds(2 * count * kBitsPerByte * 1'000'000 / rate + kDrainMarginUs);
+}
+
+// Spins until the transmit queue is empty; false on a device error or when
+// the limit passes first.
+bool WaitTransmitEmpty(CommPort& port, std::chrono::microseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    const int queued = port.TransmitCount();
+    if (queued <= 0) return queued == 0;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+  }
+}
+
+}  // namespace
+
+TSer_Port::TSer_Port(int portIndex, int baud) : PortIndex(portIndex), Baud(baud) { OpenPort(portIndex, baud); }
+
+TSer_Port::~TSer_Port() { ClosePort(); }
+
+bool TSer_Port::OpenPort(int portIndex, int baud) {
+  if (Port) Port->Close();  // our own earlier handle would lock the device
+  const char parity = Settings().ParityMark ? 'M' : 'N';
+  Port = CommPort::Open(portIndex, baud, parity, 8, 1);
+  Opened = Port->Status() >= 0;
+  if (!Opened) return false;
+  LinkSettings& settings = Settings();
+  if (settings.TxTurnaroundUs == 0) settings.TxTurnaroundUs = kDefaultTurnaroundUs;
+  if (settings.RxTurnaroundUs == 0) settings.RxTurnaroundUs = kDefaultTurnaroundUs;
+  return true;
+}
+
+// The closed port object stays, so every operation remains safe afterwards.
+void TSer_Port::ClosePort() {
+  if (Port) Port->Close();
+  Opened = false;
+}
+
+int TSer_Port::ReadByte() { return NoDataAsMinusOne(Port->ReadByte()); }
+
+int TSer_Port::ReadByteWait(unsigned ms) { return NoDataAsMinusOne(Port->ReadByteWait(ms)); }
+
+bool TSer_Port::WriteBlock(const uint8_t* data, int count) {
+  if (count <= 0) return Port->Status() >= 0;
+  Port->WriteBlock(data, count);
+  if (!WaitTransmitEmpty(*Port, DrainLimit(count, Baud))) {
+    Port->PurgeTransmit();  // stale bytes must not run into the next frame
+    return false;
+  }
+  return Port->Status() >= 0;
+}
+
+void TSer_Port::TransmitMode() {
+  Port->SetRts(true);
+  WaitMicroseconds(Settings().TxTurnaroundUs);
+}
+
+void TSer_Port::ReceiveMode() {
+  WaitMicroseconds(Settings().RxTurnaroundUs);
+  Port->SetRts(false);
+}
+
+void TSer_Port::ClearTransmit() {
+  if (Port->TransmitFree() > 0) Port->PurgeTransmit();
+}
+
+void TSer_Port::ClearReceive() {
+  if (Port->ReceiveCount() == 0) return;
+  uint8_t discard[kDiscardChunk];
+  while (Port->ReadBlock(discard, kDiscardChunk) > 0) {
+  }
+}
+
+void TSer_Port::WaitMicroseconds(uint32_t us) {
+  using Clock = std::chrono::steady_clock;
+  const auto target = Clock::now() + std::chrono::microseconds(us) + Clock::duration(1);
+  while (Clock::now() < target) {
+  }
+}

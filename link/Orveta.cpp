@@ -1,0 +1,150 @@
+#include "link/Orveta.h"
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+#include <cstring>
+#include <thread>
+
+#include "link/Coding.h"
+#include "link/Settings.h"
+
+namespace {
+
+constexpr unsigned kMasterAckWaitMs = 1000;
+constexpr unsigned kSlaveAckWaitMs = 80;
+constexpr auto kPauseAfterLinkTest = std::chrono::milliseconds(1500);
+constexpr auto kPauseAfterClear = std::chrono::milliseconds(3000);
+constexpr uint8_t kSlaveTestLetter = 0x41;  // 'A'
+
+uint8_t Checksum(const uint8_t* bytes, int count) {
+  unsigned sum = 0;
+  for (int i = 0; i < count; ++i) sum += bytes[i];
+  return static_cast<uint8_t>(sum);
+}
+
+}  // namespace
+
+uint64_t TickCount() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+int BuildFrame(uint32_t address, const uint8_t* payload, int length, uint8_t* frame) {
+  if (length < 1 || length > MaxPayload) return 0;
+  frame[0] = static_cast<uint8_t>(address & 0xFF);
+  frame[1] = static_cast<uint8_t>(length + 3);
+  std::memcpy(frame + 2, payload, static_cast<size_t>(length));
+  frame[length + 2] = Checksum(frame, length + 2);
+  return length + 3;
+}
+
+bool PollDetector::Feed(uint8_t byte) {
+  if (count_ == 3 && window_[0] == PollFrame[0] && window_[1] == PollFrame[1] && window_[2] == PollFrame[2] &&
+      byte == PollFrame[3]) {
+    return true;
+  }
+  window_[0] = window_[1];
+  window_[1] = window_[2];
+  window_[2] = byte;
+  if (count_ < 3) ++count_;
+  return false;
+}
+
+TOrveta::TOrveta(TSer_Port* port, uint32_t address) : Port(port), Address(address) {
+  try {
+    Answer.assign(static_cast<size_t>(std::max(Settings().AnswerBufferSize, 0)), 0);
+  } catch (const std::bad_alloc&) {
+    Answer.clear();  // reception then stores nothing; the block reads as a capacity overflow
+  }
+}
+
+bool TOrveta::Listen(uint64_t referenceMs) {
+  PollDetector poll;
+  for (;;) {
+    if (TickCount() - referenceMs > Settings().LinkTimeout) return false;
+    const int b = Port->ReadByte();
+    if (b < 0) continue;
+    if (poll.Feed(static_cast<uint8_t>(b))) return true;
+    referenceMs = TickCount();
+  }
+}
+
+bool TOrveta::TestMaster() {
+  Port->ClearReceive();
+  Port->ReceiveMode();
+  return Listen(TickCount());
+}
+
+bool TOrveta::TestSlave() {
+  const uint8_t letter = kSlaveTestLetter;
+  uint8_t frame[FrameBufferSize];
+  BuildFrame(Address, &letter, 1, frame);
+  SendDirect(frame);
+  return ReadAck() == 0;
+}
+
+bool TOrveta::TestLink() {
+  if (TestMaster()) {
+    Master = true;
+    Slave = false;
+  } else if (TestSlave()) {
+    Slave = true;
+    Master = false;
+  } else {
+    Master = false;
+    Slave = false;
+  }
+  Retest = false;
+  return Master || Slave;
+}
+
+void TOrveta::SendOnPoll(const uint8_t* frame) {
+  const uint64_t reference = TickCount();
+  Port->ClearReceive();
+  Port->ReceiveMode();
+  if (!Listen(reference)) return;
+  Port->ClearTransmit();
+  Port->TransmitMode();
+  Port->WriteBlock(frame, frame[1]);
+  Port->ReceiveMode();
+}
+
+void TOrveta::SendDirect(const uint8_t* frame) {
+  Port->TransmitMode();
+  Port->WriteBlock(frame, frame[1]);
+  Port->ClearReceive();
+  Port->ReceiveMode();
+}
+
+int TOrveta::ReadAck() {
+  const int b = Port->ReadByteWait(Master ? kMasterAckWaitMs : kSlaveAckWaitMs);
+  return b == Ack ? 0 : 1;
+}
+
+int TOrveta::SendCommand(char* line) {
+  uint8_t frame[FrameBufferSize] = {};
+  const int length = EncodeCommand(line);
+  // A payload that cannot be framed is refused before anything happens on the line.
+  if (BuildFrame(Address, reinterpret_cast<const uint8_t*>(line), length, frame) == 0) return 1;
+
+  if (!IsConnected() || Retest) {
+    TestLink();
+    Retest = false;
+    std::this_thread::sleep_for(kPauseAfterLinkTest);
+  }
+  if (Master) {
+    SendOnPoll(frame);
+  } else if (Slave) {
+    SendDirect(frame);
+  } else {
+    return 1;
+  }
+  const int result = ReadAck();
+  if (frame[2] == 'C') {
+    std::this_thread::sleep_for(kPauseAfterClear);
+  } else if (frame[2] == 'O') {
+    Retest = true;
+  }
+  return result;
+}
