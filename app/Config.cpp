@@ -1,0 +1,298 @@
+#include "app/Config.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// Offsets of the fields of ConfigBlock in the 68-byte record.
+constexpr size_t kTerminalsAt = 0;
+constexpr size_t kBaudIndexAt = 12;
+constexpr size_t kCapacityAt = 16;
+constexpr size_t kBreakfastAt = 20;
+constexpr size_t kDinnerAt = 24;
+constexpr size_t kMealCodingAt = 28;
+constexpr size_t kUseDTAt = 29;
+constexpr size_t kCreditOnAt = 30;
+constexpr size_t kRequestNameAt = 31;
+constexpr size_t kOutputNameAt = 46;
+constexpr size_t kRepeatIndexAt = 62;
+constexpr size_t kHighPriorityAt = 63;
+constexpr size_t kTimeoutIndexAt = 64;
+
+constexpr int kBaudRates[BaudItemCount] = {1200, 2400, 4800, 9600, 19200};
+constexpr int kDefaultBaud = 19200;
+constexpr uint32_t kDefaultTurnaroundUs = 9500;
+constexpr uint32_t kLinkTimeoutBaseMs = 40;
+constexpr int kDelayAddStepMs = 4;
+constexpr int kRecordBytes = 24;
+constexpr int kRecordBytesWithDT = 29;
+
+void PutU32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t GetU32(const uint8_t* at) {
+  uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(at[i]) << (8 * i);
+  return value;
+}
+
+void PutI32(uint8_t* at, int32_t value) { PutU32(at, static_cast<uint32_t>(value)); }
+int32_t GetI32(const uint8_t* at) { return static_cast<int32_t>(GetU32(at)); }
+
+// A name field: up to the first zero byte, at most 12 bytes.
+std::string GetName(const uint8_t* at) {
+  const auto* end = std::find(at, at + FileNameFieldSize, uint8_t{0});
+  return std::string(at, end);
+}
+
+void PutName(uint8_t* at, const std::string& name) {
+  const size_t n = std::min(name.size(), FileNameFieldSize);
+  std::memcpy(at, name.data(), n);
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// "1"/"0" keys are read as integers; text that is none gives the default.
+bool SwitchValue(const std::optional<std::string>& text, bool fallback) {
+  int32_t value = 0;
+  if (!text || !ParseInteger(*text, value)) return fallback;
+  return value != 0;
+}
+
+std::vector<uint8_t> HexBytes(const std::optional<std::string>& text) {
+  return text ? BytesFromHex(*text) : std::vector<uint8_t>{};
+}
+
+bool ParseInRange(std::string_view text, int64_t low, int64_t high, int32_t& value) {
+  int32_t parsed = 0;
+  if (!ParseInteger(text, parsed) || parsed < low || parsed > high) return false;
+  value = parsed;
+  return true;
+}
+
+}  // namespace
+
+bool TerminalInUse(const TerminalEntry& entry) { return entry.Connected && entry.PortIndex < PortCount; }
+
+std::array<bool, PortCount> NeededPorts(const TerminalTable& table) {
+  std::array<bool, PortCount> needed{};
+  for (const TerminalEntry& entry : table) {
+    if (TerminalInUse(entry)) needed[entry.PortIndex] = true;
+  }
+  return needed;
+}
+
+ConfigBlock DefaultConfigBlock() {
+  ConfigBlock block;
+  block.Terminals[0] = TerminalEntry{1, 0, true};
+  block.BaudIndex = DefaultBaudIndex;
+  block.Capacity = 2500;
+  block.BreakfastCount = 4;
+  block.DinnerCount = 6;
+  block.MealCoding = true;
+  block.UseDT = false;
+  block.CreditOn = true;
+  block.RequestFileName = "request.cfg";
+  block.OutputFileName = "output.txt";
+  block.RepeatIndex = DefaultRepeatIndex;
+  block.HighPriority = true;
+  block.TimeoutIndex = DefaultTimeoutIndex;
+  return block;
+}
+
+std::array<uint8_t, ConfigBlockSize> EncodeConfigBlock(const ConfigBlock& block) {
+  std::array<uint8_t, ConfigBlockSize> bytes{};
+  for (int i = 0; i < TerminalCount; ++i) {
+    const TerminalEntry& entry = block.Terminals[i];
+    bytes[kTerminalsAt + 3 * i] = entry.Address;
+    bytes[kTerminalsAt + 3 * i + 1] = entry.PortIndex;
+    bytes[kTerminalsAt + 3 * i + 2] = entry.Connected ? 1 : 0;
+  }
+  PutI32(&bytes[kBaudIndexAt], block.BaudIndex);
+  PutI32(&bytes[kCapacityAt], block.Capacity);
+  PutI32(&bytes[kBreakfastAt], block.BreakfastCount);
+  PutI32(&bytes[kDinnerAt], block.DinnerCount);
+  bytes[kMealCodingAt] = block.MealCoding ? 1 : 0;
+  bytes[kUseDTAt] = block.UseDT ? 1 : 0;
+  bytes[kCreditOnAt] = block.CreditOn ? 1 : 0;
+  PutName(&bytes[kRequestNameAt], block.RequestFileName);
+  PutName(&bytes[kOutputNameAt], block.OutputFileName);
+  bytes[kRepeatIndexAt] = block.RepeatIndex;
+  bytes[kHighPriorityAt] = block.HighPriority ? 1 : 0;
+  bytes[kTimeoutIndexAt] = block.TimeoutIndex;
+  return bytes;
+}
+
+ConfigBlock DecodeConfigBlock(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() < ConfigBlockSize) return DefaultConfigBlock();
+  const uint8_t* b = bytes.data();
+  ConfigBlock block;
+  for (int i = 0; i < TerminalCount; ++i) {
+    block.Terminals[i] = TerminalEntry{b[kTerminalsAt + 3 * i], b[kTerminalsAt + 3 * i + 1],
+                                       b[kTerminalsAt + 3 * i + 2] != 0};
+  }
+  block.BaudIndex = GetI32(b + kBaudIndexAt);
+  block.Capacity = GetI32(b + kCapacityAt);
+  block.BreakfastCount = GetI32(b + kBreakfastAt);
+  block.DinnerCount = GetI32(b + kDinnerAt);
+  block.MealCoding = b[kMealCodingAt] != 0;
+  block.UseDT = b[kUseDTAt] != 0;
+  block.CreditOn = b[kCreditOnAt] != 0;
+  block.RequestFileName = GetName(b + kRequestNameAt);
+  block.OutputFileName = GetName(b + kOutputNameAt);
+  block.RepeatIndex = b[kRepeatIndexAt];
+  block.HighPriority = b[kHighPriorityAt] != 0;
+  block.TimeoutIndex = b[kTimeoutIndexAt];
+  return block;
+}
+
+std::array<uint8_t, TurnaroundBlockSize> EncodeTurnaroundBlock(const TurnaroundBlock& block) {
+  std::array<uint8_t, TurnaroundBlockSize> bytes{};
+  PutU32(&bytes[0], block.TxTurnaroundUs);
+  PutU32(&bytes[4], block.RxTurnaroundUs);
+  return bytes;
+}
+
+TurnaroundBlock DecodeTurnaroundBlock(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() < TurnaroundBlockSize) return TurnaroundBlock{kDefaultTurnaroundUs, kDefaultTurnaroundUs};
+  return TurnaroundBlock{GetU32(&bytes[0]), GetU32(&bytes[4])};
+}
+
+std::string HexFromBytes(const uint8_t* bytes, size_t count) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(2 * count);
+  for (size_t i = 0; i < count; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0x0F];
+  }
+  return text;
+}
+
+std::vector<uint8_t> BytesFromHex(std::string_view text) {
+  std::vector<uint8_t> bytes(text.size() / 2, 0);
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const int high = HexDigit(text[2 * i]);
+    const int low = HexDigit(text[2 * i + 1]);
+    if (high < 0 || low < 0) break;
+    bytes[i] = static_cast<uint8_t>(high * 16 + low);
+  }
+  return bytes;
+}
+
+StoredConfig DecodeIni(const IniValues& values) {
+  StoredConfig config;
+  config.Block = DecodeConfigBlock(HexBytes(values.CfgBinary));
+  config.Turnaround = DecodeTurnaroundBlock(HexBytes(values.TestBinary));
+  config.ParityMark = SwitchValue(values.Parita, false);
+  config.WriteErrorRepeat = SwitchValue(values.NeuspechKonec, true);
+  return config;
+}
+
+IniValues EncodeIni(const StoredConfig& config) {
+  const auto block = EncodeConfigBlock(config.Block);
+  const auto turnaround = EncodeTurnaroundBlock(config.Turnaround);
+  IniValues values;
+  values.CfgBinary = HexFromBytes(block.data(), block.size());
+  values.TestBinary = HexFromBytes(turnaround.data(), turnaround.size());
+  values.Parita = config.ParityMark ? "1" : "0";
+  values.NeuspechKonec = config.WriteErrorRepeat ? "1" : "0";
+  return values;
+}
+
+int BaudFromIndex(int32_t baudIndex) {
+  return baudIndex >= 0 && baudIndex < BaudItemCount ? kBaudRates[baudIndex] : kDefaultBaud;
+}
+
+int AnswerBufferSizeFor(int32_t capacity, bool useDT) {
+  const int64_t size = int64_t{std::max(capacity, 0)} * (useDT ? kRecordBytesWithDT : kRecordBytes);
+  return static_cast<int>(std::min<int64_t>(size, INT_MAX));
+}
+
+int DelayAddItemValue(int item) { return kDelayAddStepMs * item; }
+
+uint32_t LinkTimeoutForItem(int item) {
+  const int valid = ItemIndexOrDefault(item, DelayAddItemCount, DefaultTimeoutIndex);
+  return static_cast<uint32_t>(DelayAddItemValue(valid)) + kLinkTimeoutBaseMs;
+}
+
+int ItemIndexOrDefault(int index, int count, int defaultIndex) {
+  return index >= 0 && index < count ? index : defaultIndex;
+}
+
+void DeriveSettings(const StoredConfig& config, LinkSettings& settings) {
+  const ConfigBlock& block = config.Block;
+  settings.PortBaud = BaudFromIndex(block.BaudIndex);
+  settings.ParityMark = config.ParityMark;
+  settings.TxTurnaroundUs = config.Turnaround.TxTurnaroundUs;
+  settings.RxTurnaroundUs = config.Turnaround.RxTurnaroundUs;
+  settings.Capacity = block.Capacity;
+  settings.AnswerBufferSize = AnswerBufferSizeFor(block.Capacity, block.UseDT);
+  settings.BreakfastCount = block.BreakfastCount;
+  settings.DinnerCount = block.DinnerCount;
+  settings.MealCoding = block.MealCoding;
+  settings.UseDT = block.UseDT;
+  settings.CreditOn = block.CreditOn;
+}
+
+bool ParseInteger(std::string_view text, int32_t& value) {
+  const size_t start = text.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return false;
+  text.remove_prefix(start);
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text.front() == '-') return false;
+  }
+  int32_t parsed = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed, 10);
+  if (error != std::errc{} || end != text.data() + text.size()) return false;
+  value = parsed;
+  return true;
+}
+
+bool ParseMicroseconds(std::string_view text, uint32_t& value) {
+  int32_t parsed = 0;
+  if (!ParseInRange(text, 0, MaxTurnaroundUs, parsed)) return false;
+  value = static_cast<uint32_t>(parsed);
+  return true;
+}
+
+std::optional<std::string> BuildConfigBlock(const ConfigControls& controls, ConfigBlock& block) {
+  block = ConfigBlock{};
+  for (int i = 0; i < TerminalCount; ++i) {
+    int32_t address = 0;
+    if (!ParseInRange(controls.Address[i], 0, UINT8_MAX, address)) return controls.Address[i];
+    block.Terminals[i] = TerminalEntry{static_cast<uint8_t>(address), static_cast<uint8_t>(controls.PortItem[i]),
+                                       controls.Connected[i]};
+  }
+  block.BaudIndex = controls.BaudItem;
+  block.MealCoding = controls.MealCoding;
+  block.UseDT = controls.UseDT;
+  block.CreditOn = controls.CreditOn;
+  const std::pair<const std::string*, int32_t*> numbers[] = {{&controls.Capacity, &block.Capacity},
+                                                             {&controls.BreakfastCount, &block.BreakfastCount},
+                                                             {&controls.DinnerCount, &block.DinnerCount}};
+  for (const auto& [text, field] : numbers) {
+    if (!ParseInRange(*text, 0, INT32_MAX, *field)) return *text;
+  }
+  block.RequestFileName = controls.RequestFileName.substr(0, FileNameFieldSize);
+  block.OutputFileName = controls.OutputFileName.substr(0, FileNameFieldSize);
+  block.RepeatIndex = static_cast<uint8_t>(controls.RepeatItem);
+  block.TimeoutIndex = static_cast<uint8_t>(controls.TimeoutItem);
+  block.HighPriority = controls.HighPriority;
+  return std::nullopt;
+}
+
+std::string ConversionMessage(std::string_view text) {
+  return "'" + std::string(text) + "' is not a valid integer value";
+}

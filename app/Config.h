@@ -1,0 +1,181 @@
+#pragma once
+// The configuration records of the INI file and the settings derived from
+// them. Plain C++: the window reads and writes the INI keys and hands the
+// values here; everything that encodes, decodes or checks them lives here.
+//
+// INI section "Konfigurace":
+//   Cfg_binary      ConfigBlock, 68 bytes as hexadecimal text
+//   Test_binary     TurnaroundBlock, 8 bytes as hexadecimal text
+//   Parita          "1"/"0": MARK parity
+//   Neuspech_konec  "1"/"0": end the job when all attempts of a line failed
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/Settings.h"
+
+constexpr size_t ConfigBlockSize = 68;
+constexpr size_t TurnaroundBlockSize = 8;
+constexpr size_t FileNameFieldSize = 12;
+constexpr int PortCount = 8;
+constexpr int TerminalCount = 4;
+
+// One terminal place; terminal number n is entry n - 1.
+struct TerminalEntry {
+  uint8_t Address = 0;    // bus address 0-255
+  uint8_t PortIndex = 0;  // 0 = COM1 ... 7 = COM8; above 7 names no port
+  bool Connected = false;
+
+  bool operator==(const TerminalEntry&) const = default;
+};
+using TerminalTable = std::array<TerminalEntry, TerminalCount>;
+
+// True when the system talks to this terminal: ticked and on a real port.
+bool TerminalInUse(const TerminalEntry& entry);
+
+// The COM ports (index 0-7) that the terminals in use need.
+std::array<bool, PortCount> NeededPorts(const TerminalTable& table);
+
+struct ConfigBlock {
+  TerminalTable Terminals{};
+  int32_t BaudIndex = 0;       // 0 = 1200 ... 4 = 19200; -1 when nothing was selected
+  int32_t Capacity = 0;
+  int32_t BreakfastCount = 0;
+  int32_t DinnerCount = 0;
+  bool MealCoding = false;
+  bool UseDT = false;
+  bool CreditOn = false;
+  std::string RequestFileName;  // bytes, at most FileNameFieldSize
+  std::string OutputFileName;   // bytes, at most FileNameFieldSize
+  uint8_t RepeatIndex = 0;      // send attempts minus one
+  bool HighPriority = false;
+  uint8_t TimeoutIndex = 0;     // item of the link-timeout list
+
+  bool operator==(const ConfigBlock&) const = default;
+};
+
+// Terminal 1 at address 1 on COM1 connected, the others off, 19200 baud,
+// capacity 2500, 4 breakfasts, 6 dinners, coding and credit on, DT off,
+// "request.cfg" / "output.txt", one attempt, high priority, timeout item 20.
+ConfigBlock DefaultConfigBlock();
+
+// The 68-byte little-endian record. Reserved bytes and byte 65 are written as
+// zero; a name is cut to 12 bytes and zero-padded.
+std::array<uint8_t, ConfigBlockSize> EncodeConfigBlock(const ConfigBlock& block);
+// Fewer than 68 bytes give DefaultConfigBlock() and none of them are used;
+// bytes beyond 68 are ignored. A bool byte is true when non-zero.
+ConfigBlock DecodeConfigBlock(const std::vector<uint8_t>& bytes);
+
+struct TurnaroundBlock {
+  uint32_t TxTurnaroundUs = 9500;
+  uint32_t RxTurnaroundUs = 9500;
+
+  bool operator==(const TurnaroundBlock&) const = default;
+};
+
+std::array<uint8_t, TurnaroundBlockSize> EncodeTurnaroundBlock(const TurnaroundBlock& block);
+// Fewer than 8 bytes give 9500 / 9500.
+TurnaroundBlock DecodeTurnaroundBlock(const std::vector<uint8_t>& bytes);
+
+// Two upper-case hexadecimal digits per byte, no separators.
+std::string HexFromBytes(const uint8_t* bytes, size_t count);
+// One byte per pair of characters (an odd last character is ignored), so the
+// length alone decides how many bytes a value holds. Digits of either case are
+// read; from the first pair that is not two hexadecimal digits on, every byte
+// is zero.
+std::vector<uint8_t> BytesFromHex(std::string_view text);
+
+// The values of the four keys as text; nullopt for a missing key.
+struct IniValues {
+  std::optional<std::string> CfgBinary;
+  std::optional<std::string> TestBinary;
+  std::optional<std::string> Parita;
+  std::optional<std::string> NeuspechKonec;
+
+  bool operator==(const IniValues&) const = default;
+};
+
+// Everything the INI file holds.
+struct StoredConfig {
+  ConfigBlock Block = DefaultConfigBlock();
+  TurnaroundBlock Turnaround{};
+  bool ParityMark = false;
+  bool WriteErrorRepeat = true;
+
+  bool operator==(const StoredConfig&) const = default;
+};
+
+// Missing or short values give the defaults; a switch that is not an integer
+// gives its default (Parita false, Neuspech_konec true), a non-zero one true.
+StoredConfig DecodeIni(const IniValues& values);
+// Every key, switches as "1" or "0".
+IniValues EncodeIni(const StoredConfig& config);
+
+// Baud rate of item 0-4 of the rate list; any other index gives 19200.
+int BaudFromIndex(int32_t baudIndex);
+// Capacity x 29 with DT bytes, x 24 without; a negative capacity gives 0 and
+// the product stops at the largest int.
+int AnswerBufferSizeFor(int32_t capacity, bool useDT);
+
+// The link-timeout list: item k is the extension 4k ms, k = 0 ... 59.
+constexpr int DelayAddItemCount = 60;
+constexpr int DefaultTimeoutIndex = 20;
+int DelayAddItemValue(int item);
+// Extension of the item + 40 ms; an index outside the list counts as the
+// default item.
+uint32_t LinkTimeoutForItem(int item);
+
+// The item a stored index selects in a list of `count` items: the index
+// itself when it lies in the list, else `defaultIndex`.
+int ItemIndexOrDefault(int index, int count, int defaultIndex);
+
+// Default items of the pick lists.
+constexpr int RepeatItemCount = 9;  // "1" ... "9"
+constexpr int DefaultRepeatIndex = 0;
+constexpr int BaudItemCount = 5;    // "1200" ... "19200"
+constexpr int DefaultBaudIndex = 4;
+constexpr int DefaultPortIndex = 0;
+
+// Fills the process-wide link and coding settings from the stored
+// configuration (all but LinkTimeout, which follows the selected list item).
+void DeriveSettings(const StoredConfig& config, LinkSettings& settings);
+
+// A whole decimal number as typed: optional blanks in front, optional sign,
+// digits, nothing after; within 32 bits. False for anything else.
+bool ParseInteger(std::string_view text, int32_t& value);
+// A turnaround wait in microseconds: a whole number from 0 to 1000000.
+constexpr uint32_t MaxTurnaroundUs = 1000000;
+bool ParseMicroseconds(std::string_view text, uint32_t& value);
+
+// The texts and selections of the configuration controls, as the save reads
+// them. File names are code page 1250 bytes.
+struct ConfigControls {
+  std::array<std::string, TerminalCount> Address;
+  std::array<int, TerminalCount> PortItem{};
+  std::array<bool, TerminalCount> Connected{};
+  int BaudItem = DefaultBaudIndex;
+  bool MealCoding = true;
+  bool UseDT = false;
+  bool CreditOn = true;
+  std::string Capacity;
+  std::string BreakfastCount;
+  std::string DinnerCount;
+  std::string RequestFileName;
+  std::string OutputFileName;
+  int RepeatItem = DefaultRepeatIndex;
+  int TimeoutItem = DefaultTimeoutIndex;
+  bool HighPriority = true;
+};
+
+// Builds the record to save. An address must be 0-255, a capacity or count
+// 0 or more; when a field is refused, its text is returned and `block` is not
+// to be used. Names are cut to 12 bytes.
+std::optional<std::string> BuildConfigBlock(const ConfigControls& controls, ConfigBlock& block);
+
+// The text shown for a refused number, as the standard conversion message.
+std::string ConversionMessage(std::string_view text);

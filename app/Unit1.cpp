@@ -1,0 +1,177 @@
+// TForm1: construction in the order of start-up, the opening of ports and
+// terminals, and the orderly end.
+
+#include "app/Unit1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app/Dialogs.h"
+#include "app/Globals.h"
+#include "link/CommPort.h"
+#include "link/Cp1250.h"
+#include "link/ErrorLog.h"
+#include "link/Settings.h"
+
+namespace {
+
+constexpr auto kPauseBeforeLinkTest = std::chrono::milliseconds(100);
+
+// Appends a Czech message (UTF-8 in the source) to the error log.
+void Log(const std::string& message) { AppendErrorLog(Cp1250FromUtf8(message)); }
+
+}  // namespace
+
+QString IniPathForExecutable(const QString& executablePath) {
+  const QFileInfo executable(executablePath);
+  return executable.path() + QLatin1Char('/') + executable.completeBaseName() + QLatin1String(".ini");
+}
+
+TForm1::TForm1(QString iniPath, QWidget* parent) : QMainWindow(parent), iniPath_(std::move(iniPath)) {
+  CreateControls();
+  LoadConfig();
+  RequestLines.clear();
+  SetStartDirectory(std::filesystem::current_path().string());
+  ShowConfig();
+  Log("Start programu");
+  hide();
+  // While the link layer waits for a byte, the window keeps serving its events.
+  SetDispatchHook([] { QCoreApplication::processEvents(); });
+  OpenPortsAndTest();
+  FormCreate();
+}
+
+TForm1::~TForm1() { FormDestroy(); }
+
+int TForm1::OpenPortsAndTest() {
+  for (int i = 0; i < TerminalCount; ++i) {
+    Indicators[i] = new TShape(Terminaly1);
+    Indicators[i]->move(10 + 55 * i, 40);
+    Indicators[i]->show();
+  }
+  OpenPorts(NeededPorts(config_.Block.Terminals));
+  CreateAndTestTerminals();
+  Memo1->clear();
+
+  showAtStart_ = false;
+  const bool anyUsable = std::any_of(PortTable.begin(), PortTable.end(), [](const auto& port) { return port && port->Opened; });
+  if (anyUsable) {
+    PageControl1->setCurrentWidget(TabSheet1);
+    return 0;
+  }
+  PageControl1->setCurrentWidget(TabSheet2);
+  ShowMessageBox(BoxRequest{this, BoxIcon::Warning, BoxButtons::Ok, QStringLiteral("Pozor!"),
+                            QStringLiteral("Neni otevřen žádný port\nje nutno provést konfiguraci portu!"),
+                            BoxAnswer::Ok});
+  showAtStart_ = true;
+  show();
+  return 0;
+}
+
+void TForm1::OpenPorts(const std::array<bool, PortCount>& needed) {
+  for (int j = 0; j < PortCount; ++j) {
+    if (!needed[j]) continue;
+    PortTable[j] = std::make_unique<TSer_Port>(j, Settings().PortBaud);
+    Log("COM" + std::to_string(j + 1) + (PortTable[j]->Opened ? " otevřen" : " neotevřen"));
+  }
+}
+
+void TForm1::CreateAndTestTerminals() {
+  for (int k = 0; k < TerminalCount; ++k) {
+    const TerminalEntry& entry = config_.Block.Terminals[k];
+    if (!TerminalInUse(entry) || !PortTable[entry.PortIndex]->Opened) continue;
+    Terminals[k] = std::make_unique<TOrveta>(PortTable[entry.PortIndex].get(), entry.Address);
+    Terminals[k]->Display = this;
+    std::this_thread::sleep_for(kPauseBeforeLinkTest);
+    TestStartupLink(k);
+  }
+}
+
+void TForm1::TestStartupLink(int k) {
+  TOrveta& terminal = *Terminals[k];
+  const std::string name = "TERM " + std::to_string(k + 1);
+  terminal.TestLink();
+  if (!terminal.IsConnected()) {
+    SetIndicator(k, IndicatorColour::Red);
+    Log(name + " NEPRIPOJEN");
+  } else if (terminal.IsMaster()) {
+    SetIndicator(k, IndicatorColour::Green);
+    Log(name + " MASTER");
+  } else {
+    SetIndicator(k, IndicatorColour::Cyan);
+    Log(name + " SLAVE");
+  }
+}
+
+bool TForm1::StatusIcon1Startup() const { return showAtStart_ || !trayAvailable_; }
+
+void TForm1::FormCreate() {
+  // The request-file watcher (THlidac) is created and started here, one
+  // priority step below normal, once request processing exists.
+  ShowBalloonHint(QStringLiteral("Tarvion"), QStringLiteral("Start komunikačního programu"),
+                  QSystemTrayIcon::Information, 2);
+}
+
+void TForm1::FormActivate() { PageControl1->setCurrentWidget(TabSheet1); }
+
+bool TForm1::event(QEvent* event) {
+  if (event->type() == QEvent::WindowActivate) FormActivate();
+  return QMainWindow::event(event);
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && Button1->isDefault() && Button1->isEnabled()) {
+    Button1->click();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (!FormClose()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  emit CloseAccepted();
+}
+
+bool TForm1::FormClose() {
+  if (ShuttingDown) return false;
+  if (terminateRequested_ || !InteractiveBoxes()) return true;
+  const BoxAnswer answer = ShowMessageBox(
+      BoxRequest{nullptr, BoxIcon::Question, BoxButtons::YesNo, QStringLiteral("Pozor!"),
+                 QStringLiteral("Opravdu si přeješ ukončit program?\nKomunikace bude ukončena!"), BoxAnswer::Yes});
+  // A SIGTERM that came while the question was open ends the program anyway.
+  return answer == BoxAnswer::Yes || terminateRequested_;
+}
+
+void TForm1::RequestOrderlyEnd() {
+  terminateRequested_ = true;
+  // An open box runs its own event loop; ending the loops lets it return, and
+  // a closing question then lets the close through.
+  if (QApplication::activeModalWidget() != nullptr) QCoreApplication::exit(0);
+  close();
+}
+
+void TForm1::FormDestroy() {
+  ShuttingDown = true;
+  // The request-file watcher is stopped here (termination requested, then
+  // awaited while its hand-over calls are still served) once it exists.
+  for (auto& terminal : Terminals) terminal.reset();
+  Log("Stop programu");
+  RequestLines.clear();
+  SetDispatchHook(nullptr);
+  SetCursor(CursorShape::Default);
+}

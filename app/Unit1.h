@@ -1,0 +1,214 @@
+#pragma once
+// TForm1: the program's one main window. It builds the start-up state (the
+// configuration, the ports and terminals, the error log's first lines), shows
+// the terminal places and the job counters, carries the tray icon and ends the
+// program in order. It only reads and shows: records, numbers and the link
+// are handled by Config and the link layer.
+
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "app/Config.h"
+#include "app/Widgets.h"
+#include "link/LinkDisplay.h"
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+
+class TForm1 : public QMainWindow, public LinkDisplay {
+  Q_OBJECT
+
+ public:
+  // The whole start-up: controls, configuration from `iniPath`, start
+  // directory (the current directory), "Start programu", ports and terminals.
+  explicit TForm1(QString iniPath, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // --- Start-up and lifecycle (Unit1.cpp) ---
+  int OpenPortsAndTest();
+  // Whether the window is to be shown when the event loop starts: when no
+  // port opened, or when there is no notification area to reach it from.
+  bool StatusIcon1Startup() const;
+  // SIGTERM / SIGINT: close in order without the closing question.
+  void RequestOrderlyEnd();
+
+  // --- Configuration (Unit1Config.cpp) ---
+  void LoadConfig();
+  void ShowConfig();
+  void BitBtn1Click();
+  void Delay_addChange();
+  void Edit2Change();
+  // The configuration as read at start-up; saving does not change it.
+  const StoredConfig& Config() const { return config_; }
+
+  // --- Status display, tray and help (Unit1Status.cpp) ---
+  void CheckSelectedTerminal();
+  void PageControl1Change();
+  int SelectedTerminal() const;
+  void SetSelectedTerminal(int index);
+  IndicatorColour IndicatorOf(int terminalIndex) const;
+  void SetIndicator(int terminalIndex, IndicatorColour colour);
+  QString PanelText(int panel) const;
+  void SetPanelText(int panel, const QString& text);
+  void ClearCounterPanels();
+  // Tray image 0 (idle) or 1 (a request is being taken in).
+  void SetTrayImage(int index);
+  int TrayImage() const { return trayImage_; }
+  void ShowBalloonHint(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon, int seconds);
+  void Show_windowClick();
+  void Hide_windowClick();
+  void KonecClick();
+  void BitBtn3Click();
+  void Edit1Change();
+  void NapovedaExecute();
+  void FormHelp();
+
+  // --- Error-log viewer (Unit1ErrorLog.cpp) ---
+  void Button2Click();
+  void BitBtn2Click();
+  void BitBtn5Click();
+
+  // --- What the link layer shows (Unit1Display.cpp) ---
+  void AppendAnswerLine(const std::string& line) override;
+  void SetLoadedPanel(const std::string& text) override;
+  CursorShape Cursor() const override { return cursor_; }
+  void SetCursor(CursorShape shape) override;
+  void SetResultListVisible(bool visible) override;
+  void ShowCapacityMessage() override;
+  // The lines of Memo1 as the bytes they were added with.
+  std::vector<std::string> ResultLines() const;
+
+  // --- Controls (names of the form) ---
+  QTabWidget* PageControl1 = nullptr;
+  QWidget* TabSheet1 = nullptr;  // "Ovládání terminálu"
+  QWidget* TabSheet2 = nullptr;  // "Konfigurace terminálů"
+  QWidget* TabSheet3 = nullptr;  // "Servisní nastavení"
+  QWidget* TabSheet4 = nullptr;  // "O programu"
+  QWidget* TabSheet5 = nullptr;  // "Chybová hlášení"
+
+  QGroupBox* Selekt = nullptr;
+  QButtonGroup* SelektItems = nullptr;
+  QWidget* Terminaly1 = nullptr;
+  std::array<TShape*, TerminalCount> Indicators{};
+  QLabel* Label17 = nullptr;
+  QListWidget* Memo1 = nullptr;
+  QLabel* Label29 = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QPushButton* Button1 = nullptr;
+  QPushButton* Button3 = nullptr;
+  QPushButton* FButton2 = nullptr;
+  QPushButton* JvXPButton1 = nullptr;
+
+  QLineEdit *Adr1 = nullptr, *Adr2 = nullptr, *Adr3 = nullptr, *Adr4 = nullptr;
+  QComboBox *Port1 = nullptr, *Port2 = nullptr, *Port3 = nullptr, *Port4 = nullptr;
+  QCheckBox *Pripojen1 = nullptr, *Pripojen2 = nullptr, *Pripojen3 = nullptr, *Pripojen4 = nullptr;
+  QComboBox* K_Baud1 = nullptr;
+  QCheckBox* Mark1 = nullptr;
+  QCheckBox* CCode1 = nullptr;
+  QCheckBox* DT_use1 = nullptr;
+  QCheckBox* Kredit1 = nullptr;
+  QLineEdit* Radku1 = nullptr;
+  QLineEdit* MxSn1 = nullptr;
+  QLineEdit* MxVec1 = nullptr;
+  QPushButton* JvXPButton2 = nullptr;
+
+  QComboBox* Rep_write = nullptr;
+  QCheckBox* Write_error_repeat = nullptr;
+  QComboBox* Delay_add = nullptr;
+  QCheckBox* Priority_set = nullptr;
+  QLineEdit* InSoubor = nullptr;
+  QLineEdit* OutSoubor = nullptr;
+  QLineEdit* Edit2 = nullptr;
+  QLineEdit* Edit3 = nullptr;
+  QPushButton* JvXPButton3 = nullptr;
+  QPushButton* JvXPButton4 = nullptr;
+  QPushButton* JvXPButton7 = nullptr;
+
+  QLabel* Label26 = nullptr;
+  TLed* Master1 = nullptr;
+  TLed* Slave1 = nullptr;
+
+  QPlainTextEdit* Memo2 = nullptr;
+  QPushButton* BitBtn2 = nullptr;
+  QPushButton* BitBtn5 = nullptr;
+
+  QStatusBar* StatusBar1 = nullptr;
+  std::array<QLabel*, 11> StatusPanels{};
+
+  QSystemTrayIcon* StatusIcon1 = nullptr;
+  QMenu* PopupMenu1 = nullptr;
+  QAction* Show_window = nullptr;
+  QAction* Hide_window = nullptr;
+  QAction* Npovda1 = nullptr;
+  QAction* Konec = nullptr;
+  QAction* Napoveda = nullptr;  // ActionList1, F1
+  QFileDialog* OpenDialog1 = nullptr;
+
+ signals:
+  // The close was accepted: the event loop is to end, then the window is
+  // destroyed.
+  void CloseAccepted();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  // Unit1Pages.cpp: the controls of the form.
+  void CreateControls();
+  QWidget* CreateControlPage();
+  QWidget* CreateConfigPage();
+  QWidget* CreateServicePage();
+  QWidget* CreateAboutPage();
+  QWidget* CreateErrorLogPage();
+  void CreateStatusBar();
+  void CreateTray();
+  void ConnectControls();
+
+  // Unit1.cpp
+  void FormCreate();
+  void FormActivate();
+  bool FormClose();
+  void FormDestroy();
+  void OpenPorts(const std::array<bool, PortCount>& needed);
+  void CreateAndTestTerminals();
+  void TestStartupLink(int terminalIndex);
+
+  // Unit1Config.cpp
+  ConfigControls ReadConfigControls() const;
+  bool WriteIni(const IniValues& values);
+  void ShowConversionError(const QString& text);
+  std::array<QLineEdit*, TerminalCount> AddressEdits() const { return {Adr1, Adr2, Adr3, Adr4}; }
+  std::array<QComboBox*, TerminalCount> PortBoxes() const { return {Port1, Port2, Port3, Port4}; }
+  std::array<QCheckBox*, TerminalCount> ConnectedBoxes() const { return {Pripojen1, Pripojen2, Pripojen3, Pripojen4}; }
+
+  QIcon Image(int index) const;
+
+  QString iniPath_;
+  StoredConfig config_;
+  bool showAtStart_ = false;
+  bool trayAvailable_ = false;
+  bool terminateRequested_ = false;
+  int trayImage_ = 0;
+  CursorShape cursor_ = CursorShape::Default;
+  std::vector<QIcon> imageList1_;
+};
+
+// The INI file of an executable: its path with the extension replaced by ".ini".
+QString IniPathForExecutable(const QString& executablePath);

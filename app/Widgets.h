@@ -1,0 +1,51 @@
+#pragma once
+// The two small lamps of the main window: the terminal indicator squares and
+// the blinking LEDs of the About page.
+
+#include <QColor>
+#include <QTimer>
+#include <QWidget>
+
+// Colours of a terminal indicator: white = no terminal (not connected in the
+// configuration, or its port did not open), green = master, cyan = slave,
+// red = did not answer its last link test (and is to be tested again).
+enum class IndicatorColour { White, Green, Cyan, Red };
+
+QColor RgbOf(IndicatorColour colour);
+
+// A rounded square with a fill colour.
+class TShape : public QWidget {
+ public:
+  explicit TShape(QWidget* parent);
+  IndicatorColour Colour() const { return colour_; }
+  void SetColour(IndicatorColour colour);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  IndicatorColour colour_ = IndicatorColour::White;
+};
+
+// A round lamp that blinks between its on and off colours.
+class TLed : public QWidget {
+ public:
+  TLed(QColor onColour, QWidget* parent);
+  // Starts blinking when stopped, stops when running; the lamp shows off.
+  void Blink();
+  void Setrun(bool run);
+  // Stops blinking and shows the lamp off.
+  void LedOff();
+  bool IsRunning() const { return timer_.isActive(); }
+  bool IsLit() const { return lit_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void Toggle();
+
+  QColor onColour_;
+  QTimer timer_;
+  bool lit_ = false;
+};

@@ -1,0 +1,317 @@
+// The configuration records of the INI file: defaults, the 68- and 8-byte
+// layouts, the hexadecimal values, the derived settings and the checks made
+// when the controls are saved.
+
+#include <gtest/gtest.h>
+
+#include "app/Config.h"
+
+namespace {
+
+std::string HexOf(const std::vector<uint8_t>& bytes) { return HexFromBytes(bytes.data(), bytes.size()); }
+
+StoredConfig Loaded(std::optional<std::string> cfg, std::optional<std::string> test = std::nullopt) {
+  IniValues values;
+  values.CfgBinary = std::move(cfg);
+  values.TestBinary = std::move(test);
+  return DecodeIni(values);
+}
+
+ConfigControls ValidControls() {
+  ConfigControls c;
+  c.Address = {"1", "2", "3", "4"};
+  c.PortItem = {0, 0, 1, 2};
+  c.Connected = {true, true, false, false};
+  c.Capacity = "2500";
+  c.BreakfastCount = "4";
+  c.DinnerCount = "6";
+  c.RequestFileName = "request.cfg";
+  c.OutputFileName = "output.txt";
+  return c;
+}
+
+}  // namespace
+
+TEST(ConfigDefaults, FirstStartWithoutIniGivesEveryDefault) {
+  const StoredConfig config = DecodeIni(IniValues{});
+  const ConfigBlock& b = config.Block;
+  EXPECT_EQ(b.Terminals[0].Address, 1);
+  EXPECT_EQ(b.Terminals[0].PortIndex, 0);
+  EXPECT_TRUE(b.Terminals[0].Connected);
+  for (int i = 1; i < TerminalCount; ++i) {
+    EXPECT_EQ(b.Terminals[i].Address, 0);
+    EXPECT_EQ(b.Terminals[i].PortIndex, 0);
+    EXPECT_FALSE(b.Terminals[i].Connected);
+  }
+  EXPECT_EQ(b.BaudIndex, 4);
+  EXPECT_EQ(b.Capacity, 2500);
+  EXPECT_EQ(b.BreakfastCount, 4);
+  EXPECT_EQ(b.DinnerCount, 6);
+  EXPECT_TRUE(b.MealCoding);
+  EXPECT_FALSE(b.UseDT);
+  EXPECT_TRUE(b.CreditOn);
+  EXPECT_EQ(b.RequestFileName, "request.cfg");
+  EXPECT_EQ(b.OutputFileName, "output.txt");
+  EXPECT_EQ(b.RepeatIndex, 0);
+  EXPECT_TRUE(b.HighPriority);
+  EXPECT_EQ(b.TimeoutIndex, 20);
+  EXPECT_EQ(config.Turnaround.TxTurnaroundUs, 9500u);
+  EXPECT_EQ(config.Turnaround.RxTurnaroundUs, 9500u);
+  EXPECT_FALSE(config.ParityMark);
+  EXPECT_TRUE(config.WriteErrorRepeat);
+
+  LinkSettings s;
+  s.PortBaud = 0;
+  s.AnswerBufferSize = 0;
+  DeriveSettings(config, s);
+  EXPECT_EQ(s.PortBaud, 19200);
+  EXPECT_EQ(s.AnswerBufferSize, 60000);
+  EXPECT_EQ(s.Capacity, 2500);
+  EXPECT_EQ(s.BreakfastCount, 4);
+  EXPECT_EQ(s.DinnerCount, 6);
+  EXPECT_TRUE(s.MealCoding);
+  EXPECT_FALSE(s.UseDT);
+  EXPECT_TRUE(s.CreditOn);
+  EXPECT_EQ(s.TxTurnaroundUs, 9500u);
+  EXPECT_EQ(s.RxTurnaroundUs, 9500u);
+  EXPECT_EQ(LinkTimeoutForItem(b.TimeoutIndex), 120u);
+}
+
+TEST(ConfigDefaults, ShortValuesUseNoneOfTheirBytes) {
+  std::vector<uint8_t> bytes(67, 0x77);
+  EXPECT_EQ(Loaded(HexOf(bytes)).Block, DefaultConfigBlock());
+  // 135 digits are 67 bytes too; the odd digit does not count.
+  EXPECT_EQ(Loaded(HexOf(bytes) + "7").Block, DefaultConfigBlock());
+  EXPECT_EQ(Loaded("").Block, DefaultConfigBlock());
+
+  std::vector<uint8_t> seven(7, 0x11);
+  const StoredConfig config = Loaded(std::nullopt, HexOf(seven));
+  EXPECT_EQ(config.Turnaround, (TurnaroundBlock{9500, 9500}));
+}
+
+TEST(ConfigDefaults, SwitchesReadAsIntegersWithTheirOwnDefaults) {
+  IniValues values;
+  values.Parita = "1";
+  values.NeuspechKonec = "0";
+  StoredConfig config = DecodeIni(values);
+  EXPECT_TRUE(config.ParityMark);
+  EXPECT_FALSE(config.WriteErrorRepeat);
+
+  values.Parita = "7";
+  EXPECT_TRUE(DecodeIni(values).ParityMark);
+  values.Parita = "yes";          // unreadable: false
+  values.NeuspechKonec = "maybe";  // unreadable: the default, true
+  config = DecodeIni(values);
+  EXPECT_FALSE(config.ParityMark);
+  EXPECT_TRUE(config.WriteErrorRepeat);
+}
+
+TEST(ConfigRecord, FieldsSitAtTheirOffsetsLittleEndian) {
+  ConfigBlock b = DefaultConfigBlock();
+  b.Terminals[2] = TerminalEntry{0x0F, 5, true};
+  b.BaudIndex = 3;
+  b.Capacity = 0x01020304;
+  b.BreakfastCount = 2;
+  b.DinnerCount = -1;
+  b.UseDT = true;
+  b.RepeatIndex = 8;
+  b.TimeoutIndex = 59;
+  b.HighPriority = false;
+  const auto bytes = EncodeConfigBlock(b);
+  EXPECT_EQ(bytes[0], 1);
+  EXPECT_EQ(bytes[2], 1);
+  EXPECT_EQ(bytes[6], 0x0F);
+  EXPECT_EQ(bytes[7], 5);
+  EXPECT_EQ(bytes[8], 1);
+  EXPECT_EQ(bytes[12], 3);
+  EXPECT_EQ((std::vector<uint8_t>(bytes.begin() + 16, bytes.begin() + 20)), (std::vector<uint8_t>{4, 3, 2, 1}));
+  EXPECT_EQ(bytes[20], 2);
+  EXPECT_EQ((std::vector<uint8_t>(bytes.begin() + 24, bytes.begin() + 28)),
+            (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(bytes[28], 1);
+  EXPECT_EQ(bytes[29], 1);
+  EXPECT_EQ(bytes[30], 1);
+  EXPECT_EQ(std::string(bytes.begin() + 31, bytes.begin() + 43), std::string("request.cfg\0", 12));
+  EXPECT_EQ(std::string(bytes.begin() + 46, bytes.begin() + 58), std::string("output.txt\0\0", 12));
+  EXPECT_EQ(bytes[62], 8);
+  EXPECT_EQ(bytes[63], 0);
+  EXPECT_EQ(bytes[64], 59);
+  for (size_t reserved : {43u, 44u, 45u, 58u, 59u, 60u, 61u, 65u, 66u, 67u}) EXPECT_EQ(bytes[reserved], 0) << reserved;
+
+  const auto turnaround = EncodeTurnaroundBlock(TurnaroundBlock{0x00002526, 1000000});
+  EXPECT_EQ(HexFromBytes(turnaround.data(), turnaround.size()), "2625000040420F00");
+}
+
+TEST(ConfigRecord, DecodingTakesTheFirst68BytesAndIgnoresReservedOnes) {
+  const auto record = EncodeConfigBlock(DefaultConfigBlock());
+  std::vector<uint8_t> bytes(record.begin(), record.end());
+  bytes[43] = 0xAA;
+  bytes[65] = 0x55;
+  bytes[2] = 2;  // any non-zero byte is true
+  bytes.resize(80, 0xEE);
+  ConfigBlock decoded = DecodeConfigBlock(bytes);
+  EXPECT_EQ(decoded, DefaultConfigBlock());
+
+  // A 12-byte name fills its field without a terminating zero.
+  ConfigBlock b = DefaultConfigBlock();
+  b.RequestFileName = "ABCDEFGHIJKL";
+  b.OutputFileName = "\x8A\x9A\xE8.txt";  // code page 1250 bytes stay bytes
+  const auto encoded = EncodeConfigBlock(b);
+  decoded = DecodeConfigBlock(std::vector<uint8_t>(encoded.begin(), encoded.end()));
+  EXPECT_EQ(decoded.RequestFileName, "ABCDEFGHIJKL");
+  EXPECT_EQ(decoded.OutputFileName, "\x8A\x9A\xE8.txt");
+}
+
+TEST(ConfigHex, WriterIsUpperCaseAndReaderAcceptsEitherCase) {
+  const std::vector<uint8_t> bytes{0x00, 0xAB, 0xCD, 0xEF, 0x9F};
+  EXPECT_EQ(HexOf(bytes), "00ABCDEF9F");
+  EXPECT_EQ(BytesFromHex("00abcdef9F"), bytes);
+  EXPECT_EQ(BytesFromHex("00ABCDEF9F"), bytes);
+  // Length alone gives the size; from a bad pair on the bytes are zero.
+  EXPECT_EQ(BytesFromHex("01G20304"), (std::vector<uint8_t>{0x01, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(BytesFromHex("0102030"), (std::vector<uint8_t>{0x01, 0x02, 0x03}));
+  EXPECT_TRUE(BytesFromHex("").empty());
+
+  const auto encoded = EncodeConfigBlock(DefaultConfigBlock());
+  std::string lower = HexFromBytes(encoded.data(), encoded.size());
+  EXPECT_EQ(lower.size(), 136u);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(Loaded(lower).Block, DefaultConfigBlock());
+}
+
+TEST(ConfigDerived, BaudBufferSizeAndLinkTimeout) {
+  EXPECT_EQ(BaudFromIndex(0), 1200);
+  EXPECT_EQ(BaudFromIndex(1), 2400);
+  EXPECT_EQ(BaudFromIndex(2), 4800);
+  EXPECT_EQ(BaudFromIndex(3), 9600);
+  EXPECT_EQ(BaudFromIndex(4), 19200);
+  EXPECT_EQ(BaudFromIndex(7), 19200);
+  EXPECT_EQ(BaudFromIndex(-1), 19200);
+  EXPECT_EQ(ItemIndexOrDefault(7, BaudItemCount, DefaultBaudIndex), 4);
+  EXPECT_EQ(ItemIndexOrDefault(-1, BaudItemCount, DefaultBaudIndex), 4);
+  EXPECT_EQ(ItemIndexOrDefault(2, BaudItemCount, DefaultBaudIndex), 2);
+
+  EXPECT_EQ(AnswerBufferSizeFor(2500, true), 72500);
+  EXPECT_EQ(AnswerBufferSizeFor(2500, false), 60000);
+  EXPECT_EQ(AnswerBufferSizeFor(-5, true), 0);
+  EXPECT_EQ(AnswerBufferSizeFor(INT32_MAX, true), INT32_MAX);
+
+  StoredConfig config;
+  config.Block.UseDT = true;
+  config.Block.BaudIndex = 7;
+  LinkSettings s;
+  DeriveSettings(config, s);
+  EXPECT_EQ(s.AnswerBufferSize, 72500);
+  EXPECT_EQ(s.PortBaud, 19200);
+
+  EXPECT_EQ(LinkTimeoutForItem(0), 40u);
+  EXPECT_EQ(LinkTimeoutForItem(20), 120u);
+  EXPECT_EQ(LinkTimeoutForItem(59), 276u);
+  EXPECT_EQ(LinkTimeoutForItem(60), 120u);   // outside the list: the default item
+  EXPECT_EQ(LinkTimeoutForItem(255), 120u);
+  EXPECT_EQ(DelayAddItemValue(DelayAddItemCount - 1), 236);
+}
+
+TEST(ConfigPorts, OnlyTickedTerminalsOnARealPortNeedAPort) {
+  TerminalTable table{};
+  table[0] = TerminalEntry{1, 1, true};
+  table[1] = TerminalEntry{2, 1, true};
+  table[2] = TerminalEntry{3, 4, false};
+  table[3] = TerminalEntry{4, 8, true};  // names no port: treated as not connected
+  const auto needed = NeededPorts(table);
+  EXPECT_EQ(std::count(needed.begin(), needed.end(), true), 1);
+  EXPECT_TRUE(needed[1]);
+  EXPECT_FALSE(TerminalInUse(table[3]));
+  EXPECT_FALSE(TerminalInUse(table[2]));
+}
+
+TEST(ConfigNumbers, WholeDecimalNumbersOnly) {
+  int32_t v = 99;
+  EXPECT_TRUE(ParseInteger("42", v));
+  EXPECT_EQ(v, 42);
+  EXPECT_TRUE(ParseInteger("  -7", v));
+  EXPECT_EQ(v, -7);
+  EXPECT_TRUE(ParseInteger("+5", v));
+  EXPECT_EQ(v, 5);
+  v = 99;
+  for (const char* bad : {"", "   ", "12a", "1 ", "0x10", "abc", "+-1", "++1", "2147483648", "1.5"}) {
+    EXPECT_FALSE(ParseInteger(bad, v)) << bad;
+    EXPECT_EQ(v, 99) << bad;
+  }
+  EXPECT_TRUE(ParseInteger("-2147483648", v));
+  EXPECT_EQ(v, INT32_MIN);
+
+  uint32_t us = 9500;
+  EXPECT_TRUE(ParseMicroseconds("0", us));
+  EXPECT_EQ(us, 0u);
+  EXPECT_TRUE(ParseMicroseconds("1000000", us));
+  EXPECT_EQ(us, 1000000u);
+  for (const char* bad : {"1000001", "-1", "", "9k"}) {
+    EXPECT_FALSE(ParseMicroseconds(bad, us)) << bad;
+    EXPECT_EQ(us, 1000000u);
+  }
+  EXPECT_EQ(ConversionMessage("abc"), "'abc' is not a valid integer value");
+}
+
+TEST(ConfigSave, ControlsBuildTheRecordAndRefuseBadNumbers) {
+  ConfigControls c = ValidControls();
+  c.RequestFileName = "very_long_name.cfg";  // 18 characters: the first 12 are kept
+  c.OutputFileName = "abcdefghijklmno";
+  ConfigBlock block;
+  ASSERT_FALSE(BuildConfigBlock(c, block).has_value());
+  EXPECT_EQ(block.RequestFileName, "very_long_na");
+  EXPECT_EQ(block.OutputFileName, "abcdefghijkl");
+  const auto bytes = EncodeConfigBlock(block);
+  EXPECT_EQ(std::string(bytes.begin() + 46, bytes.begin() + 58), "abcdefghijkl");
+  EXPECT_EQ(bytes[43], 0);  // the reserved byte after the field is not overwritten
+  EXPECT_EQ(block.Terminals[2].PortIndex, 1);
+  EXPECT_EQ(block.Terminals[3].Address, 4);
+
+  // Any empty address, also of a terminal not connected, refuses the save.
+  for (int i = 0; i < TerminalCount; ++i) {
+    ConfigControls bad = ValidControls();
+    bad.Address[i] = "";
+    EXPECT_EQ(BuildConfigBlock(bad, block), std::optional<std::string>("")) << i;
+  }
+  ConfigControls bad = ValidControls();
+  bad.Address[1] = "256";  // an address is one byte on the bus
+  EXPECT_EQ(BuildConfigBlock(bad, block), std::optional<std::string>("256"));
+  bad = ValidControls();
+  bad.DinnerCount = "six";
+  EXPECT_EQ(BuildConfigBlock(bad, block), std::optional<std::string>("six"));
+  bad = ValidControls();
+  bad.Capacity = "-1";
+  EXPECT_EQ(BuildConfigBlock(bad, block), std::optional<std::string>("-1"));
+  bad.BreakfastCount = "x";  // the first refused field in save order is reported
+  EXPECT_EQ(BuildConfigBlock(bad, block), std::optional<std::string>("-1"));
+}
+
+TEST(ConfigSave, SaveThenLoadGivesBackEveryValue) {
+  StoredConfig config;
+  ConfigBlock& b = config.Block;
+  b.Terminals = {TerminalEntry{255, 7, true}, TerminalEntry{2, 3, false}, TerminalEntry{15, 0, true},
+                 TerminalEntry{0, 1, false}};
+  b.BaudIndex = 1;
+  b.Capacity = 123456;
+  b.BreakfastCount = 3;
+  b.DinnerCount = 9;
+  b.MealCoding = false;
+  b.UseDT = true;
+  b.CreditOn = false;
+  b.RequestFileName = "req12345.cfg";
+  b.OutputFileName = "o.txt";
+  b.RepeatIndex = 5;
+  b.HighPriority = false;
+  b.TimeoutIndex = 33;
+  config.Turnaround = TurnaroundBlock{0, 1000000};
+  config.ParityMark = true;
+  config.WriteErrorRepeat = false;
+
+  const IniValues written = EncodeIni(config);
+  EXPECT_EQ(written.CfgBinary->size(), 136u);
+  EXPECT_EQ(written.TestBinary->size(), 16u);
+  EXPECT_EQ(written.Parita, std::optional<std::string>("1"));
+  EXPECT_EQ(written.NeuspechKonec, std::optional<std::string>("0"));
+  EXPECT_EQ(DecodeIni(written), config);
+  EXPECT_EQ(EncodeIni(DecodeIni(written)), written);
+}
