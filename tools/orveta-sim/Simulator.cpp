@@ -89,6 +89,14 @@ int Simulator::PersonCount(int address) const {
   return terminal ? terminal->PersonCount() : -1;
 }
 
+bool Simulator::Store(int address, const std::string& payload) {
+  std::lock_guard lock(terminalsMutex_);
+  SimTerminal* terminal = FindTerminal(terminals_, address);
+  if (terminal == nullptr) return false;
+  terminal->Execute(payload, Clock::now());
+  return true;
+}
+
 bool Simulator::IsMaster(int address) const {
   std::lock_guard lock(terminalsMutex_);
   const SimTerminal* terminal = FindTerminal(terminals_, address);
