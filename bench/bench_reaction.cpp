@@ -1,0 +1,90 @@
+// Poll reaction: how fast the PC answers a master terminal's poll. Sends N
+// commands (default 500) to a simulated master at 19200 baud with pacing and
+// reads the simulator's "reaction" lines: the time from the poll's last byte
+// to the frame's first byte. Prints the median, 99th percentile and maximum,
+// each also minus TxTurnaroundUs (the settling wait the PC makes on purpose).
+//
+//   bench_reaction [commands]
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "link/Coding.h"
+#include "link/CommPort.h"
+#include "link/ErrorLog.h"
+#include "link/Orveta.h"
+#include "link/Settings.h"
+#include "tools/orveta-sim/Simulator.h"
+
+namespace {
+
+constexpr int DefaultCommands = 500;
+
+double Percentile(std::vector<double> values, double p) {
+  std::sort(values.begin(), values.end());
+  const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * (values.size() - 1) + 0.5));
+  return values[index];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int commands = argc > 1 ? std::atoi(argv[1]) : DefaultCommands;
+  if (commands < 1 || commands > 100000) {
+    std::fprintf(stderr, "usage: bench_reaction [commands]\n");
+    return 2;
+  }
+  const std::filesystem::path directory =
+      std::filesystem::temp_directory_path() / ("tarvion-reaction-" + std::to_string(getpid()));
+  std::filesystem::create_directories(directory);
+  SetStartDirectory(directory.string());
+
+  SimOptions options;
+  options.Link = (directory / "line").string();
+  options.Terminals = {{1, true}};
+  Simulator sim(options);
+  std::string error;
+  if (!sim.Start(error)) {
+    std::fprintf(stderr, "simulator: %s\n", error.c_str());
+    return 1;
+  }
+  SetComDevicePath(0, sim.LinkPath());
+  TSer_Port port(0, 19200);
+  TOrveta terminal(&port, 1);
+  if (!port.Opened || !terminal.TestLink() || !terminal.IsMaster()) {
+    std::fprintf(stderr, "the simulated master did not poll\n");
+    return 1;
+  }
+
+  int acknowledged = 0;
+  for (int i = 0; i < commands; ++i) {
+    char line[WorkBufferSize] = "Hello";
+    if (terminal.SendCommand(line) == 0) ++acknowledged;
+  }
+  sim.Stop();
+
+  std::vector<double> reactionUs;
+  for (const std::string& entry : sim.LogLines()) {
+    if (entry.rfind("reaction ", 0) == 0) reactionUs.push_back(std::atof(entry.c_str() + 9));
+  }
+  std::filesystem::remove_all(directory);
+  if (reactionUs.empty()) {
+    std::fprintf(stderr, "no reaction was measured\n");
+    return 1;
+  }
+  const double turnaround = Settings().TxTurnaroundUs;
+  const double median = Percentile(reactionUs, 0.5), p99 = Percentile(reactionUs, 0.99);
+  const double worst = *std::max_element(reactionUs.begin(), reactionUs.end());
+  std::printf("commands %d, acknowledged %d, reactions measured %zu, TxTurnaroundUs %.0f\n", commands, acknowledged,
+              reactionUs.size(), turnaround);
+  std::printf("reaction us: median %.0f, p99 %.0f, max %.0f\n", median, p99, worst);
+  std::printf("minus turnaround, ms: median %.3f, p99 %.3f, max %.3f (targets: median < 0.5, p99 < 2)\n",
+              (median - turnaround) / 1000, (p99 - turnaround) / 1000, (worst - turnaround) / 1000);
+  return acknowledged == commands ? 0 : 1;
+}
