@@ -1,0 +1,134 @@
+// A batch of lines for one terminal: the lines in order, long lines as two
+// commands, every command with its attempts and receive repeats, the progress
+// display and the fixed pauses.
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <optional>
+
+#include "link/Coding.h"
+#include "link/Cp1250.h"
+#include "link/ErrorLog.h"
+#include "link/Orveta.h"
+#include "requests/Priority.h"
+#include "requests/RequestLine.h"
+#include "requests/RequestProcessor.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr int kAttemptPanel = 5;
+constexpr int kReceiveTryPanel = 7;
+constexpr int kProgressPanel = 9;
+constexpr char kBalloonTitle[] = "Odesílání";
+
+constexpr milliseconds kAfterFailedAttempt{100};
+
+milliseconds AfterLine(const TOrveta& terminal) { return milliseconds(terminal.IsMaster() ? 2 : 25); }
+milliseconds BetweenLongLineCommands(const TOrveta& terminal) { return milliseconds(terminal.IsMaster() ? 5 : 30); }
+
+}  // namespace
+
+int TRequestProcessor::SendBatch() {
+  ExchangeScope exchange(*this);
+  WatcherPause pause(host_);
+  const int t = host_.SelectedIndex();
+  TOrveta* terminal = TerminalFor(t);
+  if (terminal == nullptr) return t;
+  terminal->DoneCount = 0;
+  terminal->RecordCount = 0;
+  if (!terminal->IsConnected()) return t;
+  try {
+    if (!SendLines(*terminal)) return t;  // shutting down: the progress stays as it is
+  } catch (const EDivByZero& error) {
+    AppendErrorLog(Cp1250FromUtf8(error.what()));
+  }
+  EndProgress();
+  return t;
+}
+
+// False when the batch stopped because the program is shutting down.
+bool TRequestProcessor::SendLines(TOrveta& terminal) {
+  const std::vector<std::string> lines = requestLines_;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (host_.ShuttingDown()) return false;
+    if (!SendLine(terminal, lines[i]) && host_.Controls().StopOnFailure) break;
+    ShowProgress(i + 1, lines.size());
+    host_.Sleep(AfterLine(terminal));
+  }
+  return true;
+}
+
+bool TRequestProcessor::SendLine(TOrveta& terminal, const std::string& line) {
+  switch (ClassifyLine(line)) {
+    case LineKind::Empty:
+      return true;
+    case LineKind::Single:
+      return SendWithRepeats(terminal, line);
+    case LineKind::Long:
+      return SendLongLine(terminal, line);
+    case LineKind::Refused:
+      break;
+  }
+  AppendErrorLog(RefusedLineMessage(line));
+  return false;
+}
+
+// True when the command was acknowledged, or when the attempts ran out on a
+// data answer of bad length (the line then counts as carried out).
+bool TRequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& line) {
+  int receiveTry = 1;
+  bool carriedOut = false;
+  FillLineBuffer(line);
+  for (int attempt = 1; attempt <= std::max(1, host_.Controls().Attempts); ++attempt) {
+    host_.SetPanel(kAttemptPanel, std::to_string(attempt));
+    carriedOut = ExecuteAttempt(terminal, host_.Controls().RaisePriority);
+    if (!carriedOut) {
+      host_.Sleep(kAfterFailedAttempt);
+      continue;
+    }
+    // Only a data command's first letter can be replaced by the 'E' mark; a
+    // command that itself starts with 'E' is never a receive repeat.
+    if (lineBuffer_[0] == line[0]) return true;
+    host_.Sleep(kAfterFailedAttempt);
+    host_.SetPanel(kReceiveTryPanel, std::to_string(++receiveTry));
+    --terminal.DoneCount;
+    FillLineBuffer(line);
+  }
+  return carriedOut;
+}
+
+bool TRequestProcessor::SendLongLine(TOrveta& terminal, const std::string& line) {
+  const auto [record, continuation] = SplitLongLine(line);
+  const bool recordSent = SendWithRepeats(terminal, record);
+  host_.Sleep(BetweenLongLineCommands(terminal));
+  return recordSent && SendWithRepeats(terminal, continuation);
+}
+
+bool TRequestProcessor::ExecuteAttempt(TOrveta& terminal, bool raisePriority) {
+  std::optional<TRaisedPriority> raised;
+  if (raisePriority) raised.emplace();
+  return terminal.ExecuteLine(lineBuffer_.data());
+}
+
+// Lines reach here at most MaxLineLength long (ClassifyLine); the copy is
+// bounded all the same and always leaves the terminating zero.
+void TRequestProcessor::FillLineBuffer(const std::string& line) {
+  lineBuffer_.fill(0);
+  std::memcpy(lineBuffer_.data(), line.data(), std::min(line.size(), lineBuffer_.size() - 1));
+}
+
+void TRequestProcessor::ShowProgress(size_t done, size_t count) {
+  const std::string text = std::to_string(done) + "/" + std::to_string(count);
+  host_.SetPanel(kProgressPanel, text);
+  host_.ShowBalloon(kBalloonTitle, text);
+  host_.RepaintNow();
+}
+
+void TRequestProcessor::EndProgress() {
+  host_.SetPanel(kProgressPanel, "");
+  host_.HideBalloon();
+  host_.RepaintNow();
+}

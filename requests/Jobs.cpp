@@ -1,0 +1,188 @@
+// The jobs around a batch: a request file, a typed command, a command file and
+// the clock setting, with what they report afterwards.
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <optional>
+
+#include "app/Config.h"
+#include "link/ErrorLog.h"
+#include "link/Orveta.h"
+#include "requests/ClockLine.h"
+#include "requests/OutputFiles.h"
+#include "requests/RequestFile.h"
+#include "requests/RequestLine.h"
+#include "requests/RequestProcessor.h"
+
+namespace {
+
+constexpr int kStatusPanel = 1;
+constexpr int kCounterPanels[] = {1, 3, 5, 7};
+constexpr int kTrayIdle = 0;
+constexpr int kTrayTakingIn = 1;
+constexpr std::chrono::milliseconds kBeforeIndicatorRefresh{1500};
+
+}  // namespace
+
+TerminalIndicator IndicatorFor(const TOrveta& terminal) {
+  if (terminal.IsMaster()) return TerminalIndicator::Green;
+  if (terminal.IsSlave()) return TerminalIndicator::Cyan;
+  return TerminalIndicator::Red;
+}
+
+TRequestProcessor::TRequestProcessor(BatchHost& host, std::vector<std::string>& requestLines)
+    : host_(host), requestLines_(requestLines) {}
+
+JobResult TRequestProcessor::ProcessRequestFile(const std::string& path) {
+  if (Busy()) return JobResult::Busy;
+  ExchangeScope exchange(*this);
+  std::vector<std::string> lines;
+  if (ReadLinesFile(path, lines) != FileRead::Read) return JobResult::FileUnreadable;
+  if (!DeleteRequestFile(path)) return JobResult::FileNotDeleted;
+  host_.SetTrayImage(kTrayTakingIn);
+  StartJob(std::move(lines));
+  if (requestLines_.empty()) {
+    host_.SetTrayImage(kTrayIdle);
+    ReportStatus(-1, -1);
+    return JobResult::Done;
+  }
+  const std::optional<int> number = TerminalLineNumber(requestLines_.front());
+  if (number && !AcceptTerminalLine(*number)) {
+    ReportStatus(-1, 0);
+    return JobResult::Done;
+  }
+  const int t = SendBatch();
+  FinishBatch(t);
+  host_.SetTrayImage(kTrayIdle);
+  RefreshIndicator(t);
+  return JobResult::Done;
+}
+
+JobResult TRequestProcessor::SendTypedLine(const std::string& text) {
+  if (Busy()) return JobResult::Busy;
+  ExchangeScope exchange(*this);
+  if (ConnectedTerminal(host_.SelectedIndex()) == nullptr) return JobResult::NoTerminal;
+  StartJob({text});
+  const int t = SendBatch();
+  FinishBatch(t);
+  RefreshIndicator(t);
+  return JobResult::Done;
+}
+
+JobResult TRequestProcessor::SendCommandFile(const std::string& path) {
+  if (Busy()) return JobResult::Busy;
+  ExchangeScope exchange(*this);
+  std::vector<std::string> lines;
+  if (ReadLinesFile(path, lines) != FileRead::Read) return JobResult::FileUnreadable;
+  host_.SetTrayImage(kTrayTakingIn);
+  StartJob(std::move(lines));
+  host_.RepaintNow();
+  if (requestLines_.empty()) {
+    ReportStatus(0, 0);
+    return JobResult::Done;
+  }
+  const int t = SendBatch();
+  FinishBatch(t);
+  host_.SetTrayImage(kTrayIdle);
+  RefreshIndicator(t);
+  return JobResult::Done;
+}
+
+JobResult TRequestProcessor::SetClock(const std::tm& localTime) {
+  if (Busy()) return JobResult::Busy;
+  ExchangeScope exchange(*this);
+  const std::string line = ClockLine(localTime);
+  if (ConnectedTerminal(host_.SelectedIndex()) == nullptr) return JobResult::NoTerminal;
+  requestLines_ = {line};
+  ReportFinalStatus(SendBatch());
+  return JobResult::Done;
+}
+
+bool TRequestProcessor::TryExchange(const std::function<void()>& work) {
+  if (Busy()) return false;
+  ExchangeScope exchange(*this);
+  work();
+  return true;
+}
+
+void TRequestProcessor::SaveOutputFile(const std::string& name) {
+  host_.RepaintNow();
+  WriteOutputFile(name, host_.ResultLines());
+}
+
+void TRequestProcessor::ReportStatus(int first, int second) {
+  host_.SetPanel(kStatusPanel, StatusText(first, second));
+  WriteStatusFile(first, second);
+}
+
+void TRequestProcessor::ClearCounterPanels() {
+  for (int panel : kCounterPanels) host_.SetPanel(panel, "");
+}
+
+void TRequestProcessor::RefreshIndicator(int t) {
+  if (host_.ShuttingDown() || t < 0 || t >= TerminalCount) return;
+  TOrveta* terminal = TerminalFor(t);
+  if (terminal == nullptr || terminal->Port == nullptr || !terminal->Port->Opened) {
+    host_.SetIndicator(t, TerminalIndicator::White);
+    return;
+  }
+  ExchangeScope exchange(*this);
+  host_.Sleep(kBeforeIndicatorRefresh);
+  if (host_.Indicator(t) == TerminalIndicator::Red || terminal->Retest) terminal->TestLink();
+  host_.SetIndicator(t, IndicatorFor(*terminal));
+}
+
+TOrveta* TRequestProcessor::TerminalFor(int t) {
+  return t >= 0 && t < TerminalCount ? host_.AvailableTerminal(t) : nullptr;
+}
+
+TOrveta* TRequestProcessor::ConnectedTerminal(int t) {
+  TOrveta* terminal = TerminalFor(t);
+  return terminal != nullptr && terminal->IsConnected() ? terminal : nullptr;
+}
+
+// Selects the terminal a request's first line names (1-4) and takes the line
+// off; false when it names no available terminal.
+bool TRequestProcessor::AcceptTerminalLine(int number) {
+  if (number < 1 || number > TerminalCount || TerminalFor(number - 1) == nullptr) return false;
+  const int t = number - 1;
+  host_.Select(t);
+  host_.SetTrayImage(kTrayIdle);
+  ReportStatus(1, 0);
+  requestLines_.erase(requestLines_.begin());
+  return true;
+}
+
+// A file that is already gone counts as deleted: its lines are in memory.
+bool TRequestProcessor::DeleteRequestFile(const std::string& path) {
+  if (unlink(path.c_str()) == 0 || errno == ENOENT) {
+    deleteFailureLogged_ = false;
+    return true;
+  }
+  if (!deleteFailureLogged_) AppendErrorLog("Soubor " + path + " nelze smazat, pozadavek nebyl prijat");
+  deleteFailureLogged_ = true;
+  return false;
+}
+
+void TRequestProcessor::StartJob(std::vector<std::string> lines) {
+  requestLines_ = std::move(lines);
+  host_.ClearResultList();
+  ClearCounterPanels();
+}
+
+void TRequestProcessor::FinishBatch(int t) {
+  SaveOutputFile(host_.OutputFileName());
+  ReportFinalStatus(t);
+}
+
+// DoneCount and RecordCount of the batch's terminal, -1,-1 when it has none.
+void TRequestProcessor::ReportFinalStatus(int t) {
+  const TOrveta* terminal = TerminalFor(t);
+  if (terminal == nullptr) {
+    ReportStatus(-1, -1);
+    return;
+  }
+  ReportStatus(terminal->DoneCount, terminal->RecordCount);
+}

@@ -1,0 +1,79 @@
+#include "requests/RequestFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+// Closes the descriptor (and with it our shared lock) on every exit.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// True when another process holds an exclusive flock or a POSIX write lock:
+// the file is still being written and must not be taken in yet. Our own
+// shared flock stays until the descriptor is closed.
+bool HeldByWriter(int fd) {
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0) return errno == EWOULDBLOCK;
+  struct flock probe {};
+  probe.l_type = F_RDLCK;
+  probe.l_whence = SEEK_SET;
+  return fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
+bool ReadAll(int fd, std::string& bytes) {
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> SplitLines(std::string_view bytes) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    const size_t end = bytes.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+      lines.emplace_back(bytes.substr(start));
+      break;
+    }
+    lines.emplace_back(bytes.substr(start, end - start));
+    start = end + 1;
+    if (bytes[end] == '\r' && start < bytes.size() && bytes[start] == '\n') ++start;
+  }
+  return lines;
+}
+
+FileRead ReadLinesFile(const std::string& path, std::vector<std::string>& lines) {
+  const FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (file.Get() < 0) return errno == ENOENT ? FileRead::Vanished : FileRead::Unreadable;
+  struct stat info {};
+  if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return FileRead::Unreadable;
+  if (HeldByWriter(file.Get())) return FileRead::HeldByWriter;
+  std::string bytes;
+  if (!ReadAll(file.Get(), bytes)) return FileRead::Unreadable;
+  lines = SplitLines(bytes);
+  return FileRead::Read;
+}

@@ -1,0 +1,139 @@
+#pragma once
+// TRequestProcessor: the whole road of a job on the main thread, from a
+// request file, a typed command line, a command file or the clock setting to
+// terminal traffic, the output file and the status file. The main window owns
+// one, implements BatchHost for it and calls the jobs from its handlers.
+//
+// One exchange at a time: while a job or any other exchange (RefreshIndicator's
+// link test, or work the window runs through TryExchange) is in progress, the
+// link layer dispatches window events while it waits for bytes; a job that
+// arrives then is refused with Busy and touches nothing, so no two exchanges
+// ever interleave on a port.
+
+#include <array>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "requests/BatchHost.h"
+
+class TOrveta;
+
+enum class JobResult {
+  Done,            // the job ran to its end (also with failed lines, or with nothing to send)
+  Busy,            // another exchange was in progress: nothing was touched; try again later
+  NoTerminal,      // typed line or clock: the selected terminal is not available or not
+                   // connected; nothing happened
+  FileUnreadable,  // the request or command file could not be read (vanished, held by its
+                   // writer, not a readable file); it is left where it is
+  FileNotDeleted,  // the request file could not be deleted: not taken in, so that it can never
+                   // be sent twice; one error-log line until a request is taken in again
+};
+
+// The indicator colour for a terminal's link state after its last test.
+TerminalIndicator IndicatorFor(const TOrveta& terminal);
+
+class TRequestProcessor {
+ public:
+  // `requestLines` is RequestLines, the lines of the job in progress, owned by
+  // the main window; a job replaces them and they stay until the next job.
+  TRequestProcessor(BatchHost& host, std::vector<std::string>& requestLines);
+  TRequestProcessor(const TRequestProcessor&) = delete;
+  TRequestProcessor& operator=(const TRequestProcessor&) = delete;
+
+  // --- Jobs (each refused with Busy during another exchange) ---
+
+  // The watcher's hand-over. Reads the file, deletes it, and when its first
+  // line is "TERM" with a number selects that terminal (status 1,0) or stops
+  // (-1,0 when it is not available); an empty file gives -1,-1. Otherwise the
+  // lines go out with SendBatch, the output file is written, then the final
+  // status pair, then the indicator is refreshed.
+  JobResult ProcessRequestFile(const std::string& path);
+  // Button1Click: sends `text` (Edit1) as the only line to the selected
+  // terminal, then output file, status and indicator as for a request.
+  JobResult SendTypedLine(const std::string& text);
+  // Button33Click after the dialog: sends every line of the command file at
+  // `path` (not deleted, a "TERM" line is an ordinary command). No lines give
+  // 0,0 and leave the tray icon at image 1.
+  JobResult SendCommandFile(const std::string& path);
+  // Button4Click: sets the selected terminal's clock to `localTime` (taken
+  // when the button was clicked). Writes the status only.
+  JobResult SetClock(const std::tm& localTime);
+
+  // Runs `work` as an exchange when none is in progress (for the window's
+  // own link tests, such as the periodic check); false when it was skipped.
+  bool TryExchange(const std::function<void()>& work);
+  // True while a job or an exchange is in progress.
+  bool Busy() const { return exchangeDepth_ > 0; }
+
+  // After a job: when terminal t's port is open, waits 1.5 s, tests the link
+  // when the indicator is red or the terminal asks for a retest, and colours
+  // the indicator by the link state; white when there is no terminal or its
+  // port is not open. Nothing while shutting down.
+  void RefreshIndicator(int t);
+
+ private:
+  // Marks an exchange in progress for as long as it lives; nests.
+  class ExchangeScope {
+   public:
+    explicit ExchangeScope(TRequestProcessor& owner) : owner_(owner) { ++owner_.exchangeDepth_; }
+    ~ExchangeScope() { --owner_.exchangeDepth_; }
+    ExchangeScope(const ExchangeScope&) = delete;
+    ExchangeScope& operator=(const ExchangeScope&) = delete;
+
+   private:
+    TRequestProcessor& owner_;
+  };
+
+  // Pauses the watcher for as long as it lives, so every exit resumes it.
+  class WatcherPause {
+   public:
+    explicit WatcherPause(BatchHost& host) : host_(host) { host_.PauseWatcher(); }
+    ~WatcherPause() { host_.ResumeWatcher(); }
+    WatcherPause(const WatcherPause&) = delete;
+    WatcherPause& operator=(const WatcherPause&) = delete;
+
+   private:
+    BatchHost& host_;
+  };
+
+  // Sends RequestLines to the terminal selected when the batch starts, which
+  // stays its terminal to the end. The watcher is paused for the batch and
+  // resumed at every exit. Resets DoneCount and RecordCount of that terminal
+  // (so a batch that executes nothing reports 0 records); sends nothing when it
+  // is not connected. A refused line (see ClassifyLine) is logged and counts as
+  // failed; an EDivByZero from the coding is logged and ends the batch there.
+  // Returns the index of the batch's terminal.
+  int SendBatch();
+  // Writes the result list to StartDirectory()/`name`, created anew (the
+  // status pair follows only once it is complete).
+  void SaveOutputFile(const std::string& name);
+  // Panel 1 and the status file get the pair.
+  void ReportStatus(int first, int second);
+  // Panels 1, 3, 5 and 7 emptied.
+  void ClearCounterPanels();
+
+  TOrveta* TerminalFor(int t);
+  TOrveta* ConnectedTerminal(int t);
+  bool AcceptTerminalLine(int number);
+  bool DeleteRequestFile(const std::string& path);
+  void StartJob(std::vector<std::string> lines);
+  void FinishBatch(int t);
+  void ReportFinalStatus(int t);
+  bool SendLines(TOrveta& terminal);
+  bool SendLine(TOrveta& terminal, const std::string& line);
+  bool SendWithRepeats(TOrveta& terminal, const std::string& line);
+  bool SendLongLine(TOrveta& terminal, const std::string& line);
+  bool ExecuteAttempt(TOrveta& terminal, bool raisePriority);
+  void FillLineBuffer(const std::string& line);
+  void ShowProgress(size_t done, size_t count);
+  void EndProgress();
+
+  BatchHost& host_;
+  std::vector<std::string>& requestLines_;
+  // The text of the current attempt; ExecuteLine may mark its first character.
+  std::array<char, 255> lineBuffer_{};
+  int exchangeDepth_ = 0;
+  bool deleteFailureLogged_ = false;
+};

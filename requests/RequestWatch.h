@@ -1,0 +1,45 @@
+#pragma once
+// The watcher's decisions, without the thread: when a request file is ready
+// to be handed over, and which task a 50 ms pass of the watcher runs.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// What one look at the request path found.
+struct FileSighting {
+  bool RegularFile = false;    // exists and is a regular file (not a directory)
+  int64_t LastWriteNs = 0;     // its last-write time, nanoseconds since the epoch
+};
+
+// Looks the path up (following a symbolic link).
+FileSighting LookUpRequestFile(const std::string& path);
+
+// The two-sighting test. A file is ready when it is seen on two consecutive
+// checks with the same last-write time; the ready answer forgets the sighting,
+// so a file that is still there afterwards needs two more checks. A check
+// that finds nothing (or a directory, or another kind of file) forgets the
+// sighting too, and a changed last-write time counts as a new first sighting.
+class TRequestSightings {
+ public:
+  bool RequestFileReady(const FileSighting& sighting);
+  bool RequestFileReady(const std::string& path) { return RequestFileReady(LookUpRequestFile(path)); }
+
+ private:
+  std::optional<int64_t> seenStamp_;  // last-write time at the first sighting
+};
+
+enum class WatchTask { None, CheckRequest, CheckTerminal };
+
+// The pass counters: every 21st pass checks the request file, the 81st pass
+// since the last terminal check checks the selected terminal; when both fall
+// on one pass, the request check goes first and the terminal check moves to
+// the next pass. A paused watcher makes no passes.
+class TWatchCounters {
+ public:
+  WatchTask Pass();
+
+ private:
+  int watchTick_ = 0;  // passes since the last request-file check
+  int testTick_ = 0;   // passes since the last terminal check
+};

@@ -1,0 +1,535 @@
+// Request processing end to end against simulated terminals: a fake main
+// window records what the jobs show, the simulator's log shows what reached
+// the line, and the output, status and error-log files are read back.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+
+#include "link/Coding.h"
+#include "link/Cp1250.h"
+#include "requests/ClockLine.h"
+#include "requests/RequestProcessor.h"
+#include "support/LinkFixture.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using Lines = std::vector<std::string>;
+using Pauses = std::vector<long>;
+
+int CurrentNice() {
+  errno = 0;
+  return getpriority(PRIO_PROCESS, 0);
+}
+
+// The main window as request processing sees it, recording everything.
+class FakeWindow : public BatchHost, public LinkDisplay {
+ public:
+  int SelectedIndex() const override { return Selected; }
+  void Select(int t) override { Selected = t; }
+  TOrveta* AvailableTerminal(int t) override { return Terminals[t]; }
+  TerminalIndicator Indicator(int t) const override { return Indicators[t]; }
+  void SetIndicator(int t, TerminalIndicator colour) override { Indicators[t] = colour; }
+  SendControls Controls() const override { return Send; }
+  std::string OutputFileName() const override { return "output.txt"; }
+  bool ShuttingDown() const override { return Closing; }
+  void SetPanel(int panel, const std::string& text) override {
+    Panels[panel].push_back(text);
+    if (OnPanel) OnPanel(panel, text);
+  }
+  void ShowBalloon(const std::string& title, const std::string& text) override { Balloons.push_back(title + " " + text); }
+  void HideBalloon() override { Balloons.push_back("hidden"); }
+  void SetTrayImage(int image) override { TrayImages.push_back(image); }
+  void ClearResultList() override { Memo.clear(); }
+  std::vector<std::string> ResultLines() const override { return Memo; }
+  void RepaintNow() override {}
+  void PauseWatcher() override {
+    Watcher.push_back("pause");
+    if (OnPause) OnPause();
+  }
+  void ResumeWatcher() override { Watcher.push_back("resume"); }
+  // Short pauses are real, so that the line sees them; the 1.5 s before an
+  // indicator refresh is only recorded.
+  void Sleep(milliseconds pause) override {
+    Sleeps.push_back(pause.count());
+    if (pause < milliseconds(1000)) std::this_thread::sleep_for(pause);
+  }
+
+  // ExecuteLine empties panel 3 in the middle of the exchange, which is where
+  // window events can arrive.
+  void AppendAnswerLine(const std::string& line) override { Memo.push_back(line); }
+  void SetLoadedPanel(const std::string&) override {
+    NiceDuringExchange.push_back(CurrentNice());
+    if (DuringExchange) DuringExchange();
+  }
+  CursorShape Cursor() const override { return CursorShape::Default; }
+  void SetCursor(CursorShape) override {}
+  void SetResultListVisible(bool) override {}
+  void ShowCapacityMessage() override {}
+
+  std::array<TOrveta*, 4> Terminals{};
+  std::array<TerminalIndicator, 4> Indicators{};
+  int Selected = 0;
+  SendControls Send{1, true, false};
+  bool Closing = false;
+  std::map<int, Lines> Panels;
+  Lines Balloons, Memo, Watcher;
+  std::vector<int> TrayImages, NiceDuringExchange;
+  Pauses Sleeps;
+  std::function<void()> OnPause, DuringExchange;
+  std::function<void(int, const std::string&)> OnPanel;
+};
+
+class Batch : public LinkFixture {
+ protected:
+  void SetUp() override {
+    LinkFixture::SetUp();
+    Settings().TxTurnaroundUs = 100;
+    Settings().RxTurnaroundUs = 100;
+  }
+
+  // Terminals 1..count at bus addresses 1..count, tested.
+  void StartTerminals(int count, SimOptions options = {}, bool master = false) {
+    options.Pacing = false;
+    std::vector<SimTerminalSpec> specs;
+    for (int a = 1; a <= count; ++a) specs.push_back({a, master});
+    StartLine(specs, options);
+    for (int a = 1; a <= count; ++a) ASSERT_TRUE(Place(a).TestLink());
+  }
+
+  TOrveta& Place(int n) {
+    TOrveta& terminal = Terminal(n);
+    terminal.Display = &window_;
+    window_.Terminals[n - 1] = &terminal;
+    return terminal;
+  }
+
+  std::string Path(const std::string& name) const { return directory_ + "/" + name; }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
+  JobResult Request(const std::string& bytes) {
+    Write("request.cfg", bytes);
+    return processor_.ProcessRequestFile(Path("request.cfg"));
+  }
+
+  // "address:payload" of every frame the line received since MarkLine, and
+  // the simulator's millisecond at which each arrived.
+  void MarkLine() { mark_ = Logged("rx").size(); }
+  Lines Frames(Pauses* arrivals = nullptr) const {
+    Lines frames;
+    size_t seen = 0;
+    for (const std::string& line : sim_->LogLines()) {
+      std::istringstream in(line);
+      long ms = 0;
+      std::string dir, bytes;
+      if (!(in >> ms >> dir) || dir != "rx" || seen++ < mark_) continue;
+      for (std::string hex; in >> hex;) bytes += static_cast<char>(std::stoi(hex, nullptr, 16));
+      frames.push_back(std::to_string(static_cast<uint8_t>(bytes[0])) + ":" + bytes.substr(2, bytes.size() - 3));
+      if (arrivals) arrivals->push_back(ms);
+    }
+    return frames;
+  }
+
+  FakeWindow window_;
+  Lines requestLines_;
+  TRequestProcessor processor_{window_, requestLines_};
+  size_t mark_ = 0;
+};
+
+// A person line as the other program writes it; a long one carries days 15-28.
+std::string PersonLine(char letter, int number, bool longLine) {
+  char head[16];
+  std::snprintf(head, sizeof head, "%c%04d", letter, number);
+  std::string line = std::string(head) + "ABCDwxyzF" + "01A2B3C4D01A2B" + "01A*01A*01A*01" + "2B*012B*012B*0";
+  if (longLine) line += std::string("D4C3B2A10D4C3B") + "A10*A10*A10*A1" + "012B*012B*012B";
+  return line + "NOVAK JAN     " + (letter == 'Q' ? "K+00150" : "");
+}
+
+// The decoded answer line of such a person, with CR LF.
+std::string AnswerLine(char letter, int number, bool longLine) {
+  const std::string line = PersonLine(letter, number, longLine);
+  return line.substr(0, 5) + "41424344F" + line.substr(14, longLine ? 84 : 42) + "\r\n";
+}
+
+}  // namespace
+
+TEST_F(Batch, TerminalLineSelectsTheTerminalForThisAndLaterRequests) {
+  StartTerminals(3);
+  std::string statusWhenSending;
+  window_.OnPause = [&] { statusWhenSending = Read("rudazo.sta"); };
+  MarkLine();
+  ASSERT_EQ(Request("TERM2\r\nX1\r\n"), JobResult::Done);
+  EXPECT_FALSE(std::filesystem::exists(Path("request.cfg")));
+  EXPECT_EQ(window_.Selected, 1);
+  EXPECT_EQ(statusWhenSending, "1,0\r\n");
+  EXPECT_EQ(window_.Panels[1], (Lines{"", "1,0", "1,0"}));
+  EXPECT_EQ(Read("rudazo.sta"), "1,0\r\n");
+  EXPECT_EQ(Frames(), Lines{"2:X1"});
+  EXPECT_EQ(window_.TrayImages, (std::vector<int>{1, 0, 0}));
+  EXPECT_EQ(requestLines_, Lines{"X1"});
+
+  // Without a terminal line the selection stays; "term2" and a later TERM3
+  // are commands.
+  MarkLine();
+  ASSERT_EQ(Request("term2\r\nTERM3\r\n"), JobResult::Done);
+  EXPECT_EQ(Frames(), (Lines{"2:term2", "2:TERM3"}));
+  EXPECT_EQ(Read("rudazo.sta"), "2,0\r\n");
+
+  MarkLine();
+  ASSERT_EQ(Request("TERM 3\r\nX3"), JobResult::Done);
+  EXPECT_EQ(Frames(), Lines{"3:X3"});
+
+  // Naming no available terminal: -1,0, nothing sent or written, selection
+  // kept, tray icon left at image 1.
+  Write("output.txt", "earlier\r\n");
+  for (const char* line : {"TERM", "TERM4", "TERM-2", "TERM 99999999999"}) {
+    MarkLine();
+    window_.TrayImages.clear();
+    ASSERT_EQ(Request(std::string(line) + "\r\nX9\r\n"), JobResult::Done) << line;
+    EXPECT_EQ(Read("rudazo.sta"), "-1,0\r\n") << line;
+    EXPECT_TRUE(Frames().empty()) << line;
+    EXPECT_EQ(window_.Selected, 2) << line;
+    EXPECT_EQ(window_.TrayImages, std::vector<int>{1}) << line;
+  }
+  EXPECT_EQ(Read("output.txt"), "earlier\r\n");
+}
+
+TEST_F(Batch, EmptyOrUnreadableRequests) {
+  StartTerminals(1);
+  Write("output.txt", "earlier\r\n");
+  MarkLine();
+  ASSERT_EQ(Request(""), JobResult::Done);
+  EXPECT_EQ(Read("rudazo.sta"), "-1,-1\r\n");
+  EXPECT_FALSE(std::filesystem::exists(Path("request.cfg")));
+  EXPECT_EQ(Read("output.txt"), "earlier\r\n");
+  EXPECT_EQ(window_.TrayImages, (std::vector<int>{1, 0}));
+  EXPECT_TRUE(window_.Watcher.empty());
+
+  // Vanished: nothing changes.
+  EXPECT_EQ(processor_.ProcessRequestFile(Path("request.cfg")), JobResult::FileUnreadable);
+  EXPECT_EQ(window_.TrayImages.size(), 2u);
+
+  // Still locked by its writer: left in place and taken in at a later check.
+  Write("request.cfg", "X1\r\n");
+  const int writer = open(Path("request.cfg").c_str(), O_WRONLY);
+  ASSERT_EQ(flock(writer, LOCK_EX), 0);
+  EXPECT_EQ(processor_.ProcessRequestFile(Path("request.cfg")), JobResult::FileUnreadable);
+  EXPECT_TRUE(std::filesystem::exists(Path("request.cfg")));
+  close(writer);
+  EXPECT_EQ(processor_.ProcessRequestFile(Path("request.cfg")), JobResult::Done);
+  EXPECT_FALSE(std::filesystem::exists(Path("request.cfg")));
+  EXPECT_EQ(Frames(), Lines{"1:X1"});
+}
+
+TEST_F(Batch, RecordsWithLongLinesAreWrittenAndReadBack) {
+  StartTerminals(1);
+  std::string outputWhenReported;
+  window_.OnPanel = [&](int panel, const std::string& text) {
+    if (panel == 1 && !text.empty()) outputWhenReported = Read("output.txt");
+  };
+  const std::string q119 = PersonLine('Q', 12, true), r112 = PersonLine('R', 3, true);
+  ASSERT_EQ(q119.size(), 119u);
+  ASSERT_EQ(r112.size(), 112u);
+  MarkLine();
+  ASSERT_EQ(Request(PersonLine('Q', 40, false) + "\r\n" + q119 + "\r\n" + r112 + "\r\n" + PersonLine('R', 7, false) +
+                    "\r\nP\r\n"),
+            JobResult::Done);
+  const Lines frames = Frames();
+  ASSERT_EQ(frames.size(), 7u);
+  EXPECT_EQ(frames[2].substr(0, 3), "1:q");  // the continuations of the long lines
+  EXPECT_EQ(frames[4].substr(0, 3), "1:r");
+  const std::string output = AnswerLine('R', 3, true) + AnswerLine('R', 7, false) + AnswerLine('Q', 12, true) +
+                             AnswerLine('Q', 40, false);
+  EXPECT_EQ(Read("output.txt"), output);
+  EXPECT_EQ(outputWhenReported, output);  // complete before the status is reported
+  EXPECT_EQ(Read("rudazo.sta"), "7,6\r\n");  // seven commands; six records with the continuations
+}
+
+TEST_F(Batch, AcknowledgedCommandsProgressAndPauses) {
+  StartTerminals(1);
+  window_.Send.RaisePriority = true;
+  const int nice = CurrentNice();
+  MarkLine();
+  ASSERT_EQ(Request("X1\r\nX2\r\nX3\r\nX4\r\nX5\r\n"), JobResult::Done);
+  EXPECT_EQ(Frames().size(), 5u);
+  EXPECT_EQ(Read("rudazo.sta"), "5,0\r\n");
+  EXPECT_TRUE(std::filesystem::exists(Path("output.txt")));
+  EXPECT_EQ(std::filesystem::file_size(Path("output.txt")), 0u);
+  EXPECT_EQ(window_.Panels[9], (Lines{"1/5", "2/5", "3/5", "4/5", "5/5", ""}));
+  EXPECT_EQ(window_.Balloons, (Lines{"Odesílání 1/5", "Odesílání 2/5", "Odesílání 3/5", "Odesílání 4/5",
+                                     "Odesílání 5/5", "hidden"}));
+  EXPECT_EQ(window_.Watcher, (Lines{"pause", "resume"}));
+  EXPECT_EQ(window_.Sleeps, (Pauses{25, 25, 25, 25, 25, 1500}));  // slave pauses, then the refresh
+  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::Cyan);
+  // Raised during each exchange where the process may raise it; restored after.
+  const bool mayRaise = setpriority(PRIO_PROCESS, 0, -10) == 0;
+  setpriority(PRIO_PROCESS, 0, nice);
+  EXPECT_EQ(window_.NiceDuringExchange, std::vector<int>(5, mayRaise ? -10 : nice));
+  EXPECT_EQ(CurrentNice(), nice);
+
+  // An empty line is not sent but counts in the progress and gets its pause.
+  window_.Panels.clear();
+  window_.Sleeps.clear();
+  MarkLine();
+  ASSERT_EQ(Request("X1\r\n\r\nX3"), JobResult::Done);
+  EXPECT_EQ(Frames(), (Lines{"1:X1", "1:X3"}));
+  EXPECT_EQ(window_.Panels[9], (Lines{"1/3", "2/3", "3/3", ""}));
+  EXPECT_EQ(window_.Sleeps, (Pauses{25, 25, 25, 1500}));
+}
+
+TEST_F(Batch, MasterTerminalPausesAreShorter) {
+  StartTerminals(1, {}, true);
+  MarkLine();
+  ASSERT_EQ(Request(PersonLine('R', 5, true)), JobResult::Done);
+  EXPECT_EQ(Frames().size(), 2u);
+  EXPECT_EQ(window_.Sleeps, (Pauses{5, 2, 1500}));  // between the two commands, after the line
+  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::Green);
+}
+
+TEST_F(Batch, UnacknowledgedLinesAreTriedAgain) {
+  SimOptions options;
+  options.Pacing = false;
+  options.NoAck = 1000;
+  StartLine({{1, false}}, options);
+  Place(1).Slave = true;  // as found by an earlier link test
+  window_.Send = {3, true, false};
+  MarkLine();
+  ASSERT_EQ(Request("X1\r\nX2\r\n"), JobResult::Done);
+  Pauses arrivals;
+  EXPECT_EQ(Frames(&arrivals), (Lines{"1:X1", "1:X1", "1:X1"}));
+  ASSERT_EQ(arrivals.size(), 3u);
+  EXPECT_GE(arrivals[1] - arrivals[0], 100);
+  EXPECT_GE(arrivals[2] - arrivals[1], 100);
+  EXPECT_EQ(window_.Panels[5], (Lines{"", "1", "2", "3"}));
+  EXPECT_EQ(window_.Panels[9], Lines{""});  // the failed line's progress is not shown
+  EXPECT_EQ(Read("rudazo.sta"), "0,0\r\n");
+
+  // One attempt, no stop: every line once. A long line whose record fails
+  // does not send its continuation.
+  window_.Send = {1, false, false};
+  window_.Sleeps.clear();
+  MarkLine();
+  ASSERT_EQ(Request(PersonLine('R', 5, true) + "\r\nX2\r\n"), JobResult::Done);
+  const Lines frames = Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[1], "1:X2");
+  EXPECT_EQ(window_.Sleeps, (Pauses{100, 30, 25, 100, 25, 1500}));
+}
+
+TEST_F(Batch, ShortDataAnswerIsReceivedAgain) {
+  SimOptions options;
+  options.ShortAnswer = 1;
+  StartTerminals(1, options);
+  window_.Send = {3, true, false};
+  MarkLine();
+  ASSERT_EQ(Request(PersonLine('R', 8, false) + "\r\nP\r\n"), JobResult::Done);
+  const Lines frames = Frames();
+  EXPECT_EQ(Lines(frames.begin() + 1, frames.end()), (Lines{"1:P", "1:P"}));
+  EXPECT_EQ(window_.Panels[7], (Lines{"", "2"}));
+  EXPECT_EQ(Read("output.txt"), AnswerLine('R', 8, false));  // from the second answer only
+  EXPECT_EQ(Read("rudazo.sta"), "2,1\r\n");                  // the P line counted once
+  EXPECT_NE(Read("errorlog.txt").find("R,Z chybne nacteno: 23 byte"), std::string::npos);
+
+  // A command that itself starts with 'E' is no receive repeat.
+  window_.Panels.clear();
+  MarkLine();
+  ASSERT_EQ(Request("E1\r\n"), JobResult::Done);
+  EXPECT_EQ(Frames(), Lines{"1:E1"});
+  EXPECT_EQ(Read("rudazo.sta"), "1,0\r\n");
+}
+
+TEST_F(Batch, RefusedLinesAreLoggedAndCountAsFailed) {
+  StartTerminals(1);
+  const std::string tooLong = "Q" + std::string(119, '1'), longT = "T" + std::string(99, '2');
+  window_.Send = {2, false, false};
+  MarkLine();
+  ASSERT_EQ(Request(tooLong + "\r\n" + longT + "\r\nX1\r\n"), JobResult::Done);
+  EXPECT_EQ(Frames(), Lines{"1:X1"});
+  EXPECT_EQ(Read("rudazo.sta"), "1,0\r\n");
+  const std::string log = Read("errorlog.txt");
+  EXPECT_NE(log.find(" - Radek nelze odeslat: Q1111111111111111111... (120 znaku)\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" - Radek nelze odeslat: T2222222222222222222... (100 znaku)\r\n"), std::string::npos) << log;
+
+  window_.Send.StopOnFailure = true;
+  MarkLine();
+  ASSERT_EQ(Request(longT + "\r\nX1\r\n"), JobResult::Done);
+  EXPECT_TRUE(Frames().empty());
+  EXPECT_EQ(Read("rudazo.sta"), "0,0\r\n");
+}
+
+TEST_F(Batch, ZeroMealCountEndsTheBatchInOrder) {
+  StartTerminals(1);
+  Settings().BreakfastCount = 0;
+  std::string message;
+  try {
+    EncodeMeal(0, '1', 1);
+  } catch (const EDivByZero& error) {
+    message = error.what();
+  }
+  ASSERT_FALSE(message.empty());
+  Write("output.txt", "earlier\r\n");
+  MarkLine();
+  ASSERT_EQ(Request("X1\r\n" + PersonLine('Q', 4, false) + "\r\nX2\r\n"), JobResult::Done);
+  EXPECT_EQ(Frames(), Lines{"1:X1"});
+  EXPECT_NE(Read("errorlog.txt").find(" - " + Cp1250FromUtf8(message) + "\r\n"), std::string::npos);
+  EXPECT_EQ(Read("output.txt"), "");
+  EXPECT_EQ(Read("rudazo.sta"), "1,0\r\n");
+  EXPECT_EQ(window_.Watcher, (Lines{"pause", "resume"}));
+  EXPECT_EQ(window_.Panels[9], (Lines{"1/3", ""}));
+  EXPECT_EQ(window_.Balloons.back(), "hidden");
+  EXPECT_FALSE(processor_.Busy());
+}
+
+TEST_F(Batch, NothingExecutedReportsNoRecords) {
+  StartTerminals(1);
+  ASSERT_EQ(Request(PersonLine('R', 1, false) + "\r\nP"), JobResult::Done);
+  ASSERT_EQ(Read("rudazo.sta"), "2,1\r\n");
+  ASSERT_EQ(Request("\r\n\r\n"), JobResult::Done);  // only empty lines
+  EXPECT_EQ(Read("rudazo.sta"), "0,0\r\n");
+
+  // Not connected at its last test: nothing sent, output empty, no records.
+  ASSERT_EQ(Request("P"), JobResult::Done);
+  window_.Terminals[0]->Slave = false;
+  window_.Indicators[0] = TerminalIndicator::White;  // so the refresh makes no test either
+  MarkLine();
+  ASSERT_EQ(Request("P"), JobResult::Done);
+  EXPECT_TRUE(Frames().empty());
+  EXPECT_EQ(Read("rudazo.sta"), "0,0\r\n");
+  EXPECT_EQ(Read("output.txt"), "");
+
+  window_.Selected = 3;  // not available
+  ASSERT_EQ(Request("P"), JobResult::Done);
+  EXPECT_EQ(Read("rudazo.sta"), "-1,-1\r\n");
+}
+
+TEST_F(Batch, OneExchangeAtATime) {
+  StartTerminals(1);
+  std::vector<JobResult> refused;
+  window_.DuringExchange = [&] {
+    EXPECT_TRUE(processor_.Busy());
+    Write("request.cfg", "X9\r\n");
+    refused.push_back(processor_.ProcessRequestFile(Path("request.cfg")));
+    refused.push_back(processor_.SendTypedLine("X8"));
+    refused.push_back(processor_.SetClock(LocalTimeNow()));
+    refused.push_back(processor_.SendCommandFile(Path("request.cfg")));
+    EXPECT_FALSE(processor_.TryExchange([] { ADD_FAILURE() << "ran during an exchange"; }));
+    window_.DuringExchange = nullptr;
+  };
+  MarkLine();
+  ASSERT_EQ(processor_.SendTypedLine("X1"), JobResult::Done);
+  EXPECT_EQ(refused, std::vector<JobResult>(4, JobResult::Busy));
+  EXPECT_EQ(requestLines_, Lines{"X1"});
+  EXPECT_FALSE(processor_.Busy());
+  // The request left in place is taken in at the next hand-over.
+  EXPECT_EQ(processor_.ProcessRequestFile(Path("request.cfg")), JobResult::Done);
+  EXPECT_EQ(Frames(), (Lines{"1:X1", "1:X9"}));
+
+  // Shutting down in the middle: the batch stops before its next line, the
+  // progress stays, the watcher is resumed, no indicator refresh.
+  window_.DuringExchange = [&] { window_.Closing = true; };
+  window_.Panels.clear();
+  window_.Sleeps.clear();
+  MarkLine();
+  ASSERT_EQ(Request("X1\r\nX2\r\n"), JobResult::Done);
+  EXPECT_EQ(Frames(), Lines{"1:X1"});
+  EXPECT_EQ(window_.Panels[9], Lines{"1/2"});
+  EXPECT_EQ(window_.Watcher.back(), "resume");
+  EXPECT_EQ(window_.Sleeps, Pauses{25});
+}
+
+TEST_F(Batch, ManualCommands) {
+  StartTerminals(2);
+  Write("output.txt", "request output\r\n");
+  MarkLine();
+  ASSERT_EQ(processor_.SendTypedLine("S"), JobResult::Done);
+  ASSERT_EQ(window_.Memo.size(), 1u);
+  EXPECT_EQ(window_.Memo[0].substr(15), "SIM TERMINAL 1");
+  EXPECT_EQ(Read("output.txt"), window_.Memo[0] + "\r\n");
+  EXPECT_EQ(Read("rudazo.sta"), "1,1\r\n");
+  EXPECT_TRUE(window_.TrayImages.empty());
+  EXPECT_EQ(window_.Sleeps.back(), 1500);
+
+  ASSERT_EQ(processor_.SendTypedLine(""), JobResult::Done);  // nothing sent, progress 1/1
+  EXPECT_EQ(window_.Panels[9], (Lines{"1/1", "", "1/1", ""}));
+  EXPECT_EQ(Read("output.txt"), "");
+  EXPECT_EQ(Read("rudazo.sta"), "0,0\r\n");
+
+  // A command file: TERM2 is a command, the selection and the file stay.
+  Write("commands.cfg", "TERM2\r\nX1\r\n");
+  ASSERT_EQ(processor_.SendCommandFile(Path("commands.cfg")), JobResult::Done);
+  EXPECT_EQ(Frames(), (Lines{"1:S", "1:TERM2", "1:X1"}));
+  EXPECT_TRUE(std::filesystem::exists(Path("commands.cfg")));
+  EXPECT_EQ(Read("rudazo.sta"), "2,0\r\n");
+  EXPECT_EQ(window_.TrayImages, (std::vector<int>{1, 0}));
+  Write("empty.cfg", "");
+  ASSERT_EQ(processor_.SendCommandFile(Path("empty.cfg")), JobResult::Done);
+  EXPECT_EQ(Read("rudazo.sta"), "0,0\r\n");
+  EXPECT_EQ(window_.TrayImages, (std::vector<int>{1, 0, 1}));
+  EXPECT_EQ(processor_.SendCommandFile(Path("missing.cfg")), JobResult::FileUnreadable);
+
+  // The clock: status only; result list and output file stay, no refresh.
+  window_.Memo = {"kept"};
+  window_.Selected = 1;
+  window_.Sleeps.clear();
+  std::tm monday{};
+  monday.tm_year = 106, monday.tm_mon = 2, monday.tm_mday = 6, monday.tm_wday = 1;
+  monday.tm_hour = 14, monday.tm_min = 5, monday.tm_sec = 9;
+  MarkLine();
+  ASSERT_EQ(processor_.SetClock(monday), JobResult::Done);
+  EXPECT_EQ(Frames(), Lines{"2:T06030601140509"});
+  EXPECT_EQ(Read("rudazo.sta"), "1,0\r\n");
+  EXPECT_EQ(window_.Memo, Lines{"kept"});
+  EXPECT_EQ(Read("output.txt"), "");
+  EXPECT_EQ(window_.Sleeps, Pauses{25});
+
+  // Terminal not available or not connected: nothing happens at all.
+  window_.Selected = 2;
+  window_.Panels.clear();
+  EXPECT_EQ(processor_.SendTypedLine("X1"), JobResult::NoTerminal);
+  EXPECT_EQ(processor_.SetClock(monday), JobResult::NoTerminal);
+  window_.Selected = 1;
+  window_.Terminals[1]->Slave = false;
+  EXPECT_EQ(processor_.SendTypedLine("X1"), JobResult::NoTerminal);
+  EXPECT_EQ(Frames().size(), 1u);
+  EXPECT_TRUE(window_.Panels.empty());
+}
+
+TEST_F(Batch, RefreshIndicatorColoursByTheLinkState) {
+  StartTerminals(1);
+  TOrveta& terminal = *window_.Terminals[0];
+  terminal.Slave = false;
+  MarkLine();
+  processor_.RefreshIndicator(0);  // not red, no retest: by the last test, nothing sent
+  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::Red);
+  EXPECT_TRUE(Frames().empty());
+  processor_.RefreshIndicator(0);  // red: tested again first
+  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::Cyan);
+  EXPECT_FALSE(Frames().empty());
+  EXPECT_EQ(window_.Sleeps, (Pauses{1500, 1500}));
+
+  // No terminal, or its port not open: white, no pause; shutting down: nothing.
+  window_.Sleeps.clear();
+  processor_.RefreshIndicator(1);
+  EXPECT_EQ(window_.Indicators[1], TerminalIndicator::White);
+  terminal.Port->Opened = false;
+  processor_.RefreshIndicator(0);
+  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::White);
+  terminal.Port->Opened = true;
+  window_.Closing = true;
+  processor_.RefreshIndicator(0);
+  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::White);
+  EXPECT_TRUE(window_.Sleeps.empty());
+}
