@@ -1,13 +1,15 @@
 // TForm1: construction in the order of start-up, the opening of ports and
-// terminals, and the orderly end.
+// terminals, the start of the request-file watcher, and the orderly end.
 
 #include "app/Unit1.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
@@ -18,6 +20,7 @@
 
 #include "app/Dialogs.h"
 #include "app/Globals.h"
+#include "app/Zmena.h"
 #include "link/CommPort.h"
 #include "link/Cp1250.h"
 #include "link/ErrorLog.h"
@@ -37,7 +40,8 @@ QString IniPathForExecutable(const QString& executablePath) {
   return executable.path() + QLatin1Char('/') + executable.completeBaseName() + QLatin1String(".ini");
 }
 
-TForm1::TForm1(QString iniPath, QWidget* parent) : QMainWindow(parent), iniPath_(std::move(iniPath)) {
+TForm1::TForm1(QString iniPath, QWidget* parent)
+    : QMainWindow(parent), iniPath_(std::move(iniPath)), processor_(*this, RequestLines) {
   CreateControls();
   LoadConfig();
   RequestLines.clear();
@@ -102,24 +106,35 @@ void TForm1::TestStartupLink(int k) {
   const std::string name = "TERM " + std::to_string(k + 1);
   terminal.TestLink();
   if (!terminal.IsConnected()) {
-    SetIndicator(k, IndicatorColour::Red);
+    SetIndicator(k, TerminalIndicator::Red);
     Log(name + " NEPRIPOJEN");
   } else if (terminal.IsMaster()) {
-    SetIndicator(k, IndicatorColour::Green);
+    SetIndicator(k, TerminalIndicator::Green);
     Log(name + " MASTER");
   } else {
-    SetIndicator(k, IndicatorColour::Cyan);
+    SetIndicator(k, TerminalIndicator::Cyan);
     Log(name + " SLAVE");
   }
 }
 
 bool TForm1::StatusIcon1Startup() const { return showAtStart_ || !trayAvailable_; }
 
+// The request-file watcher starts one priority step below normal:
+// QThread::LowPriority is the level just under NormalPriority.
 void TForm1::FormCreate() {
-  // The request-file watcher (THlidac) is created and started here, one
-  // priority step below normal, once request processing exists.
+  watcher_ = std::make_unique<THlidac>(
+      RequestPath(), THlidac::MainThreadCalls{[this](const std::string& path) { HandOverRequest(path); },
+                                              [this] { PeriodicCheck(); }});
+  watcher_->start(QThread::LowPriority);
   ShowBalloonHint(QStringLiteral("Tarvion"), QStringLiteral("Start komunikačního programu"),
                   QSystemTrayIcon::Information, 2);
+}
+
+// The request file the watcher looks for: the name in InSoubor at this moment,
+// in the start directory. An empty name gives the directory itself, which is
+// never taken for a request file.
+std::string TForm1::RequestPath() const {
+  return StartDirectory() + "/" + QFile::encodeName(InSoubor->text()).toStdString();
 }
 
 void TForm1::FormActivate() { PageControl1->setCurrentWidget(TabSheet1); }
@@ -148,7 +163,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm1::FormClose() {
-  if (ShuttingDown) return false;
+  if (::ShuttingDown) return false;
   if (terminateRequested_ || !InteractiveBoxes()) return true;
   const BoxAnswer answer = ShowMessageBox(
       BoxRequest{nullptr, BoxIcon::Question, BoxButtons::YesNo, QStringLiteral("Pozor!"),
@@ -166,11 +181,13 @@ void TForm1::RequestOrderlyEnd() {
 }
 
 void TForm1::FormDestroy() {
-  ShuttingDown = true;
-  // The request-file watcher is stopped here (termination requested, then
-  // awaited while its hand-over calls are still served) once it exists.
+  ::ShuttingDown = true;
+  // A hand-over the watcher is waiting on still runs while it is awaited; a
+  // waiting periodic check does nothing now.
+  if (watcher_) watcher_->EndAndWait();
   for (auto& terminal : Terminals) terminal.reset();
   Log("Stop programu");
+  watcher_.reset();
   RequestLines.clear();
   SetDispatchHook(nullptr);
   SetCursor(CursorShape::Default);

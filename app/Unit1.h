@@ -1,19 +1,24 @@
 #pragma once
 // TForm1: the program's one main window. It builds the start-up state (the
 // configuration, the ports and terminals, the error log's first lines), shows
-// the terminal places and the job counters, carries the tray icon and ends the
-// program in order. It only reads and shows: records, numbers and the link
-// are handled by Config and the link layer.
+// the terminal places and the job counters, carries the tray icon, starts the
+// request-file watcher and ends the program in order. It only reads and
+// shows: records, numbers, the link and the jobs are handled by Config, the
+// link layer and its request processor, for which it is the BatchHost.
 
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 #include <array>
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/Config.h"
 #include "app/Widgets.h"
 #include "link/LinkDisplay.h"
+#include "requests/BatchHost.h"
+#include "requests/RequestProcessor.h"
 
 class QAction;
 class QButtonGroup;
@@ -29,8 +34,9 @@ class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QTabWidget;
+class THlidac;
 
-class TForm1 : public QMainWindow, public LinkDisplay {
+class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   Q_OBJECT
 
  public:
@@ -59,15 +65,9 @@ class TForm1 : public QMainWindow, public LinkDisplay {
   // --- Status display, tray and help (Unit1Status.cpp) ---
   void CheckSelectedTerminal();
   void PageControl1Change();
-  int SelectedTerminal() const;
-  void SetSelectedTerminal(int index);
-  IndicatorColour IndicatorOf(int terminalIndex) const;
-  void SetIndicator(int terminalIndex, IndicatorColour colour);
   QString PanelText(int panel) const;
   void SetPanelText(int panel, const QString& text);
   void ClearCounterPanels();
-  // Tray image 0 (idle) or 1 (a request is being taken in).
-  void SetTrayImage(int index);
   int TrayImage() const { return trayImage_; }
   void ShowBalloonHint(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon, int seconds);
   void Show_windowClick();
@@ -90,8 +90,37 @@ class TForm1 : public QMainWindow, public LinkDisplay {
   void SetCursor(CursorShape shape) override;
   void SetResultListVisible(bool visible) override;
   void ShowCapacityMessage() override;
+
+  // --- Request processing's host (Unit1Batch.cpp) ---
+  int SelectedIndex() const override;
+  void Select(int t) override;
+  TOrveta* AvailableTerminal(int t) override;
+  TerminalIndicator Indicator(int t) const override;
+  void SetIndicator(int t, TerminalIndicator colour) override;
+  SendControls Controls() const override;
+  std::string OutputFileName() const override;
+  bool ShuttingDown() const override;
+  void SetPanel(int panel, const std::string& text) override;
+  void ShowBalloon(const std::string& title, const std::string& text) override;
+  void HideBalloon() override;
+  // Tray image 0 (idle) or 1 (a request is being taken in).
+  void SetTrayImage(int image) override;
+  void ClearResultList() override;
   // The lines of Memo1 as the bytes they were added with.
-  std::vector<std::string> ResultLines() const;
+  std::vector<std::string> ResultLines() const override;
+  void RepaintNow() override;
+  void PauseWatcher() override;
+  void ResumeWatcher() override;
+  void Sleep(std::chrono::milliseconds pause) override;
+
+  // --- Manual commands (Unit1Batch.cpp) ---
+  void Button1Click();
+  void Button33Click();
+  void Button4Click();
+
+  // The request-file watcher while the window runs; null before FormCreate
+  // and after FormDestroy.
+  THlidac* Watcher() const { return watcher_.get(); }
 
   // --- Controls (names of the form) ---
   QTabWidget* PageControl1 = nullptr;
@@ -189,6 +218,27 @@ class TForm1 : public QMainWindow, public LinkDisplay {
   void OpenPorts(const std::array<bool, PortCount>& needed);
   void CreateAndTestTerminals();
   void TestStartupLink(int terminalIndex);
+  std::string RequestPath() const;
+
+  // Unit1Batch.cpp
+  // Keeps the controls that start an exchange (the send buttons, the clock
+  // button and Selekt) disabled for as long as it lives; nests.
+  class ExchangeLock {
+   public:
+    explicit ExchangeLock(TForm1& form);
+    ~ExchangeLock();
+    ExchangeLock(const ExchangeLock&) = delete;
+    ExchangeLock& operator=(const ExchangeLock&) = delete;
+
+   private:
+    TForm1& form_;
+  };
+  void SetExchangeControlsEnabled(bool enabled);
+  // The watcher's calls: the only way a request file is taken in.
+  void HandOverRequest(const std::string& path);
+  void PeriodicCheck();
+  void SendCommandFileOf(const QString& path);
+  void ReportNoTerminal(JobResult result, const QString& notDone);
 
   // Unit1Config.cpp
   ConfigControls ReadConfigControls() const;
@@ -208,6 +258,11 @@ class TForm1 : public QMainWindow, public LinkDisplay {
   int trayImage_ = 0;
   CursorShape cursor_ = CursorShape::Default;
   std::vector<QIcon> imageList1_;
+  int exchangeLocks_ = 0;
+  bool balloonShown_ = false;
+  std::chrono::steady_clock::time_point lastBalloon_{};
+  TRequestProcessor processor_;
+  std::unique_ptr<THlidac> watcher_;
 };
 
 // The INI file of an executable: its path with the extension replaced by ".ini".

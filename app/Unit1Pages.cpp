@@ -396,9 +396,10 @@ void TForm1::CreateTray() {
   if (trayAvailable_) StatusIcon1->show();
 }
 
-// Button1 "Odeslat příkaz", Button3 "Příkazy ze souboru" and JvXPButton3
-// "Nastavit čas" are wired by request processing, which provides their work.
 void TForm1::ConnectControls() {
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(Button3, &QPushButton::clicked, this, &TForm1::Button33Click);
+  connect(JvXPButton3, &QPushButton::clicked, this, &TForm1::Button4Click);
   connect(FButton2, &QPushButton::clicked, this, &TForm1::Hide_windowClick);
   connect(JvXPButton1, &QPushButton::clicked, this, &TForm1::BitBtn3Click);
   connect(Edit1, &QLineEdit::textChanged, this, &TForm1::Edit1Change);

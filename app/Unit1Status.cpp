@@ -1,12 +1,11 @@
 // TForm1: terminal indicators and the periodic link check, the status bar,
 // the About page's LEDs, showing and hiding, the tray icon and the help.
 
-#include <QAbstractButton>
-#include <QButtonGroup>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QStringList>
 #include <QTabWidget>
 
 #include "app/Dialogs.h"
@@ -15,31 +14,25 @@
 
 namespace {
 constexpr int kCounterPanels[] = {1, 3, 5, 7};
-const QString kHelpFile = QStringLiteral("help/Tarvion.chm");
+// The compiled help first; the HTML help shipped with the program otherwise.
+const QString kHelpFiles[] = {QStringLiteral("help/Tarvion.chm"), QStringLiteral("help/Tarvion.html")};
 }  // namespace
 
-int TForm1::SelectedTerminal() const { return SelektItems->checkedId(); }
-
-void TForm1::SetSelectedTerminal(int index) {
-  if (QAbstractButton* item = SelektItems->button(index)) item->setChecked(true);
-}
-
-IndicatorColour TForm1::IndicatorOf(int terminalIndex) const { return Indicators[terminalIndex]->Colour(); }
-
-void TForm1::SetIndicator(int terminalIndex, IndicatorColour colour) { Indicators[terminalIndex]->SetColour(colour); }
-
+// The link is tested again only for a red indicator; the controls that start
+// an exchange are locked while that test waits for the terminal.
 void TForm1::CheckSelectedTerminal() {
-  const int i = SelectedTerminal();
-  if (i < 0 || !TerminalInUse(config_.Block.Terminals[i]) || !Terminals[i]) return;
-  TOrveta& terminal = *Terminals[i];
-  if (IndicatorOf(i) == IndicatorColour::Red) terminal.TestLink();
-  SetIndicator(i, terminal.IsMaster()  ? IndicatorColour::Green
-                  : terminal.IsSlave() ? IndicatorColour::Cyan
-                                       : IndicatorColour::Red);
+  const int i = SelectedIndex();
+  TOrveta* terminal = i >= 0 ? AvailableTerminal(i) : nullptr;
+  if (terminal == nullptr) return;
+  if (Indicator(i) == TerminalIndicator::Red) {
+    const ExchangeLock lock(*this);
+    terminal->TestLink();
+  }
+  SetIndicator(i, IndicatorFor(*terminal));
 }
 
 void TForm1::PageControl1Change() {
-  const int selected = SelectedTerminal();
+  const int selected = SelectedIndex();
   const TOrveta* terminal = selected >= 0 ? Terminals[selected].get() : nullptr;
   if (PageControl1->currentWidget() == TabSheet4 && terminal != nullptr) {
     if (terminal->IsMaster()) {
@@ -66,9 +59,9 @@ void TForm1::ClearCounterPanels() {
   for (int panel : kCounterPanels) SetPanelText(panel, QString());
 }
 
-void TForm1::SetTrayImage(int index) {
-  trayImage_ = index;
-  StatusIcon1->setIcon(Image(index));
+void TForm1::SetTrayImage(int image) {
+  trayImage_ = image;
+  StatusIcon1->setIcon(Image(image));
 }
 
 void TForm1::ShowBalloonHint(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,
@@ -100,16 +93,26 @@ void TForm1::Edit1Change() { Button1->setDefault(true); }
 
 void TForm1::NapovedaExecute() { FormHelp(); }
 
-// The help file is looked up relative to the current directory of the moment.
+// The help files are looked up relative to the current directory of the
+// moment. A file that exists but finds no viewer (a .chm on most Linux
+// desktops) gives way to the next one.
 void TForm1::FormHelp() {
-  const QString path = QFileInfo(QDir::current(), kHelpFile).absoluteFilePath();
-  if (!QFileInfo::exists(path)) {
+  QStringList existing;
+  QStringList missing;
+  for (const QString& file : kHelpFiles) {
+    const QString path = QFileInfo(QDir::current(), file).absoluteFilePath();
+    (QFileInfo::exists(path) ? existing : missing).append(path);
+  }
+  if (existing.isEmpty()) {
     ShowMessageBox(BoxRequest{this, BoxIcon::Warning, BoxButtons::Ok, QStringLiteral("Pozor!"),
-                              QStringLiteral("Soubor nápovědy nebyl nalezen:\n%1").arg(path), BoxAnswer::Ok});
+                              QStringLiteral("Soubor nápovědy nebyl nalezen:\n%1").arg(missing.join(QLatin1Char('\n'))),
+                              BoxAnswer::Ok});
     return;
   }
-  if (!OpenUrl(QUrl::fromLocalFile(path))) {
-    ShowMessageBox(BoxRequest{this, BoxIcon::Warning, BoxButtons::Ok, QStringLiteral("Pozor!"),
-                              QStringLiteral("Nápovědu se nepodařilo otevřít:\n%1").arg(path), BoxAnswer::Ok});
+  for (const QString& path : existing) {
+    if (OpenUrl(QUrl::fromLocalFile(path))) return;
   }
+  ShowMessageBox(BoxRequest{this, BoxIcon::Warning, BoxButtons::Ok, QStringLiteral("Pozor!"),
+                            QStringLiteral("Nápovědu se nepodařilo otevřít:\n%1").arg(existing.join(QLatin1Char('\n'))),
+                            BoxAnswer::Ok});
 }

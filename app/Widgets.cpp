@@ -10,19 +10,19 @@ constexpr int kBlinkIntervalMs = 200;
 const QColor kLedOffColour = Qt::gray;
 }  // namespace
 
-QColor RgbOf(IndicatorColour colour) {
+QColor RgbOf(TerminalIndicator colour) {
   switch (colour) {
-    case IndicatorColour::Green: return QColor(0x00, 0xFF, 0x00);
-    case IndicatorColour::Cyan: return QColor(0x00, 0xFF, 0xFF);
-    case IndicatorColour::Red: return QColor(0xFF, 0x00, 0x00);
-    case IndicatorColour::White: break;
+    case TerminalIndicator::Green: return QColor(0x00, 0xFF, 0x00);
+    case TerminalIndicator::Cyan: return QColor(0x00, 0xFF, 0xFF);
+    case TerminalIndicator::Red: return QColor(0xFF, 0x00, 0x00);
+    case TerminalIndicator::White: break;
   }
   return QColor(0xFF, 0xFF, 0xFF);
 }
 
 TShape::TShape(QWidget* parent) : QWidget(parent) { setFixedSize(kIndicatorSize, kIndicatorSize); }
 
-void TShape::SetColour(IndicatorColour colour) {
+void TShape::SetColour(TerminalIndicator colour) {
   colour_ = colour;
   update();
 }

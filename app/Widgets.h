@@ -6,25 +6,22 @@
 #include <QTimer>
 #include <QWidget>
 
-// Colours of a terminal indicator: white = no terminal (not connected in the
-// configuration, or its port did not open), green = master, cyan = slave,
-// red = did not answer its last link test (and is to be tested again).
-enum class IndicatorColour { White, Green, Cyan, Red };
+#include "requests/TerminalIndicator.h"
 
-QColor RgbOf(IndicatorColour colour);
+QColor RgbOf(TerminalIndicator colour);
 
 // A rounded square with a fill colour.
 class TShape : public QWidget {
  public:
   explicit TShape(QWidget* parent);
-  IndicatorColour Colour() const { return colour_; }
-  void SetColour(IndicatorColour colour);
+  TerminalIndicator Colour() const { return colour_; }
+  void SetColour(TerminalIndicator colour);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  IndicatorColour colour_ = IndicatorColour::White;
+  TerminalIndicator colour_ = TerminalIndicator::White;
 };
 
 // A round lamp that blinks between its on and off colours.

@@ -8,12 +8,9 @@
 #include <string>
 #include <vector>
 
-class TOrveta;
+#include "requests/TerminalIndicator.h"
 
-// Colour of a terminal's indicator square: White = no terminal (not connected
-// in the configuration, or its port did not open), Green = master, Cyan =
-// slave, Red = did not answer its last link test.
-enum class TerminalIndicator { White, Green, Cyan, Red };
+class TOrveta;
 
 // The controls that steer a batch, read again before every attempt.
 struct SendControls {

@@ -47,7 +47,7 @@ class MainWindowTest : public QObject {
   void closingAsksUnlessTerminated();
   void linkDisplayKeepsBytesAndShowsText();
   void enterSendsOnlyAfterTheCommandLineChanged();
-  void helpOpensTheFileOfTheCurrentDirectory();
+  void helpOpensTheCompiledOrElseTheHtmlHelpOfTheCurrentDirectory();
 
  private:
   void WriteIni(const ConfigBlock& block, const QString& com1);
@@ -129,9 +129,9 @@ void MainWindowTest::firstStartShowsTheDefaultsWithTheTextsOfTheForm() {
   for (int i = 0; i < 4; ++i) {
     QCOMPARE(f.SelektItems->button(i)->text(), QStringLiteral("T%1").arg(i + 1));
     QCOMPARE(f.Indicators[i]->geometry(), QRect(10 + 55 * i, 40, 30, 30));
-    QCOMPARE(f.IndicatorOf(i), IndicatorColour::White);
+    QCOMPARE(f.Indicator(i), TerminalIndicator::White);
   }
-  QCOMPARE(f.SelectedTerminal(), 0);
+  QCOMPARE(f.SelectedIndex(), 0);
   QCOMPARE(f.Button1->text(), QStringLiteral("Odeslat příkaz"));
   QCOMPARE(f.Button3->text(), QStringLiteral("Příkazy ze souboru"));
   QCOMPARE(f.FButton2->text(), QStringLiteral("Schovat program   "));
@@ -386,36 +386,37 @@ void MainWindowTest::periodicCheckRetestsOnlyARedIndicator() {
   WriteIni(block, QString::fromStdString(sim.LinkPath()));
   Start();
   TForm1& f = *form_;
+  f.PauseWatcher();  // the only periodic checks here are the test's own
   const auto frames = [&] {
     const std::vector<std::string> log = sim.LogLines();
     return std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find(" rx ") != std::string::npos; });
   };
   QVERIFY(Terminals[0] && Terminals[0]->IsSlave());
-  QCOMPARE(f.IndicatorOf(0), IndicatorColour::Cyan);
+  QCOMPARE(f.Indicator(0), TerminalIndicator::Cyan);
   QCOMPARE(frames(), 1);
   QVERIFY(boxes_.isEmpty());
   QCOMPARE(f.PageControl1->currentWidget(), f.TabSheet1);
 
   f.CheckSelectedTerminal();  // cyan: no test
   QCOMPARE(frames(), 1);
-  QCOMPARE(f.IndicatorOf(0), IndicatorColour::Cyan);
-  f.SetIndicator(0, IndicatorColour::Red);
+  QCOMPARE(f.Indicator(0), TerminalIndicator::Cyan);
+  f.SetIndicator(0, TerminalIndicator::Red);
   f.CheckSelectedTerminal();  // red: tested again, found slave
   QCOMPARE(frames(), 2);
-  QCOMPARE(f.IndicatorOf(0), IndicatorColour::Cyan);
+  QCOMPARE(f.Indicator(0), TerminalIndicator::Cyan);
 
-  f.SetSelectedTerminal(2);  // not connected: untouched, no traffic
+  f.Select(2);  // not connected: untouched, no traffic
   f.CheckSelectedTerminal();
-  QCOMPARE(f.IndicatorOf(2), IndicatorColour::White);
+  QCOMPARE(f.Indicator(2), TerminalIndicator::White);
   QCOMPARE(frames(), 2);
 
-  f.SetSelectedTerminal(0);
+  f.Select(0);
   sim.Stop();
   f.CheckSelectedTerminal();  // a terminal that stopped answering keeps its colour until it is red
-  QCOMPARE(f.IndicatorOf(0), IndicatorColour::Cyan);
-  f.SetIndicator(0, IndicatorColour::Red);
+  QCOMPARE(f.Indicator(0), TerminalIndicator::Cyan);
+  f.SetIndicator(0, TerminalIndicator::Red);
   f.CheckSelectedTerminal();
-  QCOMPARE(f.IndicatorOf(0), IndicatorColour::Red);
+  QCOMPARE(f.Indicator(0), TerminalIndicator::Red);
 }
 
 void MainWindowTest::aboutPageLedsFollowTheSelectedTerminal() {
@@ -426,7 +427,7 @@ void MainWindowTest::aboutPageLedsFollowTheSelectedTerminal() {
   QCOMPARE(f.PageControl1->currentWidget(), f.TabSheet1);
   Terminals[1] = std::make_unique<TOrveta>(nullptr, 2);
   Terminals[1]->Slave = true;
-  f.SetSelectedTerminal(1);
+  f.Select(1);
   QVERIFY(!f.Master1->IsRunning() && !f.Slave1->IsRunning());
   f.PageControl1->setCurrentWidget(f.TabSheet4);
   QVERIFY(f.Master1->IsRunning() && f.Slave1->IsRunning());
@@ -440,7 +441,7 @@ void MainWindowTest::aboutPageLedsFollowTheSelectedTerminal() {
   f.PageControl1->setCurrentWidget(f.TabSheet4);
   QVERIFY(f.Master1->IsRunning() && !f.Slave1->IsRunning());
   f.PageControl1->setCurrentWidget(f.TabSheet2);
-  f.SetSelectedTerminal(3);  // no terminal object: both stay off
+  f.Select(3);  // no terminal object: both stay off
   f.PageControl1->setCurrentWidget(f.TabSheet4);
   QVERIFY(!f.Master1->IsRunning() && !f.Slave1->IsRunning());
 }
@@ -522,27 +523,59 @@ void MainWindowTest::enterSendsOnlyAfterTheCommandLineChanged() {
   QVERIFY(!f.isMinimized() && f.isVisible());
 }
 
-void MainWindowTest::helpOpensTheFileOfTheCurrentDirectory() {
+void MainWindowTest::helpOpensTheCompiledOrElseTheHtmlHelpOfTheCurrentDirectory() {
   Start();
   QList<QUrl> opened;
+  QStringList refused;  // file names the viewer cannot show
   SetUrlOpener([&](const QUrl& url) {
     opened.append(url);
-    return true;
+    return !refused.contains(QFileInfo(url.toLocalFile()).fileName());
   });
+  const auto touch = [](const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly);
+  };
+  const QUrl chm = QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("help/Tarvion.chm")));
+  const QUrl html = QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("help/Tarvion.html")));
+  QCOMPARE(form_->Napoveda->shortcut(), QKeySequence(Qt::Key_F1));
+
+  // Neither file: one box naming both, nothing opened.
   boxes_.clear();
   form_->Napoveda->trigger();
   QCOMPARE(opened.size(), 0);
   QCOMPARE(boxes_.size(), 1);
-  QVERIFY(boxes_[0].Text.contains(QStringLiteral("help/Tarvion.chm")));
+  QVERIFY(boxes_[0].Text.startsWith(QStringLiteral("Soubor nápovědy nebyl nalezen:")));
+  QVERIFY(boxes_[0].Text.contains(chm.toLocalFile()));
+  QVERIFY(boxes_[0].Text.contains(html.toLocalFile()));
 
+  // Only the HTML help, as shipped.
   QVERIFY(QDir().mkpath(QStringLiteral("help")));
-  QFile help(QStringLiteral("help/Tarvion.chm"));
-  QVERIFY(help.open(QIODevice::WriteOnly));
-  help.close();
-  QCOMPARE(form_->Napoveda->shortcut(), QKeySequence(Qt::Key_F1));
+  QVERIFY(touch(QStringLiteral("help/Tarvion.html")));
+  boxes_.clear();
   form_->Npovda1->trigger();
-  QCOMPARE(opened.size(), 1);
-  QCOMPARE(opened[0], QUrl::fromLocalFile(QFileInfo(help).absoluteFilePath()));
+  QCOMPARE(opened, QList<QUrl>{html});
+  QCOMPARE(boxes_.size(), 0);
+
+  // A compiled help beside it is preferred.
+  QVERIFY(touch(QStringLiteral("help/Tarvion.chm")));
+  opened.clear();
+  form_->Napoveda->trigger();
+  QCOMPARE(opened, QList<QUrl>{chm});
+  QCOMPARE(boxes_.size(), 0);
+
+  // No viewer for the compiled help: the HTML help opens instead.
+  refused = {QStringLiteral("Tarvion.chm")};
+  opened.clear();
+  form_->Napoveda->trigger();
+  QCOMPARE(opened, (QList<QUrl>{chm, html}));
+  QCOMPARE(boxes_.size(), 0);
+
+  // No viewer at all: one box naming what could not be opened.
+  refused.append(QStringLiteral("Tarvion.html"));
+  form_->Napoveda->trigger();
+  QCOMPARE(boxes_.size(), 1);
+  QVERIFY(boxes_[0].Text.startsWith(QStringLiteral("Nápovědu se nepodařilo otevřít:")));
+  QVERIFY(boxes_[0].Text.contains(html.toLocalFile()));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -18,6 +18,7 @@
 #include "requests/ClockLine.h"
 #include "requests/RequestProcessor.h"
 #include "support/LinkFixture.h"
+#include "support/PersonLines.h"
 
 namespace {
 
@@ -148,21 +149,6 @@ class Batch : public LinkFixture {
   TRequestProcessor processor_{window_, requestLines_};
   size_t mark_ = 0;
 };
-
-// A person line as the other program writes it; a long one carries days 15-28.
-std::string PersonLine(char letter, int number, bool longLine) {
-  char head[16];
-  std::snprintf(head, sizeof head, "%c%04d", letter, number);
-  std::string line = std::string(head) + "ABCDwxyzF" + "01A2B3C4D01A2B" + "01A*01A*01A*01" + "2B*012B*012B*0";
-  if (longLine) line += std::string("D4C3B2A10D4C3B") + "A10*A10*A10*A1" + "012B*012B*012B";
-  return line + "NOVAK JAN     " + (letter == 'Q' ? "K+00150" : "");
-}
-
-// The decoded answer line of such a person, with CR LF.
-std::string AnswerLine(char letter, int number, bool longLine) {
-  const std::string line = PersonLine(letter, number, longLine);
-  return line.substr(0, 5) + "41424344F" + line.substr(14, longLine ? 84 : 42) + "\r\n";
-}
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
+#include "WaitFor.h"
 #include "tools/orveta-sim/Simulator.h"
 
 class LinkFixture : public ::testing::Test {
@@ -90,8 +91,4 @@ inline std::vector<char> LineBuffer(const std::string& text) {
   std::vector<char> buffer(256, 0);
   std::copy(text.begin(), text.end(), buffer.begin());
   return buffer;
-}
-
-inline long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }

@@ -1,0 +1,180 @@
+// TForm1 as the host of request processing: the controls and tables a job
+// reads and shows, the watcher's calls, and the manual commands of the
+// buttons "Odeslat příkaz", "Příkazy ze souboru" and "Nastavit čas".
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStatusBar>
+#include <thread>
+
+#include "app/Dialogs.h"
+#include "app/Globals.h"
+#include "app/Unit1.h"
+#include "app/Zmena.h"
+#include "link/Cp1250.h"
+#include "requests/ClockLine.h"
+
+namespace {
+
+// The balloon "Odesílání" follows a batch line by line. A desktop that shows
+// every balloon as a notification of its own would be flooded by a long
+// batch, so a new one comes at most once in this interval.
+constexpr auto kBalloonInterval = std::chrono::seconds(5);
+// How long a progress balloon may stay: the shortest time-out of the system
+// the program comes from.
+constexpr int kBalloonSeconds = 10;
+
+QString TextOf(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+}  // namespace
+
+// --- Request processing's host ---
+
+int TForm1::SelectedIndex() const { return SelektItems->checkedId(); }
+
+// Takes no keyboard focus, so it works the same while the window is hidden.
+void TForm1::Select(int t) {
+  if (QAbstractButton* item = SelektItems->button(t)) item->setChecked(true);
+  Selekt->repaint();
+}
+
+TOrveta* TForm1::AvailableTerminal(int t) {
+  if (t < 0 || t >= TerminalCount || !config_.Block.Terminals[t].Connected) return nullptr;
+  return Terminals[t].get();
+}
+
+TerminalIndicator TForm1::Indicator(int t) const { return Indicators[t]->Colour(); }
+
+void TForm1::SetIndicator(int t, TerminalIndicator colour) { Indicators[t]->SetColour(colour); }
+
+SendControls TForm1::Controls() const {
+  return {Rep_write->currentIndex() + 1, Write_error_repeat->isChecked(), Priority_set->isChecked()};
+}
+
+// The configuration holds the name in code page 1250; on disk it is a file
+// name of this system, like the request file's name.
+std::string TForm1::OutputFileName() const {
+  return QFile::encodeName(TextOf(Utf8FromCp1250(config_.Block.OutputFileName))).toStdString();
+}
+
+bool TForm1::ShuttingDown() const { return ::ShuttingDown; }
+
+void TForm1::SetPanel(int panel, const std::string& text) { SetPanelText(panel, TextOf(text)); }
+
+void TForm1::ShowBalloon(const std::string& title, const std::string& text) {
+  const auto now = std::chrono::steady_clock::now();
+  if (balloonShown_ && now - lastBalloon_ < kBalloonInterval) return;
+  ShowBalloonHint(TextOf(title), TextOf(text), QSystemTrayIcon::NoIcon, kBalloonSeconds);
+  balloonShown_ = true;
+  lastBalloon_ = now;
+}
+
+// Qt has no call that takes a balloon down. An empty one closes Qt's own
+// balloon at once; a desktop's notification goes at its time-out.
+void TForm1::HideBalloon() {
+  if (balloonShown_) ShowBalloonHint(QString(), QString(), QSystemTrayIcon::NoIcon, 1);
+  balloonShown_ = false;
+}
+
+void TForm1::ClearResultList() { Memo1->clear(); }
+
+void TForm1::RepaintNow() {
+  StatusBar1->repaint();
+  Selekt->repaint();
+  Memo1->repaint();
+}
+
+void TForm1::PauseWatcher() {
+  if (watcher_) watcher_->Pause();
+}
+
+void TForm1::ResumeWatcher() {
+  if (watcher_) watcher_->Resume();
+}
+
+void TForm1::Sleep(std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }
+
+// --- One exchange at a time ---
+
+TForm1::ExchangeLock::ExchangeLock(TForm1& form) : form_(form) {
+  if (form_.exchangeLocks_++ == 0) form_.SetExchangeControlsEnabled(false);
+}
+
+TForm1::ExchangeLock::~ExchangeLock() {
+  if (--form_.exchangeLocks_ == 0) form_.SetExchangeControlsEnabled(true);
+}
+
+void TForm1::SetExchangeControlsEnabled(bool enabled) {
+  for (QWidget* control : std::initializer_list<QWidget*>{Button1, Button3, JvXPButton3, Selekt}) {
+    control->setEnabled(enabled);
+  }
+}
+
+// --- The watcher's calls ---
+
+// A request that cannot be taken in now (another exchange in progress, its
+// writer still holds it, it cannot be deleted) stays where it is, and a later
+// check hands it over again.
+void TForm1::HandOverRequest(const std::string& path) {
+  const ExchangeLock lock(*this);
+  processor_.ProcessRequestFile(path);
+}
+
+// Skipped while another exchange is in progress, and once shutting down.
+void TForm1::PeriodicCheck() {
+  if (::ShuttingDown) return;
+  processor_.TryExchange([this] { CheckSelectedTerminal(); });
+}
+
+// --- Manual commands ---
+
+void TForm1::Button1Click() {
+  const ExchangeLock lock(*this);
+  ReportNoTerminal(processor_.SendTypedLine(Cp1250FromUtf8(Edit1->text().toStdString())),
+                   QStringLiteral("Příkaz nebyl odeslán."));
+}
+
+void TForm1::Button33Click() {
+  const QString noted = QDir::currentPath();
+  OpenDialog1->setDirectory(noted);  // the initial folder "."
+  const bool chosen = OpenDialog1->exec() == QDialog::Accepted && !OpenDialog1->selectedFiles().isEmpty();
+  // Whatever the dialog did to the current directory, it is set back before
+  // the job, so that every file of the job lands where it always does.
+  QDir::setCurrent(noted);
+  if (chosen) SendCommandFileOf(OpenDialog1->selectedFiles().constFirst());
+}
+
+void TForm1::SendCommandFileOf(const QString& path) {
+  const ExchangeLock lock(*this);
+  if (processor_.SendCommandFile(QFile::encodeName(path).toStdString()) != JobResult::FileUnreadable) return;
+  ShowMessageBox(BoxRequest{this, BoxIcon::Warning, BoxButtons::Ok, QStringLiteral("Pozor!"),
+                            QStringLiteral("Soubor příkazů nelze přečíst:\n%1").arg(path), BoxAnswer::Ok});
+}
+
+// The time is taken at the click; the waits of the batch delay its arrival.
+void TForm1::Button4Click() {
+  const std::tm now = LocalTimeNow();
+  const ExchangeLock lock(*this);
+  ReportNoTerminal(processor_.SetClock(now), QStringLiteral("Čas nebyl nastaven."));
+}
+
+// A typed line or the clock for a terminal that is not there or did not
+// answer its last link test: nothing is sent, and the operator is told so.
+void TForm1::ReportNoTerminal(JobResult result, const QString& notDone) {
+  if (result != JobResult::NoTerminal) return;
+  ShowMessageBox(BoxRequest{
+      this, BoxIcon::Warning, BoxButtons::Ok, QStringLiteral("Pozor!"),
+      QStringLiteral("Zvolený terminál T%1 není připojen nebo neodpověděl na poslední test spojení.\n%2")
+          .arg(SelectedIndex() + 1)
+          .arg(notDone),
+      BoxAnswer::Ok});
+}

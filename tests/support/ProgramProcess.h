@@ -1,0 +1,199 @@
+#pragma once
+// The program as a process, for end-to-end tests: a copy of build/tarvion in
+// a fresh directory with its INI beside it, run headless against
+// build/orveta-sim processes, and the files they leave there. The build
+// defines TARVION_EXE and ORVETA_SIM_EXE.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/Config.h"
+#include "WaitFor.h"
+
+// How long a process may take to get where a test waits for it.
+constexpr std::chrono::seconds kProcessTimeout{30};
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// A child process, killed when the object goes if it has not ended.
+class Process {
+ public:
+  // Starts `argv` in `directory` with standard output and error going to
+  // files named after `name` there, and with the extra environment variables.
+  Process(const std::vector<std::string>& argv, const std::filesystem::path& directory, const std::string& name,
+          const Environment& environment)
+      : out_(directory / (name + ".out")), err_(directory / (name + ".err")) {
+    pid_ = fork();
+    if (pid_ != 0) return;
+    if (chdir(directory.c_str()) != 0) _exit(120);
+    if (!freopen(out_.c_str(), "w", stdout) || !freopen(err_.c_str(), "w", stderr)) _exit(121);
+    for (const auto& [key, value] : environment) setenv(key.c_str(), value.c_str(), 1);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  ~Process() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  bool Running() { return !Exited(); }
+  bool Exited() {
+    if (exited_) return true;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+    exited_ = true;
+    status_ = status;
+    return true;
+  }
+  // The exit status (0-255) once exited within the time-out, else -1.
+  int WaitExit() {
+    if (!WaitUntil([this] { return Exited(); }, kProcessTimeout) || !WIFEXITED(status_)) return -1;
+    return WEXITSTATUS(status_);
+  }
+  void Signal(int signal) { kill(pid_, signal); }
+  std::string Out() const { return ReadFile(out_); }
+  std::string Err() const { return ReadFile(err_); }
+  pid_t Pid() const { return pid_; }
+
+ private:
+  std::filesystem::path out_, err_;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  int status_ = 0;
+};
+
+inline std::vector<std::string> FileLines(const std::filesystem::path& path) {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFile(path));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The message of an error-log line after checking its date, time and CR LF
+// ending.
+inline std::string MessageOf(const std::string& line) {
+  static const std::regex shape(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d - (.*)\r)");
+  std::smatch match;
+  if (!std::regex_match(line, match, shape)) return "<malformed: " + line + ">";
+  return match[1];
+}
+
+inline std::vector<std::string> LogMessages(const std::filesystem::path& log) {
+  std::vector<std::string> messages;
+  for (const std::string& line : FileLines(log)) messages.push_back(MessageOf(line));
+  return messages;
+}
+
+// One line of the simulator's log: "<ms> <dir> <hex bytes>".
+struct SimLogEntry {
+  long Ms = 0;
+  std::string Dir;
+  std::string Hex;  // the bytes as space-separated hex, as logged
+};
+
+class ProgramFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tarvion-program-XXXXXX";
+    directory_ = mkdtemp(pattern);
+    program_ = directory_ / "tarvion";
+    std::filesystem::copy_file(TARVION_EXE, program_);
+  }
+  void TearDown() override { std::filesystem::remove_all(directory_); }
+
+  void WriteIni(const ConfigBlock& block, const std::string& com1) {
+    const auto bytes = EncodeConfigBlock(block);
+    std::ofstream ini(directory_ / "tarvion.ini");
+    ini << "[Konfigurace]\nCfg_binary=" << HexFromBytes(bytes.data(), bytes.size()) << "\n\n[Porty]\nCOM1=" << com1
+        << "\n";
+  }
+
+  // orveta-sim on the link `line` in the directory, logging to sim.log, with
+  // the terminals ("1:master", ...) and any further options.
+  std::unique_ptr<Process> StartSimulator(const std::vector<std::string>& terminals,
+                                          const std::vector<std::string>& options = {}) {
+    std::vector<std::string> argv{ORVETA_SIM_EXE, "--link", LinePath(), "--log", (directory_ / "sim.log").string()};
+    for (const std::string& t : terminals) {
+      argv.push_back("--terminal");
+      argv.push_back(t);
+    }
+    argv.insert(argv.end(), options.begin(), options.end());
+    auto sim = std::make_unique<Process>(argv, directory_, "sim", ProgramEnvironment());
+    EXPECT_TRUE(WaitUntil([&] { return sim->Out().find("ready") != std::string::npos || sim->Exited(); },
+                          kProcessTimeout));
+    EXPECT_TRUE(sim->Running()) << sim->Err();
+    return sim;
+  }
+
+  std::unique_ptr<Process> StartProgram(const std::string& name) {
+    return std::make_unique<Process>(std::vector<std::string>{program_.string()}, directory_, name,
+                                     ProgramEnvironment());
+  }
+
+  Environment ProgramEnvironment() const {
+    return {{"QT_QPA_PLATFORM", "offscreen"}, {"XDG_RUNTIME_DIR", directory_.string()}};
+  }
+
+  std::string LinePath() const { return (directory_ / "line").string(); }
+  std::filesystem::path Log() const { return directory_ / "errorlog.txt"; }
+
+  bool LogHas(const std::string& message) const {
+    const auto messages = LogMessages(Log());
+    return std::find(messages.begin(), messages.end(), message) != messages.end();
+  }
+
+  std::vector<SimLogEntry> SimulatorLog() const {
+    std::vector<SimLogEntry> entries;
+    for (const std::string& line : FileLines(directory_ / "sim.log")) {
+      std::istringstream fields(line);
+      SimLogEntry entry;
+      fields >> entry.Ms >> entry.Dir;
+      std::getline(fields, entry.Hex);
+      const size_t first = entry.Hex.find_first_not_of(' ');
+      entry.Hex = first == std::string::npos ? "" : entry.Hex.substr(first);
+      entries.push_back(entry);
+    }
+    return entries;
+  }
+
+  // Frames the simulator received, as hex text.
+  std::vector<std::string> SimulatorFrames() const {
+    std::vector<std::string> frames;
+    for (const SimLogEntry& entry : SimulatorLog()) {
+      if (entry.Dir == "rx") frames.push_back(entry.Hex);
+    }
+    return frames;
+  }
+
+  std::filesystem::path directory_;
+  std::filesystem::path program_;
+};

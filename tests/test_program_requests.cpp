@@ -1,0 +1,279 @@
+// Requests end to end: build/tarvion run headless in a fresh start directory
+// against orveta-sim, request files dropped the way the other program does
+// (written under another name and renamed into place, or written slowly in
+// place), and what comes back: the simulator's log, output.txt, rudazo.sta.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/Config.h"
+#include "support/PersonLines.h"
+#include "support/ProgramProcess.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Lines = std::vector<std::string>;
+
+constexpr auto kJobTimeout = 10s;
+
+// What happened to the files of a directory, in order: "closed NAME" when a
+// file written to was closed, "modified NAME" when one was written to.
+class DirectoryEvents {
+ public:
+  explicit DirectoryEvents(const fs::path& directory) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    EXPECT_GE(inotify_add_watch(fd_, directory.c_str(), IN_CLOSE_WRITE | IN_MODIFY), 0);
+  }
+  ~DirectoryEvents() { close(fd_); }
+  DirectoryEvents(const DirectoryEvents&) = delete;
+  DirectoryEvents& operator=(const DirectoryEvents&) = delete;
+
+  // The events so far that are in `wanted`, a run of the same one counted once.
+  Lines About(const Lines& wanted) {
+    Collect();
+    Lines out;
+    for (const std::string& event : events_) {
+      if (std::find(wanted.begin(), wanted.end(), event) == wanted.end()) continue;
+      if (out.empty() || out.back() != event) out.push_back(event);
+    }
+    return out;
+  }
+
+ private:
+  void Collect() {
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;) {
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (event->len > 0) {
+          events_.push_back(std::string(event->mask & IN_CLOSE_WRITE ? "closed " : "modified ") + event->name);
+        }
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+  }
+
+  int fd_;
+  Lines events_;
+};
+
+// "address:payload" of a frame logged as hex bytes.
+std::string Command(const std::string& hex) {
+  std::istringstream in(hex);
+  std::string bytes;
+  for (std::string byte; in >> byte;) bytes += static_cast<char>(std::stoi(byte, nullptr, 16));
+  if (bytes.size() < 4) return "<short frame " + hex + ">";
+  return std::to_string(static_cast<uint8_t>(bytes[0])) + ":" + bytes.substr(2, bytes.size() - 3);
+}
+
+class ProgramRequests : public ProgramFixture {
+ protected:
+  // The program on a line of slave terminals at addresses 1 .. count, each
+  // connected as the terminal of that number.
+  void StartOnSlaves(int count) {
+    ConfigBlock block = DefaultConfigBlock();
+    Lines terminals;
+    for (int n = 1; n <= count; ++n) {
+      block.Terminals[n - 1] = TerminalEntry{static_cast<uint8_t>(n), 0, true};
+      terminals.push_back(std::to_string(n) + ":slave");
+    }
+    WriteIni(block, LinePath());
+    sim_ = StartSimulator(terminals);
+    tarvion_ = StartProgram("program");
+    const std::string last = "TERM " + std::to_string(count) + " SLAVE";
+    ASSERT_TRUE(WaitUntil([&] { return LogHas(last) || tarvion_->Exited(); }, kProcessTimeout))
+        << ReadFile(Log()) << tarvion_->Err();
+  }
+
+  void TearDown() override {
+    if (tarvion_) {
+      tarvion_->Signal(SIGTERM);
+      EXPECT_EQ(tarvion_->WaitExit(), 0) << tarvion_->Err();
+      EXPECT_EQ(LogMessages(Log()).back(), "Stop programu");
+    }
+    if (sim_) {
+      sim_->Signal(SIGTERM);
+      EXPECT_EQ(sim_->WaitExit(), 0);
+    }
+    ProgramFixture::TearDown();
+  }
+
+  fs::path File(const std::string& name) const { return directory_ / name; }
+  std::string Read(const std::string& name) const { return ReadFile(File(name)); }
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(File(name), std::ios::binary) << bytes;
+  }
+
+  // As the other program drops a request: written under another name, then
+  // renamed into place. Returns the moment it appeared.
+  Clock::time_point DropRequest(const std::string& bytes) const {
+    Write("request.tmp", bytes);
+    fs::rename(File("request.tmp"), File("request.cfg"));
+    return Clock::now();
+  }
+
+  // Written in place a piece at a time, with pauses well under the watcher's
+  // check period between the pieces, as a slow writer does.
+  void WriteRequestSlowly(const Lines& pieces) const {
+    std::ofstream out(File("request.cfg"), std::ios::binary);
+    for (const std::string& piece : pieces) {
+      out << piece << std::flush;
+      std::this_thread::sleep_for(300ms);
+    }
+  }
+
+  bool RequestGone(std::chrono::milliseconds timeout = kJobTimeout) const {
+    return WaitUntil([&] { return !fs::exists(File("request.cfg")); }, timeout);
+  }
+
+  bool StatusBecomes(const std::string& status) const {
+    return WaitUntil([&] { return Read("rudazo.sta") == status; }, kJobTimeout);
+  }
+
+  // The commands the simulator received after the first `from` log entries.
+  Lines CommandsFrom(size_t from) const {
+    const std::vector<SimLogEntry> log = SimulatorLog();
+    Lines commands;
+    for (size_t i = from; i < log.size(); ++i) {
+      if (log[i].Dir == "rx") commands.push_back(Command(log[i].Hex));
+    }
+    return commands;
+  }
+
+  size_t BadFrames() const {
+    const std::vector<SimLogEntry> log = SimulatorLog();
+    return static_cast<size_t>(
+        std::count_if(log.begin(), log.end(), [](const SimLogEntry& entry) { return entry.Dir == "bad"; }));
+  }
+
+  std::unique_ptr<Process> sim_;
+  std::unique_ptr<Process> tarvion_;
+};
+
+TEST_F(ProgramRequests, TerminalLinesEmptyRequestsAndRecordsReadBack) {
+  StartOnSlaves(2);
+  size_t mark = SimulatorLog().size();
+
+  // TERM2 and one command: 1,0 before anything is sent, the output file, then
+  // the final 1,0.
+  DirectoryEvents events(directory_);
+  DropRequest("TERM2\r\nX1\r\n");
+  const Lines expected{"closed rudazo.sta", "modified sim.log", "closed output.txt", "closed rudazo.sta"};
+  const Lines watched{"closed rudazo.sta", "modified sim.log", "closed output.txt"};
+  ASSERT_TRUE(WaitUntil([&] { return events.About(watched).size() >= expected.size(); }, kJobTimeout))
+      << ReadFile(Log());
+  EXPECT_EQ(events.About(watched), expected);
+  EXPECT_EQ(Read("rudazo.sta"), "1,0\r\n");
+  EXPECT_EQ(Read("output.txt"), "");
+  EXPECT_FALSE(fs::exists(File("request.cfg")));
+  EXPECT_EQ(CommandsFrom(mark), Lines{"2:X1"});
+
+  // "TERM" alone, written slowly in place: terminal 0 is no terminal.
+  Write("output.txt", "earlier\r\n");
+  mark = SimulatorLog().size();
+  WriteRequestSlowly({"TE", "RM", "\r\n"});
+  ASSERT_TRUE(StatusBecomes("-1,0\r\n")) << Read("rudazo.sta");
+  EXPECT_FALSE(fs::exists(File("request.cfg")));
+
+  // An empty request: -1,-1, deleted, the earlier output file untouched.
+  DropRequest("");
+  ASSERT_TRUE(StatusBecomes("-1,-1\r\n")) << Read("rudazo.sta");
+  EXPECT_TRUE(RequestGone());
+  EXPECT_EQ(Read("output.txt"), "earlier\r\n");
+  EXPECT_TRUE(CommandsFrom(mark).empty());
+
+  // Records written with Q and R lines, two of them long (119 and 112
+  // characters: two commands each), read back with P, the request written
+  // slowly line by line: the decoded lines in output.txt, in number order.
+  const std::string q119 = PersonLine('Q', 12, true), r112 = PersonLine('R', 3, true);
+  ASSERT_EQ(q119.size(), 119u);
+  ASSERT_EQ(r112.size(), 112u);
+  WriteRequestSlowly({"TERM1\r\n", PersonLine('Q', 40, false) + "\r\n", q119 + "\r\n", r112 + "\r\n",
+                      PersonLine('R', 7, false) + "\r\n", "P\r\n"});
+  ASSERT_TRUE(StatusBecomes("7,6\r\n")) << Read("rudazo.sta") << ReadFile(Log());
+  EXPECT_EQ(Read("output.txt"), AnswerLine('R', 3, true) + AnswerLine('R', 7, false) + AnswerLine('Q', 12, true) +
+                                    AnswerLine('Q', 40, false));
+  const Lines commands = CommandsFrom(mark);
+  ASSERT_EQ(commands.size(), 7u);  // the whole file, none of it twice
+  for (const std::string& command : commands) EXPECT_EQ(command.substr(0, 2), "1:") << command;
+  EXPECT_EQ(commands[2].substr(0, 3), "1:q");  // the continuations of the long lines
+  EXPECT_EQ(commands[4].substr(0, 3), "1:r");
+  EXPECT_EQ(commands.back(), "1:P");
+  EXPECT_EQ(BadFrames(), 0u);
+}
+
+TEST_F(ProgramRequests, WatcherTakesAFileInAtItsSecondSightingOnly) {
+  StartOnSlaves(1);
+
+  // The watcher thread runs one step below the main thread. Field 19 of a
+  // task's stat line is its nice value; the command name may hold blanks, so
+  // the fields are counted after its closing parenthesis.
+  const auto niceOf = [](const fs::path& stat) {
+    const std::string line = ReadFile(stat);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 19; ++i) fields >> field;
+    return std::stoi(field);
+  };
+  const fs::path tasks = fs::path("/proc") / std::to_string(tarvion_->Pid()) / "task";
+  const auto watchers = [&] {
+    std::vector<fs::path> found;
+    for (const auto& task : fs::directory_iterator(tasks)) {
+      if (ReadFile(task.path() / "comm") == "THlidac\n") found.push_back(task.path());
+    }
+    return found;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return !watchers().empty(); }, kProcessTimeout));  // started after the link tests
+  ASSERT_EQ(watchers().size(), 1u);
+  EXPECT_EQ(niceOf(watchers()[0] / "stat"), niceOf(tasks.parent_path() / "stat") + 1);
+
+  // Handed over 1.05 to 2.1 s after it appears, whatever the phase of the
+  // checks: once at a random moment, once half a check after a hand-over.
+  Clock::time_point handedOver;
+  for (const char* request : {"TERM9\r\n", "TERM8\r\n"}) {
+    if (handedOver != Clock::time_point{}) std::this_thread::sleep_until(handedOver + 500ms);
+    fs::remove(File("rudazo.sta"));
+    const Clock::time_point appeared = DropRequest(request);
+    ASSERT_TRUE(RequestGone(3s)) << request;
+    handedOver = Clock::now();
+    const double after = std::chrono::duration<double, std::milli>(handedOver - appeared).count();
+    EXPECT_GE(after, 1040.0) << request;
+    // Each of the 42 passes takes its 50 ms and a little more on a busy machine.
+    EXPECT_LE(after, 2100.0 + 400.0) << request;
+    EXPECT_TRUE(StatusBecomes("-1,0\r\n"));
+  }
+
+  // Checks now fall about every 1.05 s after `handedOver`. A file that is
+  // seen once and then removed is never processed; a directory of that name
+  // is never handed over.
+  std::this_thread::sleep_until(handedOver + 200ms);
+  Write("rudazo.sta", "untouched\r\n");
+  DropRequest("X1\r\n");
+  std::this_thread::sleep_until(handedOver + 1600ms);  // after the first sighting, before the second
+  fs::remove(File("request.cfg"));
+  fs::create_directory(File("request.cfg"));
+  std::this_thread::sleep_until(handedOver + 4400ms);  // three more checks
+  EXPECT_TRUE(fs::is_directory(File("request.cfg")));
+  EXPECT_EQ(Read("rudazo.sta"), "untouched\r\n");
+
+  // The watcher goes on: the next request is taken in.
+  fs::remove(File("request.cfg"));
+  DropRequest("");
+  EXPECT_TRUE(StatusBecomes("-1,-1\r\n"));
+  const Lines commands = CommandsFrom(0);
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "1:X1"), 0) << "the removed file was sent";
+}
+
+}  // namespace
