@@ -1,6 +1,7 @@
 // TForm1: terminal indicators and the periodic link check, the status bar,
 // the About page's LEDs, showing and hiding, the tray icon and the help.
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -94,15 +95,16 @@ void TForm1::Edit1Change() { Button1->setDefault(true); }
 void TForm1::NapovedaExecute() { FormHelp(); }
 
 // The help files are looked up relative to the current directory of the
-// moment. A file that exists but finds no viewer (a .chm on most Linux
-// desktops) gives way to the next one.
+// moment, then where an installed program keeps its HTML help
+// (<prefix>/share/tarvion/help beside <prefix>/bin). A file that exists but
+// finds no viewer (a .chm on most Linux desktops) gives way to the next one.
 void TForm1::FormHelp() {
+  QStringList candidates;
+  for (const QString& file : kHelpFiles) candidates.append(QFileInfo(QDir::current(), file).absoluteFilePath());
+  candidates.append(QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tarvion/help/Tarvion.html")));
   QStringList existing;
   QStringList missing;
-  for (const QString& file : kHelpFiles) {
-    const QString path = QFileInfo(QDir::current(), file).absoluteFilePath();
-    (QFileInfo::exists(path) ? existing : missing).append(path);
-  }
+  for (const QString& path : candidates) (QFileInfo::exists(path) ? existing : missing).append(path);
   if (existing.isEmpty()) {
     ShowMessageBox(BoxRequest{this, BoxIcon::Warning, BoxButtons::Ok, QStringLiteral("Pozor!"),
                               QStringLiteral("Soubor nápovědy nebyl nalezen:\n%1").arg(missing.join(QLatin1Char('\n'))),
