@@ -38,7 +38,7 @@ constexpr QStyle::StandardPixmap kImages[] = {
     QStyle::SP_DesktopIcon,      QStyle::SP_MessageBoxInformation, QStyle::SP_DriveHDIcon,
     QStyle::SP_FileDialogDetailedView, QStyle::SP_MessageBoxWarning};
 
-struct PanelSpec {
+struct PanelLayout {
   const char* text;
   int width;
   Qt::Alignment alignment;
@@ -46,7 +46,7 @@ struct PanelSpec {
 };
 
 // StatusBar1: labels in the even panels, values in the odd ones.
-const PanelSpec kPanels[11] = {
+const PanelLayout kPanels[11] = {
     {"Status:", 50, Qt::AlignRight, false},
     {"", 50, Qt::AlignHCenter, true},
     {"Načteno:", 60, Qt::AlignRight, false},
@@ -360,11 +360,11 @@ void TForm1::CreateStatusBar() {
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
   StatusBar1->setSizeGripEnabled(false);
   for (size_t i = 0; i < StatusPanels.size(); ++i) {
-    const PanelSpec& spec = kPanels[i];
-    auto* panel = new QLabel(QString::fromUtf8(spec.text), StatusBar1);
-    panel->setFixedWidth(spec.width);
-    panel->setAlignment(spec.alignment | Qt::AlignVCenter);
-    panel->setFrameStyle(spec.bevel ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
+    const PanelLayout& layout = kPanels[i];
+    auto* panel = new QLabel(QString::fromUtf8(layout.text), StatusBar1);
+    panel->setFixedWidth(layout.width);
+    panel->setAlignment(layout.alignment | Qt::AlignVCenter);
+    panel->setFrameStyle(layout.bevel ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
     StatusBar1->addWidget(panel);
     StatusPanels[i] = panel;
   }
