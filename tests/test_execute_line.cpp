@@ -284,7 +284,8 @@ TEST_F(BlockReception, BadLengthMarksTheLineAndLogsIt) {
   std::vector<uint8_t> reply = {Ack};
   const auto r = Record('R', 0x30, 0x39);
   reply.insert(reply.end(), r.begin(), r.end());
-  reply.insert(reply.end(), r.begin(), r.begin() + 26);  // 50 bytes
+  reply.insert(reply.end(), r.begin(), r.end());
+  reply.insert(reply.end(), r.begin(), r.begin() + 2);  // 50 bytes
   Reply(reply);
   auto line = LineBuffer("P");
   ASSERT_TRUE(t.ExecuteLine(line.data()));
