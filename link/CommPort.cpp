@@ -192,10 +192,12 @@ int CommPort::ReadByteWait(unsigned ms) {
   const DispatchHook hook = CurrentHook();  // a copy: the hook may replace itself
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
+    // The clock is read before the queue: a byte that came while the hook ran
+    // (window events may take longer than the whole wait) is still taken.
+    const bool expired = std::chrono::steady_clock::now() >= deadline;
     const int byte = ReadByte();
-    if (byte != kCommNoData) return byte;
+    if (byte != kCommNoData || expired) return byte;
     if (hook) hook();
-    if (std::chrono::steady_clock::now() >= deadline) return kCommNoData;
   }
 }
 

@@ -66,6 +66,7 @@ class CommPort {
   int ReadByte();
   // One received byte, waiting up to `ms` milliseconds while calling the
   // dispatch hook; kCommNoData when none came in time (at once when closed).
+  // A byte that came in time is taken even when the hook overran the wait.
   int ReadByteWait(unsigned ms);
   // Up to n queued bytes into `out`; the count read, or kCommNoData (and 0
   // bytes) when the queue is empty.

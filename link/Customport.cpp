@@ -1,7 +1,10 @@
 #include "link/Customport.h"
 
 #include <chrono>
+#include <string>
 
+#include "link/Cp1250.h"
+#include "link/ErrorLog.h"
 #include "link/Settings.h"
 
 namespace {
@@ -11,6 +14,10 @@ constexpr int kDiscardChunk = 64;
 // Start bit, 8 data bits, parity and stop bit: the longest a byte takes.
 constexpr int64_t kBitsPerByte = 11;
 constexpr int64_t kDrainMarginUs = 1'000'000;
+
+void LogPortEvent(int portIndex, const char* utf8Event) {
+  AppendErrorLog("COM" + std::to_string(portIndex + 1) + " " + Cp1250FromUtf8(utf8Event));
+}
 
 int NoDataAsMinusOne(int result) { return result == kCommNoData ? -1 : result; }
 
@@ -55,6 +62,26 @@ bool TSer_Port::OpenPort(int portIndex, int baud) {
 void TSer_Port::ClosePort() {
   if (Port) Port->Close();
   Opened = false;
+}
+
+bool TSer_Port::NeedsReopen() {
+  if (lost_) return true;
+  if (!Opened || Port->ReceiveCount() >= 0) return false;
+  lost_ = true;
+  LogPortEvent(PortIndex, "chyba zařízení");
+  return true;
+}
+
+bool TSer_Port::Reopen() {
+  if (OpenPort(PortIndex, Baud)) {
+    lost_ = false;
+    reopenFailureLogged_ = false;
+    LogPortEvent(PortIndex, "otevřen");
+    return true;
+  }
+  if (!reopenFailureLogged_) LogPortEvent(PortIndex, "neotevřen");
+  reopenFailureLogged_ = true;
+  return false;
 }
 
 int TSer_Port::ReadByte() { return NoDataAsMinusOne(Port->ReadByte()); }

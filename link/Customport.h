@@ -22,6 +22,15 @@ class TSer_Port {
   bool OpenPort(int portIndex, int baud);
   void ClosePort();
 
+  // True when the device failed under the open port (a hang-up: an adapter
+  // unplugged, or the far end of a pseudo-terminal gone) or when opening it
+  // again has failed so far. The first sighting of a failure is logged as
+  // "COM%d chyba zařízení".
+  bool NeedsReopen();
+  // Opens the device again after a failure and logs "COM%d otevřen", or
+  // "COM%d neotevřen" once until it opens again. The result of OpenPort.
+  bool Reopen();
+
   // Next received byte (0-255) or -1 at once when none is queued.
   int ReadByte();
   // Next received byte, waiting up to `ms` (dispatching window events); -1 when
@@ -44,4 +53,9 @@ class TSer_Port {
   int PortIndex = -1;
   int Baud = 0;
   bool Opened = false;
+
+ private:
+  // A failure was seen and the device has not been opened again since.
+  bool lost_ = false;
+  bool reopenFailureLogged_ = false;
 };

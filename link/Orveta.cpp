@@ -85,7 +85,13 @@ bool TOrveta::TestSlave() {
 }
 
 bool TOrveta::TestLink() {
-  if (TestMaster()) {
+  // A device that failed under the port (unplugged, or the far end of a
+  // pseudo-terminal restarted) is opened again first; ports are shared, so
+  // every terminal on the line uses the new one.
+  if (Port->NeedsReopen() && !Port->Reopen()) {
+    Master = false;
+    Slave = false;
+  } else if (TestMaster()) {
     Master = true;
     Slave = false;
   } else if (TestSlave()) {
@@ -128,7 +134,7 @@ int TOrveta::SendCommand(char* line) {
   // A payload that cannot be framed is refused before anything happens on the line.
   if (BuildFrame(Address, reinterpret_cast<const uint8_t*>(line), length, frame) == 0) return 1;
 
-  if (!IsConnected() || Retest) {
+  if (!IsConnected() || Retest || Port->NeedsReopen()) {
     TestLink();
     Retest = false;
     std::this_thread::sleep_for(kPauseAfterLinkTest);
@@ -141,6 +147,9 @@ int TOrveta::SendCommand(char* line) {
     return 1;
   }
   const int result = ReadAck();
+  // A device that failed during the exchange is opened again at the next link
+  // test; the indicator refresh after the job makes that test at once.
+  if (result != 0 && Port->NeedsReopen()) Retest = true;
   if (frame[2] == 'C') {
     std::this_thread::sleep_for(kPauseAfterClear);
   } else if (frame[2] == 'O') {

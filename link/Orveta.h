@@ -44,7 +44,9 @@ class TOrveta {
   TOrveta& operator=(const TOrveta&) = delete;
 
   // Tests the link: master when a poll is heard within the idle limit, else
-  // slave when the slave test frame is acknowledged, else not connected.
+  // slave when the slave test frame is acknowledged, else not connected. A
+  // port whose device failed is opened again first (not connected when that
+  // fails); SendCommand tests the link whenever the port needs that.
   bool TestLink();
   bool TestMaster();
   bool TestSlave();
