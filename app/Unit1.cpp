@@ -122,9 +122,10 @@ bool TForm1::StatusIcon1Startup() const { return showAtStart_ || !trayAvailable_
 // The request-file watcher starts one priority step below normal:
 // QThread::LowPriority is the level just under NormalPriority.
 void TForm1::FormCreate() {
-  watcher_ = std::make_unique<THlidac>(
-      RequestPath(), THlidac::MainThreadCalls{[this](const std::string& path) { HandOverRequest(path); },
-                                              [this] { PeriodicCheck(); }});
+  THlidac::MainThreadCalls calls{
+      [this](const std::string& path, const FileSighting& settled) { HandOverRequest(path, settled); },
+      [this] { PeriodicCheck(); }};
+  watcher_ = std::make_unique<THlidac>(RequestPath(), std::move(calls));
   watcher_->start(QThread::LowPriority);
   ShowBalloonHint(QStringLiteral("Tarvion"), QStringLiteral("Start komunikačního programu"),
                   QSystemTrayIcon::Information, 2);

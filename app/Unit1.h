@@ -235,7 +235,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   };
   void SetExchangeControlsEnabled(bool enabled);
   // The watcher's calls: the only way a request file is taken in.
-  void HandOverRequest(const std::string& path);
+  void HandOverRequest(const std::string& path, const FileSighting& settled);
   void PeriodicCheck();
   void SendCommandFileOf(const QString& path);
   void ReportNoTerminal(JobResult result, const QString& notDone);

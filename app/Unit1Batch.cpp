@@ -124,9 +124,9 @@ void TForm1::SetExchangeControlsEnabled(bool enabled) {
 // A request that cannot be taken in now (another exchange in progress, its
 // writer still holds it, it cannot be deleted) stays where it is, and a later
 // check hands it over again.
-void TForm1::HandOverRequest(const std::string& path) {
+void TForm1::HandOverRequest(const std::string& path, const FileSighting& settled) {
   const ExchangeLock lock(*this);
-  processor_.ProcessRequestFile(path);
+  processor_.ProcessRequestFile(path, settled);
 }
 
 // Skipped while another exchange is in progress, and once shutting down.

@@ -51,9 +51,11 @@ void THlidac::Execute() {
   while (!isInterruptionRequested()) {
     if (!paused_) {
       switch (counters.Pass()) {
-        case WatchTask::CheckRequest:
-          if (sightings.RequestFileReady(requestPath_)) CallOnMainThread([this] { calls_.HandOver(requestPath_); });
+        case WatchTask::CheckRequest: {
+          const FileSighting seen = LookUpRequestFile(requestPath_);
+          if (sightings.RequestFileReady(seen)) CallOnMainThread([this, seen] { calls_.HandOver(requestPath_, seen); });
           break;
+        }
         case WatchTask::CheckTerminal:
           CallOnMainThread(calls_.PeriodicCheck);
           break;

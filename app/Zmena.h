@@ -10,14 +10,17 @@
 #include <functional>
 #include <string>
 
+#include "requests/RequestWatch.h"
+
 class THlidac : public QThread {
   Q_OBJECT
 
  public:
   // What the watcher has the main thread do.
   struct MainThreadCalls {
-    std::function<void(const std::string& path)> HandOver;  // the request file is ready
-    std::function<void()> PeriodicCheck;                    // about every 4 s
+    // The request file is ready: `settled` is how it looked when judged so.
+    std::function<void(const std::string& path, const FileSighting& settled)> HandOver;
+    std::function<void()> PeriodicCheck;  // about every 4 s
   };
 
   // `requestPath`: StartDirectory + "/" + the request file name. Start it

@@ -15,6 +15,7 @@
 #include "requests/RequestFile.h"
 #include "requests/RequestLine.h"
 #include "requests/RequestProcessor.h"
+#include "requests/RequestWatch.h"
 
 namespace {
 
@@ -35,11 +36,17 @@ TerminalIndicator IndicatorFor(const TOrveta& terminal) {
 TRequestProcessor::TRequestProcessor(BatchHost& host, std::vector<std::string>& requestLines)
     : host_(host), requestLines_(requestLines) {}
 
-JobResult TRequestProcessor::ProcessRequestFile(const std::string& path) {
+JobResult TRequestProcessor::ProcessRequestFile(const std::string& path, const std::optional<FileSighting>& settled) {
   if (Busy()) return JobResult::Busy;
   ExchangeScope exchange(*this);
   std::vector<std::string> lines;
-  if (ReadLinesFile(path, lines) != FileRead::Read) return JobResult::FileUnreadable;
+  FileStamp stamp;
+  if (ReadLinesFile(path, lines, &stamp) != FileRead::Read) return JobResult::FileUnreadable;
+  // Written to again since it was judged settled, or rewritten or replaced
+  // since it was read: what was read may be half a request, and deleting the
+  // file now could lose the new one unread. It is left for the next look.
+  if (settled && !StillAsSighted(stamp, *settled)) return JobResult::FileUnreadable;
+  if (ChangedSinceRead(path, stamp)) return JobResult::FileUnreadable;
   if (!DeleteRequestFile(path)) return JobResult::FileNotDeleted;
   host_.SetTrayImage(kTrayTakingIn);
   StartJob(std::move(lines));

@@ -66,7 +66,23 @@ std::vector<std::string> SplitLines(std::string_view bytes) {
   return lines;
 }
 
-FileRead ReadLinesFile(const std::string& path, std::vector<std::string>& lines) {
+FileStamp StampOf(const struct stat& info) {
+  return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+bool SameStamp(const FileStamp& a, const FileStamp& b) {
+  return a.Device == b.Device && a.Inode == b.Inode && a.Size == b.Size &&
+         a.Modified.tv_sec == b.Modified.tv_sec && a.Modified.tv_nsec == b.Modified.tv_nsec &&
+         a.Changed.tv_sec == b.Changed.tv_sec && a.Changed.tv_nsec == b.Changed.tv_nsec;
+}
+
+bool ChangedSinceRead(const std::string& path, const FileStamp& stamp) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return false;
+  return !SameStamp(StampOf(info), stamp);
+}
+
+FileRead ReadLinesFile(const std::string& path, std::vector<std::string>& lines, FileStamp* stamp) {
   const FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (file.Get() < 0) return errno == ENOENT ? FileRead::Vanished : FileRead::Unreadable;
   struct stat info {};
@@ -74,6 +90,14 @@ FileRead ReadLinesFile(const std::string& path, std::vector<std::string>& lines)
   if (HeldByWriter(file.Get())) return FileRead::HeldByWriter;
   std::string bytes;
   if (!ReadAll(file.Get(), bytes)) return FileRead::Unreadable;
+  // Rewritten while we read (a writer that takes no lock): the bytes may be
+  // half old, half new. The new content is read once it has settled.
+  struct stat after {};
+  if (fstat(file.Get(), &after) != 0 || !SameStamp(StampOf(after), StampOf(info)) ||
+      bytes.size() != static_cast<size_t>(info.st_size)) {
+    return FileRead::HeldByWriter;
+  }
   lines = SplitLines(bytes);
+  if (stamp != nullptr) *stamp = StampOf(info);
   return FileRead::Read;
 }

@@ -3,6 +3,8 @@
 // they are (code page 1250); lines end with CR LF, LF or CR, the last line
 // needs no end, and an empty file has no lines.
 
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,9 +12,29 @@
 enum class FileRead {
   Read,          // the lines are in memory
   Vanished,      // no such file (any more)
-  HeldByWriter,  // its writer still holds a lock on it: try again later
+  HeldByWriter,  // its writer still holds a lock on it, or changed it while it
+                 // was read: try again later
   Unreadable,    // not a regular file, no permission, or a read error
 };
+
+// Which file was read and in what state: its device and inode, size, and
+// last-write and status-change times.
+struct FileStamp {
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  off_t Size = 0;
+  timespec Modified{};
+  timespec Changed{};
+};
+
+FileStamp StampOf(const struct stat& info);
+bool SameStamp(const FileStamp& a, const FileStamp& b);
+
+// True when `path` now names another file than the one read with `stamp`, or
+// the same file changed since (rewritten in place, or replaced): it is then a
+// new request, and what was read must not lead to its deletion. A path that
+// names nothing any more has not changed.
+bool ChangedSinceRead(const std::string& path, const FileStamp& stamp);
 
 // Splits file bytes into lines as described above.
 std::vector<std::string> SplitLines(std::string_view bytes);
@@ -20,5 +42,7 @@ std::vector<std::string> SplitLines(std::string_view bytes);
 // Reads the whole file at `path` into `lines` (replaced only on Read). A file
 // whose writer holds an exclusive flock(2) or a POSIX write lock on it counts
 // as still being written and gives HeldByWriter; nothing is changed on disk in
-// any case. Never blocks (a FIFO of that name is Unreadable).
-FileRead ReadLinesFile(const std::string& path, std::vector<std::string>& lines);
+// any case. A file that changed while it was read counts as still being
+// written too. Never blocks (a FIFO of that name is Unreadable). On Read,
+// `stamp` (when given) tells which file was read.
+FileRead ReadLinesFile(const std::string& path, std::vector<std::string>& lines, FileStamp* stamp = nullptr);

@@ -13,10 +13,12 @@
 #include <array>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "requests/BatchHost.h"
+#include "requests/RequestWatch.h"
 
 class TOrveta;
 
@@ -26,7 +28,8 @@ enum class JobResult {
   NoTerminal,      // typed line or clock: the selected terminal is not available or not
                    // connected; nothing happened
   FileUnreadable,  // the request or command file could not be read (vanished, held by its
-                   // writer, not a readable file); it is left where it is
+                   // writer, changed while it was read, not a readable file); it is left
+                   // where it is
   FileNotDeleted,  // the request file could not be deleted: not taken in, so that it can never
                    // be sent twice; one error-log line until a request is taken in again
 };
@@ -48,8 +51,10 @@ class TRequestProcessor {
   // line is "TERM" with a number selects that terminal (status 1,0) or stops
   // (-1,0 when it is not available); an empty file gives -1,-1. Otherwise the
   // lines go out with SendBatch, the output file is written, then the final
-  // status pair, then the indicator is refreshed.
-  JobResult ProcessRequestFile(const std::string& path);
+  // status pair, then the indicator is refreshed. With `settled` (the
+  // watcher's sighting that judged the file ready) a file that no longer
+  // matches it is left where it is: its writer is at it again.
+  JobResult ProcessRequestFile(const std::string& path, const std::optional<FileSighting>& settled = std::nullopt);
   // Button1Click: sends `text` (Edit1) as the only line to the selected
   // terminal, then output file, status and indicator as for a request.
   JobResult SendTypedLine(const std::string& text);

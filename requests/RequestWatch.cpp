@@ -5,24 +5,30 @@
 namespace {
 constexpr int kRequestCheckAfter = 20;
 constexpr int kTerminalCheckAfter = 80;
+
+int64_t NanosecondsOf(const timespec& time) { return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec; }
 }  // namespace
 
 FileSighting LookUpRequestFile(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  return {true, static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+  return {true, NanosecondsOf(info.st_mtim), static_cast<int64_t>(info.st_size)};
+}
+
+bool StillAsSighted(const FileStamp& read, const FileSighting& sighted) {
+  return sighted.RegularFile && NanosecondsOf(read.Modified) == sighted.LastWriteNs && read.Size == sighted.Size;
 }
 
 bool TRequestSightings::RequestFileReady(const FileSighting& sighting) {
   if (!sighting.RegularFile) {
-    seenStamp_.reset();
+    seen_.reset();
     return false;
   }
-  if (seenStamp_ == sighting.LastWriteNs) {
-    seenStamp_.reset();
+  if (seen_ && seen_->LastWriteNs == sighting.LastWriteNs && seen_->Size == sighting.Size) {
+    seen_.reset();
     return true;
   }
-  seenStamp_ = sighting.LastWriteNs;
+  seen_ = sighting;
   return false;
 }
 

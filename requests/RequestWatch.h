@@ -6,27 +6,36 @@
 #include <optional>
 #include <string>
 
+#include "requests/RequestFile.h"
+
 // What one look at the request path found.
 struct FileSighting {
   bool RegularFile = false;    // exists and is a regular file (not a directory)
   int64_t LastWriteNs = 0;     // its last-write time, nanoseconds since the epoch
+  int64_t Size = 0;            // its size in bytes
 };
 
 // Looks the path up (following a symbolic link).
 FileSighting LookUpRequestFile(const std::string& path);
 
+// True when the file read (its stamp) is still the file as it was sighted:
+// same last-write time and size. A writer that truncated or rewrote it after
+// the sightings that judged it settled (say, between truncating and writing)
+// makes this false, so that a half-written file is not taken in.
+bool StillAsSighted(const FileStamp& read, const FileSighting& sighted);
+
 // The two-sighting test. A file is ready when it is seen on two consecutive
 // checks with the same last-write time; the ready answer forgets the sighting,
 // so a file that is still there afterwards needs two more checks. A check
 // that finds nothing (or a directory, or another kind of file) forgets the
-// sighting too, and a changed last-write time counts as a new first sighting.
+// sighting too, and a changed last-write time or size counts as a new first
+// sighting.
 class TRequestSightings {
  public:
   bool RequestFileReady(const FileSighting& sighting);
-  bool RequestFileReady(const std::string& path) { return RequestFileReady(LookUpRequestFile(path)); }
 
  private:
-  std::optional<int64_t> seenStamp_;  // last-write time at the first sighting
+  std::optional<FileSighting> seen_;  // the first sighting
 };
 
 enum class WatchTask { None, CheckRequest, CheckTerminal };

@@ -326,7 +326,7 @@ void RequestsWindowTest::requestArrivingDuringAManualCommandWaitsForIt() {
 void RequestsWindowTest::pausedWatcherMakesNoChecks() {
   const std::string path = Path(QStringLiteral("request.cfg")).toStdString();
   QStringList calls;
-  THlidac watcher(path, {[&](const std::string& handed) { calls << QString::fromStdString(handed); },
+  THlidac watcher(path, {[&](const std::string& handed, const FileSighting&) { calls << QString::fromStdString(handed); },
                          [&] { calls << QStringLiteral("check"); }});
   watcher.Pause();
   watcher.start(QThread::LowPriority);

@@ -218,6 +218,21 @@ TEST_F(Batch, EmptyOrUnreadableRequests) {
   EXPECT_EQ(processor_.ProcessRequestFile(Path("request.cfg")), JobResult::Done);
   EXPECT_FALSE(std::filesystem::exists(Path("request.cfg")));
   EXPECT_EQ(Frames(), Lines{"1:X1"});
+
+  // Cut short by its writer after the watcher judged it settled (the writer
+  // truncates, then writes the new request): the empty file in between is
+  // not taken in, and the request written afterwards is.
+  Write("request.cfg", "X2\r\n");
+  const FileSighting settled = LookUpRequestFile(Path("request.cfg"));
+  const int rewriter = open(Path("request.cfg").c_str(), O_WRONLY | O_TRUNC);
+  ASSERT_GE(rewriter, 0);
+  EXPECT_EQ(processor_.ProcessRequestFile(Path("request.cfg"), settled), JobResult::FileUnreadable);
+  EXPECT_TRUE(std::filesystem::exists(Path("request.cfg")));
+  ASSERT_EQ(write(rewriter, "X3\r\n", 4), 4);
+  close(rewriter);
+  EXPECT_EQ(processor_.ProcessRequestFile(Path("request.cfg"), LookUpRequestFile(Path("request.cfg"))),
+            JobResult::Done);
+  EXPECT_EQ(Frames(), (Lines{"1:X1", "1:X3"}));
 }
 
 TEST_F(Batch, RecordsWithLongLinesAreWrittenAndReadBack) {

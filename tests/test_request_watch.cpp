@@ -40,6 +40,12 @@ TEST(RequestFileReady, TwoConsecutiveSightingsOfAnUnchangedFile) {
   EXPECT_FALSE(watch.RequestFileReady(File(21)));
   EXPECT_TRUE(watch.RequestFileReady(File(21)));
 
+  // Grown or cut with the same time stamp (a coarse file-system clock): still
+  // being written.
+  EXPECT_FALSE(watch.RequestFileReady({true, 30, 10}));
+  EXPECT_FALSE(watch.RequestFileReady({true, 30, 0}));
+  EXPECT_TRUE(watch.RequestFileReady({true, 30, 0}));
+
   // A time stamp of zero is a time like any other.
   EXPECT_FALSE(watch.RequestFileReady(File(0)));
   EXPECT_TRUE(watch.RequestFileReady(File(0)));
@@ -53,7 +59,7 @@ TEST(RequestFileReady, LooksAtTheFileSystem) {
 
   // A directory of that name is never handed over.
   std::filesystem::create_directory(path);
-  for (int check = 0; check < 4; ++check) EXPECT_FALSE(watch.RequestFileReady(path));
+  for (int check = 0; check < 4; ++check) EXPECT_FALSE(watch.RequestFileReady(LookUpRequestFile(path)));
   std::filesystem::remove(path);
   EXPECT_FALSE(LookUpRequestFile(path).RegularFile);
 
@@ -63,13 +69,14 @@ TEST(RequestFileReady, LooksAtTheFileSystem) {
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(seen.LastWriteNs, static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec);
-  EXPECT_FALSE(watch.RequestFileReady(path));
-  EXPECT_TRUE(watch.RequestFileReady(path));
+  EXPECT_EQ(seen.Size, 3);
+  EXPECT_FALSE(watch.RequestFileReady(LookUpRequestFile(path)));
+  EXPECT_TRUE(watch.RequestFileReady(LookUpRequestFile(path)));
 
   // A FIFO of that name is no request file either.
   std::filesystem::remove(path);
   ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-  for (int check = 0; check < 3; ++check) EXPECT_FALSE(watch.RequestFileReady(path));
+  for (int check = 0; check < 3; ++check) EXPECT_FALSE(watch.RequestFileReady(LookUpRequestFile(path)));
   std::filesystem::remove_all(directory);
 }
 
