@@ -1,0 +1,382 @@
+// Faults around the running program: build/tarvion headless in a fresh start
+// directory against build/orveta-sim processes. After every fault the program
+// still runs, the next request is carried out normally, a request is deleted
+// only once its lines are loaded, the output file is complete when the status
+// file appears, and the error log says what happened to the port.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/PersonLines.h"
+#include "support/ProgramRequests.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+const std::string kDeviceError = "COM1 chyba za\xF8\xEDzen\xED";
+const std::string kOpened = "COM1 otev\xF8" "en";
+const std::string kNotOpened = "COM1 neotev\xF8" "en";
+
+// Long enough for two request-file checks of the watcher (about 1.05 s apart):
+// the window in which a file that must stay where it is would have been taken.
+constexpr auto kTwoChecks = 2500ms;
+// A busy loop would use a whole core; an idle program a small fraction.
+constexpr double kMostCoreShareWhileIdle = 0.25;
+
+Lines Persons(int first, int last) {
+  Lines lines;
+  for (int n = first; n <= last; ++n) lines.push_back(PersonLine('Q', n, false));
+  return lines;
+}
+
+std::string Answers(int first, int last) {
+  std::string text;
+  for (int n = first; n <= last; ++n) text += AnswerLine('Q', n, false);
+  return text;
+}
+
+Lines Plus(Lines lines, const Lines& more) {
+  lines.insert(lines.end(), more.begin(), more.end());
+  return lines;
+}
+
+// Tells when a file is opened by anyone: the program's attempts to read a
+// request file.
+class OpenWatch {
+ public:
+  explicit OpenWatch(const fs::path& file) : fd_(inotify_init1(IN_CLOEXEC)) {
+    EXPECT_GE(inotify_add_watch(fd_, file.c_str(), IN_OPEN), 0);
+  }
+  ~OpenWatch() { close(fd_); }
+  OpenWatch(const OpenWatch&) = delete;
+  OpenWatch& operator=(const OpenWatch&) = delete;
+
+  bool WaitOpened(std::chrono::milliseconds timeout) {
+    pollfd ready{fd_, POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(timeout.count())) != 1) return false;
+    alignas(inotify_event) char buffer[4096];
+    return read(fd_, buffer, sizeof buffer) > 0;
+  }
+
+ private:
+  int fd_;
+};
+
+class Faults : public RequestFixture {
+ protected:
+  // Replaces the running simulator by a new one on the same link path.
+  void ReplaceSimulator(std::unique_ptr<Process>& sim, const std::vector<std::string>& terminals,
+                        const std::vector<std::string>& options) {
+    sim->Signal(SIGTERM);
+    ASSERT_EQ(sim->WaitExit(), 0);
+    sim = StartDevice(terminals, options);
+  }
+
+  int Count(const std::string& message) const {
+    const Lines messages = LogMessages(Log());
+    return static_cast<int>(std::count(messages.begin(), messages.end(), message));
+  }
+
+  // Waits for the status of a request whose first number is not known in
+  // advance; returns it, or "" on time-out.
+  std::string WaitForAnyStatus() {
+    static const std::regex shape(R"(-?\d+,-?\d+\r\n)");
+    std::string status;
+    WaitUntil([&] {
+      status = ReadFile(StatusPath());
+      return !fs::exists(RequestPath()) && std::regex_match(status, shape);
+    }, kProcessTimeout);
+    return status;
+  }
+};
+
+}  // namespace
+
+TEST_F(Faults, SimulatorGoneWhileIdleAndInTheMiddleOfABatchThenBackOnTheSamePath) {
+  WriteConfig(FastConfig());
+  auto sim = StartDevice({"1:slave"});
+  auto program = StartProgramUntil("TERM 1 SLAVE");
+  const size_t logStart = LogMessages(Log()).size();
+
+  // The far side of the open port closes while the program is idle: nothing
+  // reads the port then, and nothing may spin on it.
+  sim->Signal(SIGKILL);
+  ASSERT_TRUE(WaitUntil([&] { return sim->Exited(); }, kProcessTimeout));
+  EXPECT_LT(CoreShareOver(program->Pid(), 3s), kMostCoreShareWhileIdle);
+
+  // The first command of the next request finds the failed device; the
+  // request is still answered and the output file written.
+  ASSERT_TRUE(RunRequest(RequestBytes(Persons(1, 2)), "0,0"));
+  EXPECT_TRUE(fs::exists(OutputPath()));
+  EXPECT_EQ(ReadFile(OutputPath()), "");
+  EXPECT_EQ(LogMessagesSince(logStart), (Lines{kDeviceError, kNotOpened}));
+  EXPECT_LT(CoreShareOver(program->Pid(), 3s), kMostCoreShareWhileIdle) << "with the port lost";
+  ASSERT_TRUE(program->Running());
+
+  // Back on the same link path: the periodic check of the red terminal opens
+  // the port again by itself and tests the link.
+  size_t mark = LogMark();
+  sim = StartDevice({"1:slave"});
+  ASSERT_TRUE(WaitUntil([&] { return Count(kOpened) == 2 && Logged("tx-ack", mark).size() == 1; }, kProcessTimeout))
+      << ReadFile(Log());
+
+  // Killed in the middle of a paced batch of 40 lines.
+  mark = LogMark();
+  const Lines batch = Persons(1, 40);
+  const Lines batchFrames = FramesHex(1, batch);
+  fs::remove(StatusPath());
+  DropRequest(RequestBytes(batch));
+  ASSERT_TRUE(WaitUntil([&] { return CommandFrames(mark).size() >= 8; }, kProcessTimeout));
+  sim->Signal(SIGKILL);
+  ASSERT_TRUE(WaitUntil([&] { return sim->Exited(); }, kProcessTimeout));
+  const std::string status = WaitForAnyStatus();
+  ASSERT_FALSE(status.empty()) << ReadFile(StatusPath());
+  const int done = std::stoi(status);
+  const Lines frames = CommandFrames(mark);
+  const int acknowledged = static_cast<int>(Logged("tx-ack", mark).size());
+  // What reached the terminal is the start of the batch, in order, none twice.
+  ASSERT_LE(frames.size(), batch.size());
+  EXPECT_EQ(frames, Lines(batchFrames.begin(), batchFrames.begin() + static_cast<long>(frames.size())));
+  // The last acknowledgement may have been lost with the device.
+  EXPECT_GE(done, std::max(acknowledged - 1, 7));
+  EXPECT_LE(done, acknowledged);
+  EXPECT_LT(done, 40);
+  EXPECT_EQ(ReadFile(OutputPath()), "");
+  EXPECT_EQ(Count(kDeviceError), 2);
+  // The indicator refresh after the job tests the link: the port is still gone.
+  EXPECT_TRUE(WaitUntil([&] { return Count(kNotOpened) == 2; }, kProcessTimeout)) << ReadFile(Log());
+
+  // Started again: a terminal found not connected gets nothing sent until a
+  // link test finds it again, and the periodic check of the red terminal
+  // makes that test by itself. The next request then goes through completely.
+  mark = LogMark();
+  sim = StartDevice({"1:slave"});
+  ASSERT_TRUE(WaitUntil([&] { return Count(kOpened) == 3 && Logged("tx-ack", mark).size() == 1; }, kProcessTimeout))
+      << ReadFile(Log());
+  mark = LogMark();
+  ASSERT_TRUE(RunRequest(RequestBytes(Plus(Persons(41, 43), {"P"})), "4,3"));
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, Plus(Persons(41, 43), {"P"})));
+  EXPECT_EQ(ReadFile(OutputPath()), Answers(41, 43));
+  EXPECT_EQ(Count(kOpened), 3);
+  EXPECT_TRUE(program->Running());
+}
+
+TEST_F(Faults, TerminalMisbehaviourOfEveryKindLeavesTheProgramWorking) {
+  StoredConfig config = FastConfig();
+  config.Block.RepeatIndex = 1;  // two attempts, so that receive repeats show
+  WriteConfig(config);
+  auto sim = StartDevice({"1:master"}, {"--no-pacing", "--nak"});
+  auto program = StartProgramUntil("TERM 1 MASTER");
+  size_t logStart = LogMessages(Log()).size();
+
+  // NAK: the first line is tried twice, the batch ends there, nothing is logged.
+  size_t mark = LogMark();
+  ASSERT_TRUE(RunRequest(RequestBytes(Persons(1, 2)), "0,0"));
+  EXPECT_EQ(CommandFrames(mark), Lines(2, FrameHex(1, PersonLine('Q', 1, false))));
+  EXPECT_EQ(Logged("tx-nak", mark).size(), 2u);
+  EXPECT_EQ(ReadFile(OutputPath()), "");
+  EXPECT_EQ(LogMessagesSince(logStart), Lines{});
+
+  // Noise between the polls: every command goes out once, after a poll.
+  ReplaceSimulator(sim, {"1:master"}, {"--no-pacing", "--noise-ms", "5"});
+  mark = LogMark();
+  logStart = LogMessages(Log()).size();
+  ASSERT_TRUE(RunRequest(RequestBytes(Persons(1, 3)), "3,0"));
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, Persons(1, 3)));
+  EXPECT_EQ(Logged("bad", mark), Lines{});
+  // The replaced simulator left the port's device failed; it was opened again.
+  EXPECT_EQ(LogMessagesSince(logStart), (Lines{kDeviceError, kOpened}));
+
+  // A short data answer: logged, repeated, and the second answer decoded.
+  ReplaceSimulator(sim, {"1:slave"}, {"--no-pacing", "--short-answer", "1"});
+  mark = LogMark();
+  logStart = LogMessages(Log()).size();
+  ASSERT_TRUE(RunRequest(RequestBytes(Plus(Persons(1, 2), {"P"})), "3,2"));
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, Plus(Persons(1, 2), {"P", "P"})));
+  EXPECT_EQ(ReadFile(OutputPath()), Answers(1, 2));
+  EXPECT_EQ(LogMessagesSince(logStart), (Lines{kDeviceError, kOpened, "R,Z chybne nacteno: 47 byte"}));
+
+  // The poll right after the data: the block holds three poll bytes more, so
+  // it has a bad length every time; the line counts as carried out after its
+  // attempts and the next line follows.
+  ReplaceSimulator(sim, {"1:master"}, {"--no-pacing", "--poll-after-data"});
+  mark = LogMark();
+  logStart = LogMessages(Log()).size();
+  const Lines withRead = Plus(Persons(1, 2), {"P", PersonLine('Q', 3, false)});
+  ASSERT_TRUE(RunRequest(RequestBytes(withRead), "3,0"));
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, Plus(Persons(1, 2), {"P", "P", PersonLine('Q', 3, false)})));
+  EXPECT_EQ(ReadFile(OutputPath()), "");
+  EXPECT_EQ(LogMessagesSince(logStart), (Lines{kDeviceError, kOpened, "R,Z chybne nacteno: 51 byte",
+                                               "R,Z chybne nacteno: 51 byte"}));
+
+  // A terminal that never answers: nothing but link tests reaches it.
+  ReplaceSimulator(sim, {"1:master"}, {"--no-pacing", "--silent"});
+  mark = LogMark();
+  ASSERT_TRUE(RunRequest(RequestBytes(Persons(4, 5)), "0,0"));
+  EXPECT_EQ(CommandFrames(mark), Lines{});
+
+  // A healthy terminal again, found by the periodic check of the red
+  // terminal: the next request goes through completely.
+  ReplaceSimulator(sim, {"1:master"}, {"--no-pacing"});
+  ASSERT_TRUE(WaitUntil([&] { return Count(kOpened) == 6; }, kProcessTimeout)) << ReadFile(Log());
+  mark = LogMark();
+  ASSERT_TRUE(RunRequest(RequestBytes(Plus(Persons(6, 7), {"P"})), "3,2"));
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, Plus(Persons(6, 7), {"P"})));
+  EXPECT_EQ(ReadFile(OutputPath()), Answers(6, 7));
+  EXPECT_TRUE(program->Running());
+}
+
+TEST_F(Faults, TwoSlavesOnOneLineEachGetOnlyTheirOwnFrames) {
+  StoredConfig config = FastConfig();
+  config.Block.Terminals[1] = TerminalEntry{2, 0, true};  // address 2 on COM1 too
+  WriteConfig(config);
+  auto sim = StartDevice({"1:slave", "2:slave"}, {"--no-pacing"});
+  auto program = StartProgramUntil("TERM 2 SLAVE");
+
+  size_t mark = LogMark();
+  ASSERT_TRUE(RunRequest(RequestBytes(Plus({"TERM1"}, Plus(Persons(1, 2), {"P"}))), "3,2"));
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, Plus(Persons(1, 2), {"P"})));
+  EXPECT_EQ(ReadFile(OutputPath()), Answers(1, 2));
+
+  mark = LogMark();
+  ASSERT_TRUE(RunRequest(RequestBytes(Plus({"TERM2"}, Plus(Persons(3, 3), {"P"}))), "2,1"));
+  EXPECT_EQ(CommandFrames(mark), FramesHex(2, Plus(Persons(3, 3), {"P"})));
+  EXPECT_EQ(ReadFile(OutputPath()), Answers(3, 3)) << "terminal 2 holds only its own person";
+
+  // Without a terminal line the selection stays on terminal 2.
+  mark = LogMark();
+  ASSERT_TRUE(RunRequest(RequestBytes({"P"}), "1,1"));
+  EXPECT_EQ(CommandFrames(mark), FramesHex(2, {"P"}));
+  EXPECT_EQ(Logged("bad"), Lines{});
+  EXPECT_TRUE(program->Running());
+}
+
+TEST_F(Faults, RequestFilesThatCannotBeTakenInYetStayUntilTheyCan) {
+  WriteConfig(FastConfig());
+  auto sim = StartDevice({"1:slave"}, {"--no-pacing"});
+  // Root reads a file of mode 000 all the same. As root the program runs
+  // without the capabilities that override file permissions, so that the
+  // mode means what it says.
+  std::vector<std::string> argv{program_.string()};
+  if (geteuid() == 0) {
+    const std::string setpriv = "/usr/bin/setpriv";
+    if (!fs::exists(setpriv)) GTEST_SKIP() << "running as root without " << setpriv << ": mode 000 would not hold";
+    argv.insert(argv.begin(), {setpriv, "--bounding-set=-dac_override,-dac_read_search",
+                               "--inh-caps=-dac_override,-dac_read_search"});
+  }
+  auto program = std::make_unique<Process>(argv, directory_, "program", ProgramEnvironment());
+  ASSERT_TRUE(WaitUntil([&] { return LogHas("TERM 1 SLAVE") || program->Exited(); }, kProcessTimeout))
+      << program->Err();
+
+  // A directory of that name is never taken.
+  fs::create_directory(RequestPath());
+  std::this_thread::sleep_for(kTwoChecks);
+  EXPECT_TRUE(fs::is_directory(RequestPath()));
+  EXPECT_FALSE(fs::exists(StatusPath()));
+  fs::remove(RequestPath());
+  size_t mark = LogMark();
+  ASSERT_TRUE(RunRequest(RequestBytes(Persons(1, 1)), "1,0"));
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, Persons(1, 1)));
+
+  // Mode 000: left where it is until it can be read.
+  fs::remove(StatusPath());
+  {
+    std::ofstream(RequestPath(), std::ios::binary) << RequestBytes(Persons(2, 2));
+  }
+  fs::permissions(RequestPath(), fs::perms::none);
+  std::this_thread::sleep_for(kTwoChecks);
+  EXPECT_TRUE(fs::exists(RequestPath()));
+  EXPECT_FALSE(fs::exists(StatusPath()));
+  mark = LogMark();
+  fs::permissions(RequestPath(), fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_TRUE(WaitForStatus("1,0"));
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, Persons(2, 2)));
+
+  // Held by its writer's lock: looked at (opened) and left, twice; taken once
+  // the writer lets go.
+  fs::remove(StatusPath());
+  const int writer = open(RequestPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(flock(writer, LOCK_EX), 0);
+  const std::string held = RequestBytes(Persons(3, 4));
+  ASSERT_EQ(write(writer, held.data(), held.size()), static_cast<ssize_t>(held.size()));
+  {
+    OpenWatch watch(RequestPath());
+    EXPECT_TRUE(watch.WaitOpened(kProcessTimeout));
+    EXPECT_TRUE(watch.WaitOpened(kProcessTimeout));
+  }
+  EXPECT_TRUE(fs::exists(RequestPath()));
+  EXPECT_FALSE(fs::exists(StatusPath()));
+  mark = LogMark();
+  close(writer);
+  ASSERT_TRUE(WaitForStatus("2,0"));
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, Persons(3, 4)));
+  EXPECT_TRUE(program->Running());
+}
+
+TEST_F(Faults, RequestRewrittenWhileItIsReadIsNeitherMixedNorLost) {
+  WriteConfig(FastConfig());
+  auto sim = StartDevice({"1:slave"}, {"--no-pacing"});
+  auto program = StartProgramUntil("TERM 1 SLAVE");
+
+  // The first version is large, so that reading it takes a while; its own
+  // line would be refused if it were ever taken in.
+  const std::string first = "XA\r\n" + std::string(48 << 20, 'F') + "\r\n";
+  const Lines second = Persons(1, 2);
+  bool rewrittenDuringTheJob = false;
+  for (int round = 0; round < 3 && !rewrittenDuringTheJob; ++round) {
+    const size_t logStart = LogMessages(Log()).size();
+    fs::remove(StatusPath());
+    { std::ofstream(RequestPath(), std::ios::binary) << first; }
+    const size_t mark = LogMark();
+    {
+      OpenWatch watch(RequestPath());
+      ASSERT_TRUE(watch.WaitOpened(kProcessTimeout));
+      // The other program rewrites the file in place while it is being read.
+      const int writer = open(RequestPath().c_str(), O_WRONLY);
+      bool tooLate = writer < 0;
+      if (!tooLate) {
+        const std::string bytes = RequestBytes(second);
+        ASSERT_EQ(ftruncate(writer, 0), 0);
+        ASSERT_EQ(write(writer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        // Deleted under the writer: the program had taken the first version
+        // in before the rewrite began (a writer that opens a request file
+        // about to be taken in loses what it writes; no reader can help that).
+        struct stat written {};
+        ASSERT_EQ(fstat(writer, &written), 0);
+        tooLate = written.st_nlink == 0;
+        close(writer);
+      }
+      if (tooLate) {
+        // The first version ran, whole; this round proves nothing.
+        ASSERT_TRUE(WaitForStatus("1,0"));
+        EXPECT_EQ(CommandFrames(mark), FramesHex(1, {"XA"}));
+        continue;
+      }
+      rewrittenDuringTheJob = true;
+    }
+    ASSERT_TRUE(WaitForStatus("2,0"));
+    EXPECT_EQ(CommandFrames(mark), FramesHex(1, second)) << "the new version, once, and nothing of the old one";
+    for (const std::string& message : LogMessagesSince(logStart)) {
+      EXPECT_EQ(message.find("Radek nelze odeslat"), std::string::npos) << "the old version was taken in: " << message;
+    }
+  }
+  EXPECT_TRUE(rewrittenDuringTheJob) << "the rewrite never came while the file was being read";
+  EXPECT_TRUE(program->Running());
+}
