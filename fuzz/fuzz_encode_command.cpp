@@ -1,0 +1,117 @@
+// EncodeCommand with every combination of its settings. Input: one byte of
+// switches (bit 0 MealCoding, bit 1 CreditOn), one byte each for the breakfast
+// and the dinner count (see FuzzInput::Count), then the request line, cut to
+// WorkBufferSize - 1 bytes in a zero-filled work buffer as ExecuteLine hands it.
+// Seed "3hj..." is the default configuration.
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "fuzz/FuzzInput.h"
+#include "link/Coding.h"
+#include "link/ErrorLog.h"
+#include "link/Settings.h"
+
+namespace {
+
+constexpr int kLongestPayload = 43;
+constexpr unsigned char kRawDaysFlag = 0x80;
+constexpr int kFlagColumn = 13;
+constexpr int kMealColumn = 14;
+constexpr int kDaysOffset = 12;
+constexpr int kDayCount = 14;
+constexpr int kAlphabetSize = 19;
+
+bool IsPersonLetter(char letter) { return letter == 'R' || letter == 'Q' || letter == 'r' || letter == 'q'; }
+
+char PayloadLetter(char letter) { return letter == 'Q' ? 'X' : letter; }
+
+int ExpectedLength(char letter) {
+  if (letter == 'c') return 17;
+  return letter == 'Q' && Settings().CreditOn ? 43 : 40;
+}
+
+void CheckEncoded(const std::string& before, const char* line, int length) {
+  const char letter = before[0];
+  Require(!CodingError, "CodingError is cleared once the line is logged");
+  if (!IsPersonLetter(letter) && letter != 'c') {
+    Require(length == static_cast<int>(strnlen(before.data(), WorkBufferSize)), "text length for other letters");
+    Require(std::memcmp(line, before.data(), WorkBufferSize) == 0, "other letters leave the buffer alone");
+    return;
+  }
+  Require(length == ExpectedLength(letter), "payload length of a converted letter");
+  Require(length <= kLongestPayload, "payload of a converted letter fits 43 bytes");
+  Require(line[0] == PayloadLetter(letter), "payload letter");
+  Require(line[length] == '\0', "one zero byte after the payload");
+  Require(std::memcmp(line + length + 1, before.data() + length + 1, WorkBufferSize - length - 1) == 0,
+          "nothing written behind the payload and its zero byte");
+}
+
+// The code of a meal character, read from MealChar: the first code that gives
+// it back; 0 for a character no code gives ('N' included while MealCoding is set).
+int64_t CodeOf(char ch) {
+  for (int code = 0; code < kAlphabetSize; ++code)
+    if (MealChar(code) == ch) return code;
+  return 0;
+}
+
+// Where the three codes of a day fit their digits without wrapping past 255,
+// DecodeMealByte gives back the characters of those codes.
+void CheckDaysDecodeBack(const std::string& before, const char* payload) {
+  const int64_t B = Settings().BreakfastCount;
+  const int64_t D = Settings().DinnerCount;
+  if (B <= 0 || D <= 0) return;
+  for (int i = 0; i < kDayCount; ++i) {
+    const int64_t m = CodeOf(before[kMealColumn + i]);
+    const int64_t b = CodeOf(before[kMealColumn + kDayCount + i]);
+    const int64_t d = CodeOf(before[kMealColumn + 2 * kDayCount + i]);
+    if (b >= B || d >= D || (m > 0 && B * D > 255) || m * B * D + b * D + d > 255) continue;
+    const auto decoded = DecodeMealByte(static_cast<unsigned char>(payload[kDaysOffset + i]));
+    Require(decoded[0] == MealChar(static_cast<int>(m)) && decoded[1] == MealChar(static_cast<int>(b)) &&
+                decoded[2] == MealChar(static_cast<int>(d)),
+            "an encoded day decodes back to its codes");
+  }
+}
+
+bool CountsValid() { return Settings().BreakfastCount != 0 && Settings().DinnerCount != 0; }
+
+// A person line with coded days must meet a zero count; raw days never do.
+bool NeedsCounts(const std::string& line) {
+  return IsPersonLetter(line[0]) && static_cast<unsigned char>(line[kFlagColumn]) < kRawDaysFlag;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  SetStartDirectory("/dev/null");  // the error log cannot be opened: entries are dropped
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzInput input(data, size);
+  LinkSettings& settings = Settings();
+  settings = LinkSettings{};
+  const uint8_t switches = input.Byte();
+  settings.MealCoding = (switches & 1) != 0;
+  settings.CreditOn = (switches & 2) != 0;
+  settings.BreakfastCount = input.Count();
+  settings.DinnerCount = input.Count();
+  CodingError = false;
+
+  const std::string_view text = input.Rest();
+  char line[WorkBufferSize] = {};
+  std::memcpy(line, text.data(), std::min<size_t>(text.size(), WorkBufferSize - 1));
+  const std::string before(line, WorkBufferSize);
+  try {
+    const int length = EncodeCommand(line);
+    Require(length >= 0 && length <= WorkBufferSize - 1, "length within the work buffer");
+    Require(CountsValid() || !NeedsCounts(before), "a zero count throws before encoding");
+    CheckEncoded(before, line, length);
+    if (NeedsCounts(before)) CheckDaysDecodeBack(before, line);
+  } catch (const EDivByZero&) {
+    Require(!CountsValid() && NeedsCounts(before), "EDivByZero only for a zero count");
+    Require(std::memcmp(line, before.data(), WorkBufferSize) == 0, "nothing encoded when it throws");
+  }
+  return 0;
+}
