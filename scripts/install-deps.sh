@@ -8,6 +8,10 @@ packages=(
   libgtest-dev libgmock-dev
   qt6-base-dev
   socat xvfb
+  # The sanitizer build and the fuzz targets: clang, its sanitizer and libFuzzer
+  # runtimes (only recommended by clang, so named here), llvm-symbolizer for
+  # readable reports.
+  clang libclang-rt-14-dev llvm
 )
 
 if [ "$(id -u)" -eq 0 ]; then
