@@ -186,7 +186,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   QAction* Npovda1 = nullptr;
   QAction* Konec = nullptr;
   QAction* Napoveda = nullptr;  // ActionList1, F1
-  QFileDialog* OpenDialog1 = nullptr;
+  QFileDialog* OpenDialog1 = nullptr;  // while Button33Click shows it
 
  signals:
   // The close was accepted: the event loop is to end, then the window is

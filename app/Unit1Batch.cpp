@@ -143,14 +143,22 @@ void TForm1::Button1Click() {
                    QStringLiteral("Příkaz nebyl odeslán."));
 }
 
+// The dialog is made for each use: a file dialog watches its folder, and one
+// kept in the background would read the start directory again on the main
+// thread after every file an exchange deletes or writes there.
 void TForm1::Button33Click() {
   const QString noted = QDir::currentPath();
-  OpenDialog1->setDirectory(noted);  // the initial folder "."
-  const bool chosen = OpenDialog1->exec() == QDialog::Accepted && !OpenDialog1->selectedFiles().isEmpty();
+  QFileDialog dialog(this, QStringLiteral("Soubory příkazů do terminálu."), noted,  // the initial folder "."
+                     QStringLiteral("Konfigurační soubory (*.cfg);;Bat soubory (*.bat)"));
+  dialog.setDefaultSuffix(QStringLiteral("cfg"));
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  OpenDialog1 = &dialog;
+  const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+  OpenDialog1 = nullptr;
   // Whatever the dialog did to the current directory, it is set back before
   // the job, so that every file of the job lands where it always does.
   QDir::setCurrent(noted);
-  if (chosen) SendCommandFileOf(OpenDialog1->selectedFiles().constFirst());
+  if (chosen) SendCommandFileOf(dialog.selectedFiles().constFirst());
 }
 
 void TForm1::SendCommandFileOf(const QString& path) {

@@ -5,7 +5,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -129,11 +128,6 @@ void TForm1::CreateControls() {
 
   CreateStatusBar();
   CreateTray();
-
-  OpenDialog1 = new QFileDialog(this, QStringLiteral("Soubory příkazů do terminálu."), QStringLiteral("."),
-                                QStringLiteral("Konfigurační soubory (*.cfg);;Bat soubory (*.bat)"));
-  OpenDialog1->setDefaultSuffix(QStringLiteral("cfg"));
-  OpenDialog1->setFileMode(QFileDialog::ExistingFile);
 
   ConnectControls();
   setFixedSize(kClientWidth, kClientHeight);

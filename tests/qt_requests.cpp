@@ -173,7 +173,7 @@ int RequestsWindowTest::BadFrames() const {
 void RequestsWindowTest::WhenDialogOpens(std::function<void(QFileDialog&)> answer) {
   auto* poll = new QTimer(form_.get());
   connect(poll, &QTimer::timeout, poll, [this, poll, answer] {
-    if (!form_->OpenDialog1->isVisible()) return;
+    if (form_->OpenDialog1 == nullptr || !form_->OpenDialog1->isVisible()) return;
     poll->deleteLater();
     poll->stop();
     answer(*form_->OpenDialog1);
