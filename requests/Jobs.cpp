@@ -60,10 +60,7 @@ JobResult TRequestProcessor::ProcessRequestFile(const std::string& path, const s
     ReportStatus(-1, 0);
     return JobResult::Done;
   }
-  const int t = SendBatch();
-  FinishBatch(t);
-  host_.SetTrayImage(kTrayIdle);
-  RefreshIndicator(t);
+  RunTakenInBatch();
   return JobResult::Done;
 }
 
@@ -90,10 +87,7 @@ JobResult TRequestProcessor::SendCommandFile(const std::string& path) {
     ReportStatus(0, 0);
     return JobResult::Done;
   }
-  const int t = SendBatch();
-  FinishBatch(t);
-  host_.SetTrayImage(kTrayIdle);
-  RefreshIndicator(t);
+  RunTakenInBatch();
   return JobResult::Done;
 }
 
@@ -105,6 +99,15 @@ JobResult TRequestProcessor::SetClock(const std::tm& localTime) {
   requestLines_ = {line};
   ReportFinalStatus(SendBatch());
   return JobResult::Done;
+}
+
+// The batch of a file taken in: sent and reported, the tray back to idle, then
+// the terminal's indicator refreshed.
+void TRequestProcessor::RunTakenInBatch() {
+  const int t = SendBatch();
+  FinishBatch(t);
+  host_.SetTrayImage(kTrayIdle);
+  RefreshIndicator(t);
 }
 
 bool TRequestProcessor::TryExchange(const std::function<void()>& work) {

@@ -125,6 +125,7 @@ class TRequestProcessor {
   bool DeleteRequestFile(const std::string& path);
   void StartJob(std::vector<std::string> lines);
   void FinishBatch(int t);
+  void RunTakenInBatch();
   void ReportFinalStatus(int t);
   bool SendLines(TOrveta& terminal);
   bool SendLine(TOrveta& terminal, const std::string& line);
