@@ -29,10 +29,10 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchRun.h"
 #include "link/Coding.h"
 #include "link/CommPort.h"
 #include "link/ErrorLog.h"
-#include "link/LinkDisplay.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
 #include "requests/RequestProcessor.h"
@@ -52,7 +52,7 @@ constexpr double SlavePauseMs = 25;
 constexpr milliseconds IndicatorRefreshPause{1500};
 
 // The program's defaults: one attempt, stop on failure, raised priority.
-class BenchWindow final : public BatchHost, public LinkDisplay {
+class BenchWindow final : public BatchHost {
  public:
   explicit BenchWindow(TOrveta& terminal) : terminal_(terminal) {}
 
@@ -83,13 +83,6 @@ class BenchWindow final : public BatchHost, public LinkDisplay {
     std::this_thread::sleep_for(pause);
   }
 
-  void AppendAnswerLine(const std::string&) override {}
-  void SetLoadedPanel(const std::string&) override {}
-  CursorShape Cursor() const override { return CursorShape::Default; }
-  void SetCursor(CursorShape) override {}
-  void SetResultListVisible(bool) override {}
-  void ShowCapacityMessage() override {}
-
   std::optional<Clock::time_point> JobEnd;
 
  private:
@@ -113,26 +106,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_batch [lines 1-%d]\n", MaxLines);
     return 2;
   }
-  const std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / ("tarvion-batch-" + std::to_string(getpid()));
-  std::filesystem::create_directories(directory);
-  SetStartDirectory(directory.string());
+  const std::filesystem::path directory = MakeRunDirectory("batch");
 
   SimOptions options;
   options.Link = (directory / "line").string();
   options.Terminals = {{1, false}};
   options.Baud = Baud;
   Simulator sim(options);
-  std::string error;
-  if (!sim.Start(error)) {
-    std::fprintf(stderr, "simulator: %s\n", error.c_str());
-    return 1;
-  }
+  if (!StartSimulator(sim)) return 1;
   SetComDevicePath(0, sim.LinkPath());
   TSer_Port port(0, Baud);
   TOrveta terminal(&port, 1);
   BenchWindow window(terminal);
-  terminal.Display = &window;
   if (!port.Opened || !terminal.TestLink() || !terminal.IsSlave()) {
     std::fprintf(stderr, "the simulated slave did not answer\n");
     return 1;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchRun.h"
 #include "link/Coding.h"
 #include "link/CommPort.h"
 #include "link/ErrorLog.h"
@@ -40,20 +41,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_reaction [commands]\n");
     return 2;
   }
-  const std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / ("tarvion-reaction-" + std::to_string(getpid()));
-  std::filesystem::create_directories(directory);
-  SetStartDirectory(directory.string());
+  const std::filesystem::path directory = MakeRunDirectory("reaction");
 
   SimOptions options;
   options.Link = (directory / "line").string();
   options.Terminals = {{1, true}};
   Simulator sim(options);
-  std::string error;
-  if (!sim.Start(error)) {
-    std::fprintf(stderr, "simulator: %s\n", error.c_str());
-    return 1;
-  }
+  if (!StartSimulator(sim)) return 1;
   SetComDevicePath(0, sim.LinkPath());
   TSer_Port port(0, 19200);
   TOrveta terminal(&port, 1);

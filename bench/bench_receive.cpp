@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchRun.h"
 #include "link/Coding.h"
 #include "link/CommPort.h"
 #include "link/ErrorLog.h"
@@ -64,10 +65,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_receive [persons 1-%d]\n", MaxPersons);
     return 2;
   }
-  const std::filesystem::path directory = std::filesystem::temp_directory_path() /
-                                          ("tarvion-bench-" + std::to_string(getpid()));
-  std::filesystem::create_directories(directory);
-  SetStartDirectory(directory.string());
+  const std::filesystem::path directory = MakeRunDirectory("bench");
 
   LinkSettings& settings = Settings();
   settings.UseDT = true;
@@ -80,11 +78,7 @@ int main(int argc, char** argv) {
   options.Dt = true;
   options.Baud = 19200;
   Simulator sim(options);
-  std::string error;
-  if (!sim.Start(error)) {
-    std::fprintf(stderr, "simulator: %s\n", error.c_str());
-    return 1;
-  }
+  if (!StartSimulator(sim)) return 1;
   for (int number = 1; number <= persons; ++number) {
     char buffer[WorkBufferSize] = {};
     const std::string line = PersonLine(number);
