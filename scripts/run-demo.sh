@@ -66,12 +66,7 @@ mkdir -p "$demo_dir"
 demo_dir=$(cd "$demo_dir" && pwd)
 pid_file=$demo_dir/run-demo.pids
 
-# A live process is one that exists and is not a zombie waiting to be reaped.
-running() {
-  local state
-  state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) || return 1
-  [ -n "$state" ] && [ "$state" != Z ]
-}
+. "$repo/scripts/lib/processes.sh"
 
 if [ -f "$pid_file" ]; then
   while read -r pid name; do
@@ -151,13 +146,9 @@ tarvion_pid=""
 # SIGTERM to one process, then wait for it; SIGKILL after `seconds`.
 # shellcheck disable=SC2317  # stop and cleanup run from the traps
 stop() {
-  local pid=$1 name=$2 seconds=$3 waited=0
+  local pid=$1 name=$2 seconds=$3
   kill -TERM "$pid" 2>/dev/null || true
-  while running "$pid" && [ "$waited" -lt $((seconds * 10)) ]; do
-    sleep 0.1
-    waited=$((waited + 1))
-  done
-  if running "$pid"; then
+  if ! wait_for "$seconds" stopped "$pid"; then
     say "$name (pid $pid) did not stop within $seconds s: killed"
     kill -KILL "$pid" 2>/dev/null || true
   fi

@@ -42,21 +42,7 @@ fi
 work=$(mktemp -d)
 demo_pid=""
 
-running() {
-  local state
-  state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) || return 1
-  [ -n "$state" ] && [ "$state" != Z ]
-}
-
-wait_for() {
-  local seconds=$1 waited=0
-  shift
-  until "$@"; do
-    [ "$waited" -lt $((seconds * 10)) ] || return 1
-    sleep 0.1
-    waited=$((waited + 1))
-  done
-}
+. "$repo/scripts/lib/processes.sh"
 
 # Ctrl+C for the demo: it ends Tarvion, then the simulators.
 finish() {
