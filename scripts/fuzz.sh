@@ -1,18 +1,16 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, with AddressSanitizer and
 # UndefinedBehaviorSanitizer) in build-fuzz/ and runs each for SECONDS
-# (default 30), two at a time, from a copy of its seed corpus in fuzz/corpus/
+# (default 30), all at once, from a copy of its seed corpus in fuzz/corpus/
 # (the repository's corpus stays as it is). A finding prints the end of its
 # log, keeps the input in build-fuzz/findings/ and fails the script.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
-#   scripts/fuzz.sh --build-only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DTARVION_FUZZ=ON \
   >/dev/null
 cmake --build build-fuzz --target fuzz_targets
-[ "${1:-}" != --build-only ] || exit 0
 
 seconds=${1:-30}
 shift || true
@@ -43,10 +41,6 @@ pids=()
 for target in "${targets[@]}"; do
   run_target "$target" &
   pids+=($!)
-  if [ ${#pids[@]} -eq 2 ]; then
-    for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
-    pids=()
-  fi
 done
 for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
 exit "$failed"
