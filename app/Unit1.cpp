@@ -86,7 +86,7 @@ void TForm1::OpenPorts(const std::array<bool, PortCount>& needed) {
   for (int j = 0; j < PortCount; ++j) {
     if (!needed[j]) continue;
     PortTable[j] = std::make_unique<TSer_Port>(j, Settings().PortBaud);
-    Log("COM" + std::to_string(j + 1) + (PortTable[j]->Opened ? " otevřen" : " neotevřen"));
+    LogPortEvent(j, PortTable[j]->Opened ? "otevřen" : "neotevřen");
   }
 }
 

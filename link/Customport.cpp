@@ -15,10 +15,6 @@ constexpr int kDiscardChunk = 64;
 constexpr int64_t kBitsPerByte = 11;
 constexpr int64_t kDrainMarginUs = 1'000'000;
 
-void LogPortEvent(int portIndex, const char* utf8Event) {
-  AppendErrorLog("COM" + std::to_string(portIndex + 1) + " " + Cp1250FromUtf8(utf8Event));
-}
-
 int NoDataAsMinusOne(int result) { return result == kCommNoData ? -1 : result; }
 
 // How long `count` bytes may take to leave at `baud`: twice their line time
@@ -41,6 +37,10 @@ bool WaitTransmitEmpty(CommPort& port, std::chrono::microseconds limit) {
 }
 
 }  // namespace
+
+void LogPortEvent(int portIndex, const char* utf8Event) {
+  AppendErrorLog("COM" + std::to_string(portIndex + 1) + " " + Cp1250FromUtf8(utf8Event));
+}
 
 TSer_Port::TSer_Port(int portIndex, int baud) : PortIndex(portIndex), Baud(baud) { OpenPort(portIndex, baud); }
 

@@ -9,6 +9,10 @@
 
 #include "link/CommPort.h"
 
+// Writes the error-log line of a port: "COM<n> <event>", the event given in
+// UTF-8 ("otevřen", "neotevřen", "chyba zařízení").
+void LogPortEvent(int portIndex, const char* utf8Event);
+
 class TSer_Port {
  public:
   TSer_Port(int portIndex, int baud);

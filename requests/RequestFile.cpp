@@ -48,6 +48,16 @@ bool ReadAll(int fd, std::string& bytes) {
   }
 }
 
+FileStamp StampOf(const struct stat& info) {
+  return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+bool SameStamp(const FileStamp& a, const FileStamp& b) {
+  return a.Device == b.Device && a.Inode == b.Inode && a.Size == b.Size &&
+         a.Modified.tv_sec == b.Modified.tv_sec && a.Modified.tv_nsec == b.Modified.tv_nsec &&
+         a.Changed.tv_sec == b.Changed.tv_sec && a.Changed.tv_nsec == b.Changed.tv_nsec;
+}
+
 }  // namespace
 
 std::vector<std::string> SplitLines(std::string_view bytes) {
@@ -64,16 +74,6 @@ std::vector<std::string> SplitLines(std::string_view bytes) {
     if (bytes[end] == '\r' && start < bytes.size() && bytes[start] == '\n') ++start;
   }
   return lines;
-}
-
-FileStamp StampOf(const struct stat& info) {
-  return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
-}
-
-bool SameStamp(const FileStamp& a, const FileStamp& b) {
-  return a.Device == b.Device && a.Inode == b.Inode && a.Size == b.Size &&
-         a.Modified.tv_sec == b.Modified.tv_sec && a.Modified.tv_nsec == b.Modified.tv_nsec &&
-         a.Changed.tv_sec == b.Changed.tv_sec && a.Changed.tv_nsec == b.Changed.tv_nsec;
 }
 
 bool ChangedSinceRead(const std::string& path, const FileStamp& stamp) {

@@ -27,9 +27,6 @@ struct FileStamp {
   timespec Changed{};
 };
 
-FileStamp StampOf(const struct stat& info);
-bool SameStamp(const FileStamp& a, const FileStamp& b);
-
 // True when `path` now names another file than the one read with `stamp`, or
 // the same file changed since (rewritten in place, or replaced): it is then a
 // new request, and what was read must not lead to its deletion. A path that
