@@ -13,6 +13,8 @@
 #include <chrono>
 #include <utility>
 
+#include "link/WireTrace.h"
+
 namespace {
 
 constexpr int kComPortCount = 8;
@@ -137,7 +139,9 @@ int MakeTermios(int baud, char parity, int dataBits, int stopBits, termios& out)
 void SetDispatchHook(DispatchHook hook) { CurrentHook() = std::move(hook); }
 
 std::unique_ptr<CommPort> CommPort::Open(int portIndex, int baud, char parity, int dataBits, int stopBits) {
-  return OpenPath(ComDevicePath(portIndex), baud, parity, dataBits, stopBits);
+  std::unique_ptr<CommPort> port = OpenPath(ComDevicePath(portIndex), baud, parity, dataBits, stopBits);
+  port->portIndex_ = portIndex;
+  return port;
 }
 
 std::unique_ptr<CommPort> CommPort::OpenPath(const std::string& path, int baud, char parity, int dataBits,
@@ -207,7 +211,10 @@ int CommPort::ReadBlock(uint8_t* out, int n) {
   if (queued < 0) return queued;
   if (queued == 0) return kCommNoData;
   const ssize_t got = ::read(fd_, out, static_cast<size_t>(std::min(queued, n)));
-  if (got > 0) return static_cast<int>(got);
+  if (got > 0) {
+    TraceReceived(portIndex_, out, static_cast<int>(got));
+    return static_cast<int>(got);
+  }
   if (got < 0 && errno != EAGAIN && errno != EINTR) {
     Fail(kCommIoError);
     return kCommIoError;
@@ -226,6 +233,7 @@ int CommPort::WriteBlock(const uint8_t* data, int count) {
     }
   }
   if (written < count) Fail(kCommShortWrite);
+  TraceWritten(portIndex_, data, count, written);
   return written;
 }
 
@@ -271,7 +279,10 @@ void CommPort::PurgeTransmit() {
   if (fd_ >= 0 && ::tcflush(fd_, TCOFLUSH) != 0) Fail(kCommIoError);
 }
 
-void CommPort::SetRts(bool on) { SetLines(TIOCM_RTS, on); }
+void CommPort::SetRts(bool on) {
+  SetLines(TIOCM_RTS, on);
+  if (fd_ >= 0) TraceRts(portIndex_, on);
+}
 
 void CommPort::Close() {
   if (fd_ < 0) return;

@@ -49,7 +49,8 @@ class CommPort {
  public:
   // Opens ComDevicePath(portIndex) exclusively (O_NOCTTY | O_NONBLOCK,
   // TIOCEXCL, flock) and applies MakeTermios; DTR and RTS are raised. Always
-  // returns an object; a failure shows as a negative Status().
+  // returns an object; a failure shows as a negative Status(). The wire trace
+  // names the port's events after its COM number.
   static std::unique_ptr<CommPort> Open(int portIndex, int baud, char parity, int dataBits, int stopBits);
   // Opens a device by path; used by Open and by tests.
   static std::unique_ptr<CommPort> OpenPath(const std::string& path, int baud, char parity, int dataBits,
@@ -60,6 +61,9 @@ class CommPort {
 
   int Status() const { return status_; }
   bool IsOpen() const { return fd_ >= 0; }
+  // False once setting the modem lines showed the device has none (a
+  // pseudo-terminal): RTS switching is then skipped.
+  bool HasModemLines() const { return hasModemLines_; }
 
   // One received byte (0-255) without waiting, or kCommNoData; kCommIoError
   // when the device failed (the reads below likewise).
@@ -98,6 +102,7 @@ class CommPort {
   int ShiftRegisterCount();
 
   int fd_ = -1;
+  int portIndex_ = -1;  // COM index for the wire trace; -1 when opened by path
   int status_ = kCommOk;
   bool hasModemLines_ = true;
   bool hasLineStatus_ = true;

@@ -6,6 +6,7 @@
 #include "link/Cp1250.h"
 #include "link/ErrorLog.h"
 #include "link/Settings.h"
+#include "link/WireTrace.h"
 
 namespace {
 
@@ -42,7 +43,10 @@ void LogPortEvent(int portIndex, const char* utf8Event) {
   AppendErrorLog("COM" + std::to_string(portIndex + 1) + " " + Cp1250FromUtf8(utf8Event));
 }
 
-TSer_Port::TSer_Port(int portIndex, int baud) : PortIndex(portIndex), Baud(baud) { OpenPort(portIndex, baud); }
+TSer_Port::TSer_Port(int portIndex, int baud) : PortIndex(portIndex), Baud(baud) {
+  OpenPort(portIndex, baud);
+  TracePortOpen(PortIndex, Baud, Opened, false, Port->HasModemLines());
+}
 
 TSer_Port::~TSer_Port() { ClosePort(); }
 
@@ -73,7 +77,9 @@ bool TSer_Port::NeedsReopen() {
 }
 
 bool TSer_Port::Reopen() {
-  if (OpenPort(PortIndex, Baud)) {
+  const bool opened = OpenPort(PortIndex, Baud);
+  TracePortOpen(PortIndex, Baud, opened, true, Port->HasModemLines());
+  if (opened) {
     lost_ = false;
     reopenFailureLogged_ = false;
     LogPortEvent(PortIndex, "otevřen");

@@ -8,6 +8,7 @@
 
 #include "link/Coding.h"
 #include "link/Settings.h"
+#include "link/WireTrace.h"
 
 namespace {
 
@@ -17,13 +18,18 @@ constexpr auto kPauseAfterLinkTest = std::chrono::milliseconds(1500);
 constexpr auto kPauseAfterClear = std::chrono::milliseconds(3000);
 constexpr uint8_t kSlaveTestLetter = 0x41;  // 'A'
 
-uint8_t Checksum(const uint8_t* bytes, int count) {
+TraceLinkState LinkStateOf(const TOrveta& terminal) {
+  if (terminal.IsMaster()) return TraceLinkState::Master;
+  return terminal.IsSlave() ? TraceLinkState::Slave : TraceLinkState::NotConnected;
+}
+
+}  // namespace
+
+uint8_t FrameChecksum(const uint8_t* bytes, int count) {
   unsigned sum = 0;
   for (int i = 0; i < count; ++i) sum += bytes[i];
   return static_cast<uint8_t>(sum);
 }
-
-}  // namespace
 
 uint64_t TickCount() {
   using namespace std::chrono;
@@ -35,8 +41,13 @@ int BuildFrame(uint32_t address, const uint8_t* payload, int length, uint8_t* fr
   frame[0] = static_cast<uint8_t>(address & 0xFF);
   frame[1] = static_cast<uint8_t>(length + 3);
   std::memcpy(frame + 2, payload, static_cast<size_t>(length));
-  frame[length + 2] = Checksum(frame, length + 2);
+  frame[length + 2] = FrameChecksum(frame, length + 2);
   return length + 3;
+}
+
+int BuildSlaveTestFrame(uint32_t address, uint8_t* frame) {
+  const uint8_t letter = kSlaveTestLetter;
+  return BuildFrame(address, &letter, 1, frame);
 }
 
 bool PollDetector::Feed(uint8_t byte) {
@@ -62,7 +73,10 @@ TOrveta::TOrveta(TSer_Port* port, uint32_t address) : Port(port), Address(addres
 bool TOrveta::Listen(uint64_t referenceMs) {
   PollDetector poll;
   for (;;) {
-    if (TickCount() - referenceMs > Settings().LinkTimeout) return false;
+    if (TickCount() - referenceMs > Settings().LinkTimeout) {
+      TraceIdleLimit(Port->PortIndex, Settings().LinkTimeout);
+      return false;
+    }
     const int b = Port->ReadByte();
     if (b < 0) continue;
     if (poll.Feed(static_cast<uint8_t>(b))) return true;
@@ -77,9 +91,8 @@ bool TOrveta::TestMaster() {
 }
 
 bool TOrveta::TestSlave() {
-  const uint8_t letter = kSlaveTestLetter;
   uint8_t frame[FrameBufferSize];
-  BuildFrame(Address, &letter, 1, frame);
+  BuildSlaveTestFrame(Address, frame);
   SendDirect(frame);
   return ReadAck() == 0;
 }
@@ -102,6 +115,7 @@ bool TOrveta::TestLink() {
     Slave = false;
   }
   Retest = false;
+  TraceLinkTest(Port->PortIndex, Address, LinkStateOf(*this));
   return Master || Slave;
 }
 

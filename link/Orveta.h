@@ -22,6 +22,10 @@ constexpr uint8_t Ack = 0x06;
 // bytes) into `frame`; returns the frame length, or 0 when the payload does
 // not fit.
 int BuildFrame(uint32_t address, const uint8_t* payload, int length, uint8_t* frame);
+// The slave test frame for `address` (address, 04, 'A', checksum); its length.
+int BuildSlaveTestFrame(uint32_t address, uint8_t* frame);
+// Sum modulo 256 of the bytes: the last byte of a frame.
+uint8_t FrameChecksum(const uint8_t* bytes, int count);
 
 // Watches a byte stream for the poll frame: fed one byte at a time, true when
 // that byte completes 10 04 55 69.

@@ -13,6 +13,7 @@
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
+#include "link/WireTrace.h"
 
 namespace {
 
@@ -76,6 +77,7 @@ bool TOrveta::ReceiveBlock() {
     if (b >= 0) {
       if (count == capacity) {
         AnswerLength = static_cast<int32_t>(count);
+        TraceBlock(Port->PortIndex, count, TraceBlockEnd::Capacity);
         Shown().ShowCapacityMessage();
         return false;
       }
@@ -86,6 +88,7 @@ bool TOrveta::ReceiveBlock() {
     if (b >= 0) pollSeen = poll.Feed(static_cast<uint8_t>(b));
   }
   AnswerLength = static_cast<int32_t>(count);
+  TraceBlock(Port->PortIndex, count, pollSeen ? TraceBlockEnd::Poll : TraceBlockEnd::Silence);
   return true;
 }
 

@@ -1,12 +1,20 @@
-// CommPort: the line settings as a pure function, and the port over a
-// pseudo-terminal (which has no modem lines and drops parity flags).
+// CommPort: the line settings as a pure function, the port over a
+// pseudo-terminal (which has no modem lines and drops parity flags), and the
+// wire trace of what the port does.
 
 #include "link/CommPort.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <numeric>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "link/WireTrace.h"
 
 #include "support/PtyPair.h"
 #include "support/WaitFor.h"
@@ -220,6 +228,135 @@ TEST_F(CommPortPty, HangUpIsAnErrorNotSilence) {
   const uint8_t byte = 1;
   EXPECT_EQ(port->WriteBlock(&byte, 1), 0);
   EXPECT_EQ(port->Status(), kCommIoError) << "the first failure stays";
+}
+
+// The wire trace of one port, in a directory of its own; the process test
+// covers a whole request of the program.
+class WireTracePty : public CommPortPty {
+ protected:
+  void SetUp() override {
+    CommPortPty::SetUp();
+    char pattern[] = "/tmp/tarvion-trace-XXXXXX";
+    directory_ = mkdtemp(pattern);
+    trace_ = directory_ / "trace.log";
+    SetComDevicePath(0, pty->SlavePath());
+  }
+  void TearDown() override {
+    StopWireTrace();
+    SetComDevicePath(0, "/dev/ttyS0");
+    std::filesystem::remove_all(directory_);
+    CommPortPty::TearDown();
+  }
+
+  static std::vector<std::string> Lines(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  // The events of the COM1 lines, without their time stamps.
+  std::vector<std::string> Com1Events() const {
+    static const std::regex shape(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} +\d+ COM1 (.*))");
+    std::vector<std::string> events;
+    for (const std::string& line : Lines(trace_)) {
+      std::smatch match;
+      if (std::regex_match(line, match, shape)) events.push_back(match[1]);
+    }
+    return events;
+  }
+  void ReadAll(CommPort& port, int count) {
+    ASSERT_TRUE(WaitUntil([&] { return port.ReceiveCount() == count; }));
+    uint8_t bytes[64];
+    ASSERT_EQ(port.ReadBlock(bytes, 64), count);
+  }
+
+  std::filesystem::path directory_;
+  std::filesystem::path trace_;
+};
+
+TEST_F(WireTracePty, NamesAnswersAndPollsAndSplitsLongGroups) {
+  std::string error;
+  ASSERT_TRUE(StartWireTrace(trace_, error)) << error;
+  auto port = CommPort::Open(0, 19200, 'N', 8, 1);
+  ASSERT_EQ(port->Status(), kCommOk);
+  // A frame with a wrong checksum, answered by a NAK once RTS has dropped.
+  const uint8_t frame[] = {0x05, 0x04, 0x41, 0x00};
+  port->SetRts(true);
+  port->WriteBlock(frame, 4);
+  port->SetRts(false);
+  pty->Write({0x15});
+  EXPECT_EQ(port->ReadByteWait(1000), 0x15);
+  // Bytes that answer no frame, a poll among them.
+  port->SetRts(false);
+  pty->Write({0x06, 0x00, 0x10, 0x04, 0x55, 0x69, 0x33});
+  ReadAll(*port, 7);
+  // A poll read in two parts, a pause of many byte times between them.
+  port->SetRts(false);
+  pty->Write({0x10, 0x04});
+  ReadAll(*port, 2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  pty->Write({0x55, 0x69});
+  ReadAll(*port, 2);
+  // 40 bytes in one group: two lines.
+  port->SetRts(false);
+  std::vector<uint8_t> block(40);
+  std::iota(block.begin(), block.end(), 0x40);
+  pty->Write(block);
+  ReadAll(*port, 40);
+  const uint8_t shortFrame[] = {0x01, 0x02};
+  port->WriteBlock(shortFrame, 2);
+  StopWireTrace();
+  port->SetRts(true);  // the trace is off: nothing more is written
+
+  const std::vector<std::string> expected = {
+      "RTS on",
+      "tx 05 04 41 00  address 5, length 4, command 'A', checksum wrong (sum 4A)",
+      "RTS off",
+      "rx 15  NAK",
+      "RTS off",
+      "rx 06 00  other",
+      "rx 10 04 55 69  poll",
+      "rx 33  other",
+      "RTS off",
+      "rx 10 04 55 69  poll",
+      "RTS off",
+      "rx 40 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 51 52 53 54 55 56 57 58 59 5A 5B 5C 5D 5E 5F  "
+      "other, bytes 1-32 of 40",
+      "rx 60 61 62 63 64 65 66 67  other, bytes 33-40 of 40",
+      "tx 01 02  not a frame",
+  };
+  EXPECT_EQ(Com1Events(), expected);
+  const std::vector<std::string> lines = Lines(trace_);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_TRUE(lines.front().ends_with(" trace started")) << lines.front();
+  EXPECT_TRUE(lines.back().ends_with(" trace ended")) << lines.back();
+}
+
+TEST_F(WireTracePty, PastItsSizeTheFileMovesToDotOneReplacingTheOlder) {
+  const std::filesystem::path older = trace_.string() + ".1";
+  std::ofstream(older) << "older trace\n";
+  constexpr uint64_t limit = 2000;
+  std::string error;
+  ASSERT_TRUE(StartWireTrace(trace_, error, limit)) << error;
+  auto port = CommPort::Open(0, 19200, 'N', 8, 1);
+  constexpr int switches = 200;  // about 50 bytes a line: several rotations
+  for (int i = 0; i < switches; ++i) port->SetRts(i % 2 == 0);
+  StopWireTrace();
+
+  const std::vector<std::string> previous = Lines(older), current = Lines(trace_);
+  EXPECT_LE(std::filesystem::file_size(older), limit);
+  EXPECT_LE(std::filesystem::file_size(trace_), limit);
+  ASSERT_FALSE(previous.empty());
+  EXPECT_NE(previous.front(), "older trace");
+  ASSERT_FALSE(current.empty());
+  EXPECT_TRUE(current.back().ends_with(" trace ended"));
+  // The newest lines: the last switches, in order, up to the end.
+  ASSERT_GE(current.size(), 2u);
+  EXPECT_TRUE(current[current.size() - 2].ends_with("COM1 RTS off")) << current[current.size() - 2];
+  static const std::regex whole(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} +\d+ .+)");
+  for (const auto* file : {&previous, &current}) {
+    for (const std::string& line : *file) EXPECT_TRUE(std::regex_match(line, whole)) << "a whole line: " << line;
+  }
 }
 
 }  // namespace

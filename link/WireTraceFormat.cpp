@@ -1,0 +1,231 @@
+#include "link/WireTraceFormat.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iterator>
+#include <string_view>
+
+#include "link/Orveta.h"
+
+namespace {
+
+// Received bytes of one group longer than this go on several lines.
+constexpr size_t kBytesPerLine = 32;
+// A group of received bytes ends after a pause of this many byte times
+// (10 bits each), and never one shorter than kShortestGapUs.
+constexpr int64_t kGapByteTimes = 3;
+constexpr int64_t kShortestGapUs = 1000;
+constexpr uint8_t kNak = 0x15;
+
+std::string HexOf(const uint8_t* bytes, size_t count) {
+  std::string text;
+  text.reserve(count * 3);
+  char pair[4];
+  for (size_t i = 0; i < count; ++i) {
+    std::snprintf(pair, sizeof pair, i == 0 ? "%02X" : " %02X", bytes[i]);
+    text += pair;
+  }
+  return text;
+}
+
+std::string CommandLetter(uint8_t letter) {
+  char text[8];
+  std::snprintf(text, sizeof text, letter > 0x20 && letter < 0x7F ? "'%c'" : "0x%02X", letter);
+  return text;
+}
+
+// Address, length, command letter and checksum of a frame written.
+std::string DescribeFrame(const uint8_t* frame, size_t count, uint32_t accepted) {
+  std::string text;
+  if (count < 4) {
+    text = "not a frame";
+  } else {
+    text = "address " + std::to_string(frame[0]) + ", length " + std::to_string(frame[1]);
+    if (frame[1] != count) text += " (" + std::to_string(count) + " bytes written)";
+    text += ", command " + CommandLetter(frame[2]);
+    const uint8_t sum = FrameChecksum(frame, static_cast<int>(count - 1));
+    char checksum[48];
+    std::snprintf(checksum, sizeof checksum, sum == frame[count - 1] ? ", checksum ok" : ", checksum wrong (sum %02X)",
+                  sum);
+    text += checksum;
+  }
+  if (accepted < count) {
+    text += ", only " + std::to_string(accepted) + " of " + std::to_string(count) + " bytes accepted by the port";
+  }
+  return text;
+}
+
+std::string DescribeBlock(uint32_t length, uint8_t end) {
+  const std::string bytes = std::to_string(length) + " bytes";
+  switch (static_cast<TraceBlockEnd>(end)) {
+    case TraceBlockEnd::Silence:
+      return "data block of " + bytes + ", ended by silence";
+    case TraceBlockEnd::Poll:
+      return "data block of " + bytes + ", ended by a poll (its first 3 bytes are in the block)";
+    case TraceBlockEnd::Capacity:
+      break;
+  }
+  return "data block stopped at the capacity of " + bytes;
+}
+
+std::string DescribeLinkTest(uint32_t address, uint8_t state) {
+  const char* result = "no answer";
+  if (static_cast<TraceLinkState>(state) == TraceLinkState::Master) result = "master";
+  if (static_cast<TraceLinkState>(state) == TraceLinkState::Slave) result = "slave";
+  return "link test of address " + std::to_string(address) + ": " + result;
+}
+
+std::string DescribePortOpen(uint32_t baud, uint8_t detail, const uint8_t* path, size_t count) {
+  const bool opened = (detail & kTraceOpened) != 0, reopen = (detail & kTraceReopen) != 0;
+  const std::string device(reinterpret_cast<const char*>(path), count);
+  if (!opened) return std::string(reopen ? "could not be reopened: " : "could not be opened: ") + device;
+  return std::string(reopen ? "reopened " : "opened ") + device + " at " + std::to_string(baud) + " baud" +
+         ((detail & kTraceNoModemLines) != 0 ? ", no modem lines (RTS is not switched)" : "");
+}
+
+}  // namespace
+
+void TraceFormatter::Reset() {
+  group_ = {};
+  ports_.clear();
+}
+
+void TraceFormatter::Note(TraceStamp at, const std::string& text) { Line(at, std::nullopt, text); }
+
+void TraceFormatter::Add(const TraceEventHead& head, const uint8_t* bytes) {
+  if (head.Kind == TraceKind::Received) {
+    AddReceived(head, bytes);
+    return;
+  }
+  EndGroup(0, true);
+  PortState& port = ports_[head.Port];
+  const TraceStamp at{head.WallUs, head.SinceUs};
+  const bool frameSent = std::exchange(port.FrameSent, false);
+  port.AnswerDue = false;
+  std::string text;
+  switch (head.Kind) {
+    case TraceKind::Rts:
+      text = head.Arg != 0 ? "RTS on" : "RTS off";
+      port.AnswerDue = head.Arg == 0 && frameSent;
+      break;
+    case TraceKind::Written:
+      text = "tx " + HexOf(bytes, head.Count) + "  " + DescribeFrame(bytes, head.Count, head.Arg);
+      port.FrameSent = true;
+      break;
+    case TraceKind::IdleLimit:
+      text = "listening ended: no poll within the idle limit of " + std::to_string(head.Arg) + " ms";
+      break;
+    case TraceKind::Block:
+      text = DescribeBlock(head.Arg, head.Detail);
+      break;
+    case TraceKind::LinkTest:
+      text = DescribeLinkTest(head.Arg, head.Detail);
+      break;
+    case TraceKind::PortOpen:
+      if ((head.Detail & kTraceOpened) != 0) port.Baud = static_cast<int>(head.Arg);
+      text = DescribePortOpen(head.Arg, head.Detail, bytes, head.Count);
+      break;
+    case TraceKind::Received:
+      break;
+  }
+  Line(at, head.Port, text);
+}
+
+void TraceFormatter::EndGroup(int64_t nowUs, bool all) {
+  if (!group_.Open) return;
+  if (!all && (nowUs - group_.LastUs <= GapUs(group_.Port) || PollPrefixAtEnd() > 0)) return;
+  WriteGroup();
+  group_.Open = false;
+}
+
+int64_t TraceFormatter::GapUs(int port) {
+  const int baud = std::max(ports_[port].Baud, 1);
+  return std::max(kShortestGapUs, kGapByteTimes * 10 * 1'000'000 / baud);
+}
+
+// How many bytes at the end of the group begin a poll (0-3).
+size_t TraceFormatter::PollPrefixAtEnd() const {
+  const std::string& bytes = group_.Bytes;
+  for (size_t k = std::min<size_t>(3, bytes.size()); k > 0; --k) {
+    if (std::memcmp(bytes.data() + bytes.size() - k, PollFrame, k) == 0) return k;
+  }
+  return 0;
+}
+
+void TraceFormatter::AddReceived(const TraceEventHead& head, const uint8_t* bytes) {
+  if (group_.Open) {
+    const size_t prefix = PollPrefixAtEnd();
+    const bool continuesPoll = prefix > 0 && bytes[0] == PollFrame[prefix];
+    const bool soon = head.SinceUs - group_.LastUs <= GapUs(head.Port);
+    if (group_.Port != head.Port || !(soon || continuesPoll)) EndGroup(0, true);
+  }
+  if (!group_.Open) {
+    group_.Open = true;
+    group_.Port = head.Port;
+    group_.AnswerPosition = std::exchange(ports_[head.Port].AnswerDue, false);
+    group_.Bytes.clear();
+    group_.Marks.clear();
+  }
+  group_.Marks.push_back({group_.Bytes.size(), TraceStamp{head.WallUs, head.SinceUs}});
+  group_.Bytes.append(reinterpret_cast<const char*>(bytes), head.Count);
+  group_.LastUs = head.SinceUs;
+}
+
+void TraceFormatter::WriteGroup() {
+  const std::string& bytes = group_.Bytes;
+  const std::string_view poll(reinterpret_cast<const char*>(PollFrame), sizeof PollFrame);
+  size_t i = 0;
+  const uint8_t first = static_cast<uint8_t>(bytes[0]);
+  if (group_.AnswerPosition && (first == Ack || first == kNak)) {
+    WriteReceived(0, 1, first == Ack ? "ack" : "NAK");
+    i = 1;
+  }
+  while (i < bytes.size()) {
+    const size_t found = bytes.find(poll, i);
+    WriteOther(i, found == std::string::npos ? bytes.size() : found);
+    if (found == std::string::npos) break;
+    // Polls queued while nobody listened come in one go: one line for a run.
+    size_t polls = 1;
+    while (bytes.compare(found + polls * poll.size(), poll.size(), poll) == 0) ++polls;
+    WriteReceived(found, poll.size(), polls == 1 ? "poll" : "poll (" + std::to_string(polls) + " in a row)");
+    i = found + polls * poll.size();
+  }
+}
+
+void TraceFormatter::WriteOther(size_t from, size_t to) {
+  const size_t count = to - from;
+  if (count <= kBytesPerLine) {
+    if (count > 0) WriteReceived(from, count, "other");
+    return;
+  }
+  for (size_t at = from; at < to; at += kBytesPerLine) {
+    const size_t n = std::min(kBytesPerLine, to - at);
+    WriteReceived(at, n,
+                  "other, bytes " + std::to_string(at - from + 1) + "-" + std::to_string(at - from + n) + " of " +
+                      std::to_string(count));
+  }
+}
+
+// A line of received bytes, with the time of the read that brought the first.
+void TraceFormatter::WriteReceived(size_t offset, size_t count, const std::string& name) {
+  const auto& marks = group_.Marks;
+  const auto after = std::upper_bound(marks.begin(), marks.end(), offset,
+                                      [](size_t at, const std::pair<size_t, TraceStamp>& m) { return at < m.first; });
+  const uint8_t* data = reinterpret_cast<const uint8_t*>(group_.Bytes.data()) + offset;
+  Line(std::prev(after)->second, group_.Port, "rx " + HexOf(data, count) + "  " + name);
+}
+
+void TraceFormatter::Line(TraceStamp at, std::optional<int> port, const std::string& text) {
+  const std::time_t seconds = static_cast<std::time_t>(at.WallUs / 1'000'000);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char prefix[96];
+  std::snprintf(prefix, sizeof prefix, "%04d-%02d-%02d %02d:%02d:%02d.%03d %10lld ", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<int>(at.WallUs / 1000 % 1000), static_cast<long long>(at.SinceUs));
+  std::string line = prefix;
+  if (port) line += *port >= 0 ? "COM" + std::to_string(*port + 1) + " " : "COM? ";
+  sink_(line + text + "\n");
+}
