@@ -1,6 +1,6 @@
-// Program entry: the single-instance lock, the application, the main window
-// and the event loop. SIGTERM and SIGINT end the program in order through a
-// self-pipe that the event loop watches.
+// Program entry: the command line, the single-instance lock, the
+// application, the main window and the event loop. SIGTERM and SIGINT end the
+// program in order through a self-pipe that the event loop watches.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,11 +10,16 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
+#include "app/CommandLine.h"
 #include "app/Dialogs.h"
 #include "app/SingleInstance.h"
 #include "app/Unit1.h"
+#include "link/WireTrace.h"
 
 namespace {
 
@@ -80,8 +85,13 @@ void RunMainWindow(TApplication& app) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  const CommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (commandLine.What != CommandLine::Action::Run) return FinishCommandLine(commandLine);
+
   const bool signalsWatched = InstallSignalPipe();
-  TApplication app(argc, argv);
+  // Qt sees the program name alone: its own options are not taken.
+  int qtArgc = 1;
+  TApplication app(qtArgc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Tarvion 2.3"));
   QApplication::setQuitOnLastWindowClosed(false);
   if (!signalsWatched) std::perror("Tarvion: SIGTERM/SIGINT cannot be watched");
@@ -99,10 +109,16 @@ int main(int argc, char* argv[]) {
       return kAlreadyRunning;
   }
 
+  std::string traceError;
+  if (!commandLine.TracePath.empty() && !StartWireTrace(commandLine.TracePath, traceError)) {
+    std::fprintf(stderr, "tarvion: %s\n", traceError.c_str());
+    return kBadUsageExit;
+  }
   try {
     RunMainWindow(app);
   } catch (const std::exception& error) {
     ShowErrorMessage(nullptr, QString::fromUtf8(error.what()));
   }
+  StopWireTrace();
   return 0;
 }

@@ -154,9 +154,11 @@ class ProgramFixture : public ::testing::Test {
     return sim;
   }
 
-  std::unique_ptr<Process> StartProgram(const std::string& name) {
-    return std::make_unique<Process>(std::vector<std::string>{program_.string()}, directory_, name,
-                                     ProgramEnvironment());
+  // The program with its command-line options, if any.
+  std::unique_ptr<Process> StartProgram(const std::string& name, const std::vector<std::string>& options = {}) {
+    std::vector<std::string> argv{program_.string()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return std::make_unique<Process>(argv, directory_, name, ProgramEnvironment());
   }
 
   Environment ProgramEnvironment() const {

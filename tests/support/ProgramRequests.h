@@ -133,10 +133,12 @@ class RequestFixture : public ProgramFixture {
     return sim;
   }
 
-  // Starts the program and waits until its start-up link tests are logged
-  // (`lastStartLine`, such as "TERM 1 SLAVE").
-  std::unique_ptr<Process> StartProgramUntil(const std::string& lastStartLine) {
-    auto program = StartProgram("program");
+  // Starts the program (with its command-line options, if any) and waits
+  // until its start-up link tests are logged (`lastStartLine`, such as
+  // "TERM 1 SLAVE").
+  std::unique_ptr<Process> StartProgramUntil(const std::string& lastStartLine,
+                                             const std::vector<std::string>& options = {}) {
+    auto program = StartProgram("program", options);
     EXPECT_TRUE(WaitUntil([&] { return LogHas(lastStartLine) || program->Exited(); }, kProcessTimeout))
         << ReadFile(Log()) << program->Err();
     return program;

@@ -1,0 +1,113 @@
+#include "app/CommandLine.h"
+
+#include <cstdio>
+#include <string_view>
+
+namespace {
+
+struct ValueOption {
+  std::string_view Name;
+  std::string_view Value;
+  std::string CommandLine::*Field;
+  std::string_view Help;
+};
+
+struct ActionOption {
+  std::string_view Name;
+  CommandLine::Action What;
+  std::string_view Help;
+};
+
+constexpr ValueOption kValueOptions[] = {
+    {"--trace", "FILE", &CommandLine::TracePath,
+     "record every event on the serial lines in FILE, one line each,\n"
+     "                 appended (past 10 MB FILE moves to FILE.1, a new one starts)"},
+};
+
+constexpr ActionOption kActionOptions[] = {
+    {"--help", CommandLine::Action::Help, "show this help and exit"},
+    {"--version", CommandLine::Action::Version, "show the version and exit"},
+};
+
+CommandLine Failed(std::string message) {
+  CommandLine result;
+  result.What = CommandLine::Action::Error;
+  result.Error = std::move(message);
+  return result;
+}
+
+}  // namespace
+
+const char* TarvionVersion() { return TARVION_VERSION; }
+
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  CommandLine result;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string_view argument = arguments[i];
+    const size_t equals = argument.find('=');
+    const std::string_view name = argument.substr(0, equals);
+    bool known = false;
+    for (const ActionOption& option : kActionOptions) {
+      if (argument != option.Name) continue;
+      result.What = option.What;
+      return result;
+    }
+    for (const ValueOption& option : kValueOptions) {
+      if (name != option.Name) continue;
+      known = true;
+      std::string value;
+      if (equals != std::string_view::npos) {
+        value = argument.substr(equals + 1);
+      } else if (i + 1 < arguments.size()) {
+        value = arguments[++i];
+      }
+      if (value.empty()) return Failed("option '" + std::string(option.Name) + "' needs a " + std::string(option.Value));
+      result.*option.Field = value;
+    }
+    if (!known) {
+      return Failed(argument.starts_with("-") ? "unknown option '" + std::string(argument) + "'"
+                                              : "unexpected argument '" + std::string(argument) + "'");
+    }
+  }
+  return result;
+}
+
+std::string CommandLineUsage() {
+  std::string text = std::string("Usage: tarvion [OPTION]...\n") +
+                     "Tarvion " + TarvionVersion() +
+                     ": hands the work of request files to ORVETA terminals on serial lines.\n"
+                     "Without options it starts as always: the current directory is the start\n"
+                     "directory, the INI file is the program's path with \".ini\".\n\n";
+  for (const ValueOption& option : kValueOptions) {
+    std::string head = "  " + std::string(option.Name) + " " + std::string(option.Value);
+    head.resize(17, ' ');
+    text += head + std::string(option.Help) + "\n";
+  }
+  for (const ActionOption& option : kActionOptions) {
+    std::string head = "  " + std::string(option.Name);
+    head.resize(17, ' ');
+    text += head + std::string(option.Help) + "\n";
+  }
+  return text +
+         "\nQt's own options (-platform, -display, ...) are not taken: set QT_QPA_PLATFORM,\n"
+         "DISPLAY and the like in the environment (QT_QPA_PLATFORM=offscreen: no display).\n\n"
+         "Exit status: 0 after an orderly end; 2 for a bad option or a trace file that\n"
+         "cannot be opened; 255 when Tarvion is already running.\n";
+}
+
+int FinishCommandLine(const CommandLine& commandLine) {
+  switch (commandLine.What) {
+    case CommandLine::Action::Help:
+      std::fputs(CommandLineUsage().c_str(), stdout);
+      return 0;
+    case CommandLine::Action::Version:
+      std::printf("Tarvion %s\n", TarvionVersion());
+      return 0;
+    case CommandLine::Action::Error:
+      std::fprintf(stderr, "tarvion: %s\nTry 'tarvion --help'.\n", commandLine.Error.c_str());
+      return kBadUsageExit;
+    case CommandLine::Action::Run:
+      break;
+  }
+  return 0;
+}
