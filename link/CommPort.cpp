@@ -84,7 +84,9 @@ int OpenExclusive(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+    const int error = errno;
     ::close(fd);
+    errno = error;
     return -1;
   }
   return fd;
@@ -155,6 +157,7 @@ std::unique_ptr<CommPort> CommPort::OpenPath(const std::string& path, int baud, 
   }
   port->fd_ = OpenExclusive(path);
   if (port->fd_ < 0) {
+    port->openError_ = errno;
     port->Fail(kCommOpenFailed);
     return port;
   }

@@ -64,6 +64,9 @@ class CommPort {
   // False once setting the modem lines showed the device has none (a
   // pseudo-terminal): RTS switching is then skipped.
   bool HasModemLines() const { return hasModemLines_; }
+  // The system's error number when opening the device failed (ENOENT,
+  // EACCES, EWOULDBLOCK for a device another program holds, ...), else 0.
+  int OpenError() const { return openError_; }
 
   // One received byte (0-255) without waiting, or kCommNoData; kCommIoError
   // when the device failed (the reads below likewise).
@@ -104,6 +107,7 @@ class CommPort {
   int fd_ = -1;
   int portIndex_ = -1;  // COM index for the wire trace; -1 when opened by path
   int status_ = kCommOk;
+  int openError_ = 0;
   bool hasModemLines_ = true;
   bool hasLineStatus_ = true;
 };

@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
 # cmake --install honours the prefix and puts the program, the simulator, the
-# help, the desktop entry and the icon where a Linux desktop looks for them.
+# field tools, the help, the desktop entry and the icon where a Linux desktop
+# looks for them.
 set -euo pipefail
 build_dir=$1
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build_dir" --prefix "$prefix" > /dev/null
-for file in bin/tarvion bin/orveta-sim share/tarvion/help/Tarvion.html \
+for file in bin/tarvion bin/orveta-sim bin/tarvion-scan share/tarvion/help/Tarvion.html \
             share/applications/tarvion.desktop share/icons/hicolor/scalable/apps/tarvion.svg; do
   if [ ! -e "$prefix/$file" ]; then
     echo "missing after install: $file" >&2
     exit 1
   fi
 done
-[ -x "$prefix/bin/tarvion" ] || { echo "bin/tarvion is not executable" >&2; exit 1; }
+for program in tarvion tarvion-scan; do
+  [ -x "$prefix/bin/$program" ] || { echo "bin/$program is not executable" >&2; exit 1; }
+done
 grep -q '^Exec=tarvion$' "$prefix/share/applications/tarvion.desktop"
 grep -q '^Icon=tarvion$' "$prefix/share/applications/tarvion.desktop"
 echo "installed tree complete under a custom prefix"

@@ -1,0 +1,226 @@
+// The field tools against the real processes: the program's command line, its
+// wire trace of a request compared with what the simulated terminal logged,
+// and tarvion-scan on lines of simulated terminals and on a port the running
+// program holds.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/PersonLines.h"
+#include "support/ProgramRequests.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+// One event line of the trace for COM1: "rx 06  ack" gives Dir "rx", Hex
+// "06", Name "ack".
+struct TraceEvent {
+  std::string Dir;
+  std::string Hex;
+  std::string Name;
+};
+
+// Every COM1 line of the trace, its time stamps checked; a line of another
+// shape fails the test.
+std::vector<TraceEvent> TraceEvents(const fs::path& trace) {
+  static const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} +\d+ (.*))");
+  static const std::regex bytes(R"((rx|tx) ([0-9A-F]{2}(?: [0-9A-F]{2})*)  (.*))");
+  std::vector<TraceEvent> events;
+  for (const std::string& line : FileLines(trace)) {
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(line, match, stamp)) << line;
+    const std::string text = match[1];
+    if (!text.starts_with("COM1 ")) continue;
+    const std::string event = text.substr(5);
+    if (std::regex_match(event, match, bytes)) {
+      events.push_back({match[1], match[2], match[3]});
+    } else {
+      events.push_back({"", "", event});
+    }
+  }
+  return events;
+}
+
+// "poll (3 in a row)" stands for its bytes three times.
+std::string ReceivedHex(const TraceEvent& event) {
+  static const std::regex run(R"(poll \((\d+) in a row\))");
+  std::smatch match;
+  if (!std::regex_match(event.Name, match, run)) return event.Hex;
+  std::string hex;
+  for (int i = std::stoi(match[1]); i > 0; --i) hex += (hex.empty() ? "" : " ") + event.Hex;
+  return hex;
+}
+
+std::string Joined(const std::string& a, const std::string& b) { return a.empty() || b.empty() ? a + b : a + " " + b; }
+
+// How a frame written is described: address, length, command letter, checksum.
+std::string FrameDescription(const std::string& hex) {
+  const int address = std::stoi(hex.substr(0, 2), nullptr, 16);
+  const int length = std::stoi(hex.substr(3, 2), nullptr, 16);
+  const char letter = static_cast<char>(std::stoi(hex.substr(6, 2), nullptr, 16));
+  return "address " + std::to_string(address) + ", length " + std::to_string(length) + ", command '" + letter +
+         "', checksum ok";
+}
+
+class FieldTools : public RequestFixture {
+ protected:
+  std::unique_ptr<Process> Run(const std::string& exe, const std::string& name, const Lines& arguments) {
+    Lines argv{exe};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return std::make_unique<Process>(argv, directory_, name, ProgramEnvironment());
+  }
+  std::unique_ptr<Process> Scan(const std::string& name, const Lines& options) {
+    Lines arguments{LinePath(), "--turnaround", "1000"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    return Run(TARVION_SCAN_EXE, name, arguments);
+  }
+};
+
+}  // namespace
+
+TEST_F(FieldTools, ProgramOptionsAreCheckedBeforeAnythingStarts) {
+  auto version = Run(program_.string(), "version", {"--version"});
+  EXPECT_EQ(version->WaitExit(), 0);
+  EXPECT_EQ(version->Out(), "Tarvion " TARVION_VERSION "\n");
+  auto help = Run(program_.string(), "help", {"--help"});
+  EXPECT_EQ(help->WaitExit(), 0);
+  EXPECT_NE(help->Out().find("--trace FILE"), std::string::npos) << help->Out();
+
+  const std::vector<std::pair<Lines, std::string>> refused = {
+      {{"--bogus"}, "unknown option '--bogus'"},
+      {{"-platform", "offscreen"}, "unknown option '-platform'"},
+      {{"--trace"}, "option '--trace' needs a FILE"},
+      {{"--trace="}, "option '--trace' needs a FILE"},
+      {{"extra"}, "unexpected argument 'extra'"},
+      {{"--trace", (directory_ / "no-such-dir" / "trace.log").string()}, "cannot be opened"},
+  };
+  for (const auto& [arguments, message] : refused) {
+    auto program = Run(program_.string(), "refused", arguments);
+    EXPECT_EQ(program->WaitExit(), 2) << arguments[0];
+    EXPECT_NE(program->Err().find(message), std::string::npos) << program->Err();
+    EXPECT_EQ(program->Out(), "");
+  }
+  EXPECT_FALSE(fs::exists(Log())) << "nothing started: no error log";
+}
+
+TEST_F(FieldTools, TraceOfARequestHoldsEveryFrameAndByteTheTerminalSawInOrder) {
+  WriteConfig(FastConfig());
+  auto sim = StartDevice({"1:master"});
+  auto program = StartProgramUntil("TERM 1 MASTER", {"--trace", "trace.log"});
+  const Lines request = {"TERM1", PersonLine('Q', 1, false), PersonLine('Q', 2, true), "P"};
+  ASSERT_TRUE(RunRequest(RequestBytes(request), "4,3"));
+  program->Signal(SIGTERM);
+  ASSERT_EQ(program->WaitExit(), 0) << program->Err();
+
+  const std::vector<TraceEvent> events = TraceEvents(directory_ / "trace.log");
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front().Name, "opened " + LinePath() + " at 19200 baud, no modem lines (RTS is not switched)");
+
+  // Every frame the terminal received, in order, and nothing else written.
+  Lines written;
+  for (const TraceEvent& event : events) {
+    if (event.Dir != "tx") continue;
+    written.push_back(event.Hex);
+    EXPECT_EQ(event.Name, FrameDescription(event.Hex));
+  }
+  EXPECT_EQ(written, SimulatorFrames());
+  EXPECT_EQ(written.size(), 4u);
+
+  // What the terminal sent is what was received, in order: up to the data
+  // block, the PC has read everything (later polls may still be unread).
+  std::string sent, received;
+  size_t acks = 0, dataBytes = 0, dataEnd = 0;
+  for (const SimLogEntry& entry : SimulatorLog()) {
+    if (!entry.Dir.starts_with("tx-")) continue;
+    sent = Joined(sent, entry.Hex);
+    acks += entry.Dir == "tx-ack" ? 1 : 0;
+    if (entry.Dir == "tx-data") {
+      dataBytes = (entry.Hex.size() + 1) / 3;
+      dataEnd = sent.size();
+    }
+  }
+  for (const TraceEvent& event : events) {
+    if (event.Dir == "rx") received = Joined(received, ReceivedHex(event));
+  }
+  ASSERT_GT(dataBytes, 0u);
+  EXPECT_EQ(sent.substr(0, received.size()), received);
+  EXPECT_GE(received.size(), dataEnd) << "everything up to the end of the data block was read";
+
+  // Names: each frame answers a poll and is answered by an acknowledgement;
+  // the data block follows with its length and end.
+  size_t namedAcks = 0;
+  for (size_t i = 0; i < events.size(); ++i) {
+    const TraceEvent& event = events[i];
+    if (event.Name.starts_with("poll")) {
+      EXPECT_EQ(event.Hex, "10 04 55 69");
+    }
+    if (event.Name == "ack") {
+      EXPECT_EQ(event.Hex, "06");
+      ++namedAcks;
+    }
+    if (event.Dir != "tx") continue;
+    ASSERT_GE(i, 2u);
+    EXPECT_EQ(events[i - 1].Name, "RTS on");
+    EXPECT_EQ(events[i - 2].Name, "poll") << "the frame answers a poll";
+    ASSERT_LT(i + 2, events.size());
+    EXPECT_EQ(events[i + 1].Name, "RTS off");
+    EXPECT_EQ(events[i + 2].Name, "ack");
+  }
+  EXPECT_EQ(namedAcks, acks);
+  const std::string block = "data block of " + std::to_string(dataBytes) + " bytes, ended by silence";
+  EXPECT_NE(std::find_if(events.begin(), events.end(), [&](const TraceEvent& e) { return e.Name == block; }),
+            events.end())
+      << block;
+  const std::string last = FileLines(directory_ / "trace.log").back();
+  EXPECT_TRUE(last.ends_with(" trace ended")) << last;
+}
+
+TEST_F(FieldTools, ScanListsExactlyTheSlavesThatAnswer) {
+  auto sim = StartDevice({"3:slave", "17:slave", "200:slave"});
+  auto low = Scan("low", {"--from", "1", "--to", "18"});
+  EXPECT_EQ(low->WaitExit(), 0) << low->Err();
+  EXPECT_EQ(low->Out(), "3\n17\n");
+  EXPECT_NE(low->Err().find("no master polls on this line"), std::string::npos) << low->Err();
+  auto high = Scan("high", {"--from=199", "--to=201"});
+  EXPECT_EQ(high->WaitExit(), 0) << high->Err();
+  EXPECT_EQ(high->Out(), "200\n");
+  auto none = Scan("none", {"--from", "4", "--to", "6"});
+  EXPECT_EQ(none->WaitExit(), 1) << none->Err();
+  EXPECT_EQ(none->Out(), "");
+  auto bad = Scan("bad", {"--from", "7", "--to", "6"});
+  EXPECT_EQ(bad->WaitExit(), 2);
+  EXPECT_EQ(Logged("rx").size(), 18u + 3u + 3u) << "one test frame per address, none for the bad range";
+}
+
+TEST_F(FieldTools, ScanReportsAMasterAndRefusesAPortTheProgramHolds) {
+  WriteConfig(FastConfig());
+  auto sim = StartDevice({"5:master", "3:slave"});
+  auto scan = Scan("master", {"--from", "2", "--to", "6"});
+  EXPECT_EQ(scan->WaitExit(), 0) << scan->Err();
+  EXPECT_EQ(scan->Out(), "3\n5\n");
+  EXPECT_NE(scan->Err().find("a master polls on this line"), std::string::npos) << scan->Err();
+  const std::vector<SimLogEntry> log = SimulatorLog();
+  for (size_t i = 0; i < log.size(); ++i) {
+    if (log[i].Dir == "rx") {
+      EXPECT_TRUE(i > 0 && log[i - 1].Dir == "tx-poll") << "a test frame answers a poll";
+    }
+  }
+
+  auto program = StartProgramUntil("TERM 1 MASTER");
+  auto held = Scan("held", {});
+  EXPECT_EQ(held->WaitExit(), 2);
+  EXPECT_EQ(held->Err(), "tarvion-scan: " + LinePath() +
+                             ": in use by another program (a running Tarvion holds its ports while it runs)\n");
+  EXPECT_EQ(held->Out(), "");
+  auto missing = Run(TARVION_SCAN_EXE, "missing", {(directory_ / "no-line").string()});
+  EXPECT_EQ(missing->WaitExit(), 2);
+  EXPECT_EQ(missing->Err(), "tarvion-scan: " + (directory_ / "no-line").string() + ": no such device\n");
+  EXPECT_TRUE(program->Running());
+}
