@@ -1,20 +1,29 @@
 // A batch of N 'Q' lines (default 200) from a request file to a simulated
-// slave terminal at 19200 baud with pacing, through the request processing the
-// program uses (a minimal main window stands in). Prints the wall time of the
-// job, from handing the file over until the status file is written, and
-// divides it by the protocol minimum of the batch:
+// terminal at 19200 baud with pacing, through the request processing the
+// program uses (a minimal main window stands in). A slave by default, a
+// master with --master; short lines (days 1-14, one command each) by
+// default, long lines with --long (days 1-28: a person record and its
+// continuation, two commands). Prints the wall time of the job, from handing
+// the file over until the status file is written, divides it by the protocol
+// minimum of the batch, and extrapolates the upload of 2500 such persons.
 //
-//   per line: TxTurnaroundUs + the frame's wire time + RxTurnaroundUs
-//             + the simulator's acknowledgement delay + the acknowledgement's
-//             wire time + the 25 ms pause after a slave's line
+// Protocol minimum of one command, with 10 bits a byte:
+//   slave:  TxTurnaroundUs + the frame's wire time + RxTurnaroundUs
+//           + the simulator's acknowledgement delay + the acknowledgement's
+//           wire time
+//   master: the same, after the mean wait for the next poll (half the poll
+//           period) and the poll's wire time, and followed by the 300 ms
+//           pause after a master's non-data command
+// and per line the pause after it (25 ms for a slave, 2 ms for a master),
+// for a long line also the pause between its two commands (30 ms / 5 ms).
 //
-// with 10 bits a byte. On a pseudo-terminal the PC's own bytes are not paced
-// (they reach the simulator at once) and the acknowledgement delay runs during
-// the receive turnaround, so a second, tighter minimum is printed as well:
-// TxTurnaroundUs + max(RxTurnaroundUs, acknowledgement delay) + the
-// acknowledgement's wire time + 25 ms per line.
+// On a pseudo-terminal the PC's own bytes are not paced (they reach the
+// simulator at once) and the acknowledgement delay runs during the receive
+// turnaround, so a second, tighter minimum is printed as well: the frame's
+// wire time left out and max(RxTurnaroundUs, acknowledgement delay) for the
+// two.
 //
-//   bench_batch [lines]
+//   bench_batch [--master] [--long] [lines]
 
 #include <unistd.h>
 
@@ -35,6 +44,7 @@
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
+#include "requests/RequestLine.h"
 #include "requests/RequestProcessor.h"
 #include "tests/support/PersonLines.h"
 #include "tools/orveta-sim/Simulator.h"
@@ -48,8 +58,14 @@ constexpr int DefaultLines = 200;
 constexpr int MaxLines = 9999;
 constexpr int Baud = 19200;
 constexpr double BitsPerByte = 10;
-constexpr double SlavePauseMs = 25;
+constexpr int UploadPersons = 2500;
 constexpr milliseconds IndicatorRefreshPause{1500};
+
+// The request processing's pauses (Batch.cpp) and the line execution's.
+constexpr double SlaveAfterLineMs = 25, MasterAfterLineMs = 2;
+constexpr double SlaveBetweenCommandsMs = 30, MasterBetweenCommandsMs = 5;
+constexpr double MasterAfterCommandMs = 300;
+constexpr int PollBytes = 4;
 
 // The program's defaults: one attempt, stop on failure, raised priority.
 class BenchWindow final : public BatchHost {
@@ -98,19 +114,70 @@ int FrameBytes(const std::string& line) {
 
 double WireMs(int bytes) { return bytes * BitsPerByte * 1000.0 / Baud; }
 
+struct BatchKind {
+  bool Master = false;
+  bool Long = false;
+};
+
+// Protocol minimum of one line, and the tighter one a pseudo-terminal allows.
+struct LineMinimum {
+  double ProtocolMs = 0;
+  double PtyMs = 0;
+};
+
+LineMinimum MinimumOf(const std::string& line, const BatchKind& kind, const SimOptions& sim) {
+  const LinkSettings& settings = Settings();
+  const double txMs = settings.TxTurnaroundUs / 1000.0, rxMs = settings.RxTurnaroundUs / 1000.0;
+  const double ackMs = sim.AckMs, ackWireMs = WireMs(1);
+  const double pollMs = kind.Master ? sim.PollMs / 2.0 + WireMs(PollBytes) : 0;
+  const double afterCommandMs = kind.Master ? MasterAfterCommandMs : 0;
+  LineMinimum minimum;
+  std::vector<std::string> commands{line};
+  if (kind.Long) {
+    const auto [record, continuation] = SplitLongLine(line);
+    commands = {record, continuation};
+    minimum.ProtocolMs = minimum.PtyMs = kind.Master ? MasterBetweenCommandsMs : SlaveBetweenCommandsMs;
+  }
+  for (const std::string& command : commands) {
+    minimum.ProtocolMs += pollMs + txMs + WireMs(FrameBytes(command)) + rxMs + ackMs + ackWireMs + afterCommandMs;
+    minimum.PtyMs += pollMs + txMs + std::max(rxMs, ackMs) + ackWireMs + afterCommandMs;
+  }
+  const double afterLineMs = kind.Master ? MasterAfterLineMs : SlaveAfterLineMs;
+  minimum.ProtocolMs += afterLineMs;
+  minimum.PtyMs += afterLineMs;
+  return minimum;
+}
+
+bool ParseArguments(int argc, char** argv, BatchKind& kind, int& count) {
+  count = DefaultLines;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--master") {
+      kind.Master = true;
+    } else if (argument == "--long") {
+      kind.Long = true;
+    } else {
+      count = std::atoi(argv[i]);
+      if (i + 1 != argc) return false;
+    }
+  }
+  return count >= 1 && count <= MaxLines;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int count = argc > 1 ? std::atoi(argv[1]) : DefaultLines;
-  if (count < 1 || count > MaxLines) {
-    std::fprintf(stderr, "usage: bench_batch [lines 1-%d]\n", MaxLines);
+  BatchKind kind;
+  int count = 0;
+  if (!ParseArguments(argc, argv, kind, count)) {
+    std::fprintf(stderr, "usage: bench_batch [--master] [--long] [lines 1-%d]\n", MaxLines);
     return 2;
   }
   const std::filesystem::path directory = MakeRunDirectory("batch");
 
   SimOptions options;
   options.Link = (directory / "line").string();
-  options.Terminals = {{1, false}};
+  options.Terminals = {{1, kind.Master}};
   options.Baud = Baud;
   Simulator sim(options);
   if (!StartSimulator(sim)) return 1;
@@ -118,21 +185,21 @@ int main(int argc, char** argv) {
   TSer_Port port(0, Baud);
   TOrveta terminal(&port, 1);
   BenchWindow window(terminal);
-  if (!port.Opened || !terminal.TestLink() || !terminal.IsSlave()) {
-    std::fprintf(stderr, "the simulated slave did not answer\n");
+  const char* role = kind.Master ? "master" : "slave";
+  if (!port.Opened || !terminal.TestLink() || terminal.IsMaster() != kind.Master || !terminal.IsConnected()) {
+    std::fprintf(stderr, "the simulated %s did not answer as %s\n", role, role);
     return 1;
   }
 
   const LinkSettings& settings = Settings();
-  const double txMs = settings.TxTurnaroundUs / 1000.0, rxMs = settings.RxTurnaroundUs / 1000.0;
-  const double ackMs = options.AckMs, ackWireMs = WireMs(1);
   std::string request;
   double minimumMs = 0, ptyMinimumMs = 0;
   for (int number = 1; number <= count; ++number) {
-    const std::string line = PersonLine('Q', number, false);
+    const std::string line = PersonLine('Q', number, kind.Long);
     request += line + "\r\n";
-    minimumMs += txMs + WireMs(FrameBytes(line)) + rxMs + ackMs + ackWireMs + SlavePauseMs;
-    ptyMinimumMs += txMs + std::max(rxMs, ackMs) + ackWireMs + SlavePauseMs;
+    const LineMinimum minimum = MinimumOf(line, kind, options);
+    minimumMs += minimum.ProtocolMs;
+    ptyMinimumMs += minimum.PtyMs;
   }
   const std::filesystem::path path = directory / "request.cfg";
   std::ofstream(path, std::ios::binary) << request;
@@ -155,15 +222,21 @@ int main(int argc, char** argv) {
   std::getline(statusFile, status);
   std::filesystem::remove_all(directory);
 
-  std::printf("lines %d, 19200 baud paced, slave, TxTurnaroundUs %u, RxTurnaroundUs %u, ack delay %.0f ms\n", count,
-              settings.TxTurnaroundUs, settings.RxTurnaroundUs, ackMs);
+  const int commands = kind.Long ? 2 * count : count;
+  std::printf("lines %d %s (%d commands), 19200 baud paced, %s, TxTurnaroundUs %u, RxTurnaroundUs %u, "
+              "ack delay %d ms%s\n",
+              count, kind.Long ? "long, days 1-28" : "short, days 1-14", commands, role, settings.TxTurnaroundUs,
+              settings.RxTurnaroundUs, options.AckMs,
+              kind.Master ? (", poll every " + std::to_string(options.PollMs) + " ms").c_str() : "");
   std::printf("acknowledged %d, frames at the simulator %d, status file \"%s\"\n", terminal.DoneCount, framesSeen,
               status.substr(0, status.find('\r')).c_str());
   std::printf("wall %.1f ms (%.2f ms a line)\n", wallMs, wallMs / count);
   std::printf("protocol minimum %.1f ms: ratio %.3f (target 1.10 or less)\n", minimumMs, wallMs / minimumMs);
   std::printf("pseudo-terminal minimum %.1f ms: ratio %.3f\n", ptyMinimumMs, wallMs / ptyMinimumMs);
-  const bool ok = result == JobResult::Done && terminal.DoneCount == count && framesSeen == count &&
-                  status == std::to_string(count) + ",0\r";
+  std::printf("upload of %d such persons to a %s: %.1f min at this pace, %.1f min at the protocol minimum\n",
+              UploadPersons, role, wallMs / count * UploadPersons / 60000, minimumMs / count * UploadPersons / 60000);
+  const bool ok = result == JobResult::Done && terminal.DoneCount == commands && framesSeen == commands &&
+                  status == std::to_string(commands) + ",0\r";
   std::printf("%s\n", ok ? "OK" : "FAILED");
   return ok ? 0 : 1;
 }

@@ -3,8 +3,10 @@
 // reads the simulator's "reaction" lines: the time from the poll's last byte
 // to the frame's first byte. Prints the median, 99th percentile and maximum,
 // each also minus TxTurnaroundUs (the settling wait the PC makes on purpose).
+// With --trace the wire trace records everything into FILE meanwhile, as
+// tarvion --trace does: the figures show what the trace costs the line.
 //
-//   bench_reaction [commands]
+//   bench_reaction [--trace FILE] [commands]
 
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,7 @@
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
+#include "link/WireTrace.h"
 #include "tools/orveta-sim/Simulator.h"
 
 namespace {
@@ -33,12 +37,30 @@ double Percentile(std::vector<double> values, double p) {
   return values[index];
 }
 
+size_t LineCount(const std::string& path) {
+  std::ifstream in(path);
+  size_t lines = 0;
+  for (std::string line; std::getline(in, line);) ++lines;
+  return lines;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int commands = argc > 1 ? std::atoi(argv[1]) : DefaultCommands;
-  if (commands < 1 || commands > 100000) {
-    std::fprintf(stderr, "usage: bench_reaction [commands]\n");
+  std::string tracePath;
+  int next = 1;
+  if (argc > 2 && std::string(argv[1]) == "--trace") {
+    tracePath = argv[2];
+    next = 3;
+  }
+  const int commands = argc > next ? std::atoi(argv[next]) : DefaultCommands;
+  if (commands < 1 || commands > 100000 || argc > next + 1) {
+    std::fprintf(stderr, "usage: bench_reaction [--trace FILE] [commands]\n");
+    return 2;
+  }
+  std::string error;
+  if (!tracePath.empty() && !StartWireTrace(tracePath, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
   const std::filesystem::path directory = MakeRunDirectory("reaction");
@@ -62,6 +84,7 @@ int main(int argc, char** argv) {
     if (terminal.SendCommand(line) == 0) ++acknowledged;
   }
   sim.Stop();
+  StopWireTrace();
 
   std::vector<double> reactionUs;
   for (const std::string& entry : sim.LogLines()) {
@@ -77,6 +100,7 @@ int main(int argc, char** argv) {
   const double worst = *std::max_element(reactionUs.begin(), reactionUs.end());
   std::printf("commands %d, acknowledged %d, reactions measured %zu, TxTurnaroundUs %.0f\n", commands, acknowledged,
               reactionUs.size(), turnaround);
+  if (!tracePath.empty()) std::printf("wire trace on: %zu lines in %s\n", LineCount(tracePath), tracePath.c_str());
   std::printf("reaction us: median %.0f, p99 %.0f, max %.0f\n", median, p99, worst);
   std::printf("minus turnaround, ms: median %.3f, p99 %.3f, max %.3f (targets: median < 0.5, p99 < 2)\n",
               (median - turnaround) / 1000, (p99 - turnaround) / 1000, (worst - turnaround) / 1000);
