@@ -138,7 +138,7 @@ TEST_F(FieldTools, TraceOfARequestHoldsEveryFrameAndByteTheTerminalSawInOrder) {
   std::string sent, received;
   size_t acks = 0, dataBytes = 0, dataEnd = 0;
   for (const SimLogEntry& entry : SimulatorLog()) {
-    if (!entry.Dir.starts_with("tx-")) continue;
+    if (!entry.Dir.starts_with("tx-") || entry.Dir == "tx-cut") continue;  // a cut repeats bytes sent
     sent = Joined(sent, entry.Hex);
     acks += entry.Dir == "tx-ack" ? 1 : 0;
     if (entry.Dir == "tx-data") {
