@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr uint32_t kDefaultTurnaroundUs = 9500;
 constexpr int kDiscardChunk = 64;
 // Start bit, 8 data bits, parity and stop bit: the longest a byte takes.
 constexpr int64_t kBitsPerByte = 11;
@@ -53,8 +52,8 @@ bool TSer_Port::OpenPort(int portIndex, int baud) {
   Opened = Port->Status() >= 0;
   if (!Opened) return false;
   LinkSettings& settings = Settings();
-  if (settings.TxTurnaroundUs == 0) settings.TxTurnaroundUs = kDefaultTurnaroundUs;
-  if (settings.RxTurnaroundUs == 0) settings.RxTurnaroundUs = kDefaultTurnaroundUs;
+  if (settings.TxTurnaroundUs == 0) settings.TxTurnaroundUs = DefaultTurnaroundUs;
+  if (settings.RxTurnaroundUs == 0) settings.RxTurnaroundUs = DefaultTurnaroundUs;
   return true;
 }
 
