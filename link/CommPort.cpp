@@ -161,6 +161,9 @@ std::unique_ptr<CommPort> CommPort::OpenPath(const std::string& path, int baud, 
   }
   RequestLowLatency(port->fd_);
   port->SetLines(TIOCM_DTR | TIOCM_RTS, true);
+  // A device whose modem lines fail counts as not opened: it must not keep
+  // the descriptor and the locks either.
+  if (port->status_ < 0) port->Close();
   return port;
 }
 
