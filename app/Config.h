@@ -22,8 +22,6 @@
 constexpr size_t ConfigBlockSize = 68;
 constexpr size_t TurnaroundBlockSize = 8;
 constexpr size_t FileNameFieldSize = 12;
-constexpr int PortCount = 8;
-constexpr int TerminalCount = 4;
 
 // One terminal place; terminal number n is entry n - 1.
 struct TerminalEntry {
@@ -72,14 +70,14 @@ std::array<uint8_t, ConfigBlockSize> EncodeConfigBlock(const ConfigBlock& block)
 ConfigBlock DecodeConfigBlock(const std::vector<uint8_t>& bytes);
 
 struct TurnaroundBlock {
-  uint32_t TxTurnaroundUs = 9500;
-  uint32_t RxTurnaroundUs = 9500;
+  uint32_t TxTurnaroundUs = DefaultTurnaroundUs;
+  uint32_t RxTurnaroundUs = DefaultTurnaroundUs;
 
   bool operator==(const TurnaroundBlock&) const = default;
 };
 
 std::array<uint8_t, TurnaroundBlockSize> EncodeTurnaroundBlock(const TurnaroundBlock& block);
-// Fewer than 8 bytes give 9500 / 9500.
+// Fewer than 8 bytes give DefaultTurnaroundUs for both.
 TurnaroundBlock DecodeTurnaroundBlock(const std::vector<uint8_t>& bytes);
 
 // Two upper-case hexadecimal digits per byte, no separators.

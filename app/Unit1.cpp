@@ -164,7 +164,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm1::FormClose() {
-  if (::ShuttingDown) return false;
+  if (ShuttingDown) return false;
   if (terminateRequested_ || !InteractiveBoxes()) return true;
   const BoxAnswer answer = ShowMessageBox(
       BoxRequest{nullptr, BoxIcon::Question, BoxButtons::YesNo, QStringLiteral("Pozor!"),
@@ -182,7 +182,7 @@ void TForm1::RequestOrderlyEnd() {
 }
 
 void TForm1::FormDestroy() {
-  ::ShuttingDown = true;
+  ShuttingDown = true;
   // A hand-over the watcher is waiting on still runs while it is awaited; a
   // waiting periodic check does nothing now.
   if (watcher_) watcher_->EndAndWait();

@@ -99,7 +99,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void SetIndicator(int t, TerminalIndicator colour) override;
   SendControls Controls() const override;
   std::string OutputFileName() const override;
-  bool ShuttingDown() const override;
+  bool IsShuttingDown() const override;
   void SetPanel(int panel, const std::string& text) override;
   void ShowBalloon(const std::string& title, const std::string& text) override;
   void HideBalloon() override;

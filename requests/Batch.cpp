@@ -53,7 +53,7 @@ int TRequestProcessor::SendBatch() {
 bool TRequestProcessor::SendLines(TOrveta& terminal) {
   const std::vector<std::string> lines = requestLines_;
   for (size_t i = 0; i < lines.size(); ++i) {
-    if (host_.ShuttingDown()) return false;
+    if (host_.IsShuttingDown()) return false;
     if (!SendLine(terminal, lines[i]) && host_.Controls().StopOnFailure) break;
     ShowProgress(i + 1, lines.size());
     host_.Sleep(AfterLine(terminal));

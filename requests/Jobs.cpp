@@ -7,9 +7,9 @@
 #include <chrono>
 #include <optional>
 
-#include "app/Config.h"
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
+#include "link/Settings.h"
 #include "requests/ClockLine.h"
 #include "requests/OutputFiles.h"
 #include "requests/RequestFile.h"
@@ -132,7 +132,7 @@ void TRequestProcessor::ClearCounterPanels() {
 }
 
 void TRequestProcessor::RefreshIndicator(int t) {
-  if (host_.ShuttingDown() || t < 0 || t >= TerminalCount) return;
+  if (host_.IsShuttingDown() || t < 0 || t >= TerminalCount) return;
   TOrveta* terminal = TerminalFor(t);
   if (terminal == nullptr || terminal->Port == nullptr || !terminal->Port->Opened) {
     host_.SetIndicator(t, TerminalIndicator::White);

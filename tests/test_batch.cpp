@@ -41,7 +41,7 @@ class FakeWindow : public BatchHost, public LinkDisplay {
   void SetIndicator(int t, TerminalIndicator colour) override { Indicators[t] = colour; }
   SendControls Controls() const override { return Send; }
   std::string OutputFileName() const override { return "output.txt"; }
-  bool ShuttingDown() const override { return Closing; }
+  bool IsShuttingDown() const override { return Closing; }
   void SetPanel(int panel, const std::string& text) override {
     Panels[panel].push_back(text);
     if (OnPanel) OnPanel(panel, text);

@@ -43,6 +43,8 @@ std::string OpenFailure(const std::string& device, const CommPort& port) {
       return device + ": in use by another program (a running Tarvion holds its ports while it runs)";
     case ENOTTY:
       return device + ": not a serial device";
+    case 0:
+      return device + ": failed as it was opened (its modem lines cannot be set)";
     default:
       return device + ": cannot be opened: " + std::strerror(port.OpenError());
   }
