@@ -328,6 +328,15 @@ TEST_F(Batch, UnacknowledgedLinesAreTriedAgain) {
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[1], "1:X2");
   EXPECT_EQ(window_.Sleeps, (Pauses{100, 30, 25, 100, 25, 1500}));
+
+  // A close accepted during the first attempt: no further attempt starts,
+  // so a stop never waits for the repeats of a failing line.
+  window_.Send = {3, true, false};
+  window_.DuringExchange = [&] { window_.Closing = true; };
+  MarkLine();
+  ASSERT_EQ(Request("X1\r\nX2\r\n"), JobResult::Done);
+  EXPECT_EQ(Frames(), Lines{"1:X1"});
+  EXPECT_EQ(Read("rudazo.sta"), "0,0\r\n");
 }
 
 TEST_F(Batch, ShortDataAnswerIsReceivedAgain) {
