@@ -53,13 +53,13 @@ JobResult TRequestProcessor::ProcessRequestFile(const std::string& path, const s
   switch (TakeInRequestFile(path, settled, MaxRequestFileBytes(Settings().Capacity), taken)) {
     case TakeIn::Taken:
       break;
-    case TakeIn::TooLarge:
+    case TakeIn::TooLarge:  // kept aside already; reported like an empty request
       LogFileEvent("Požadavek ", path,
                    " je příliš velký (" + std::to_string(taken.Stamp.Size) + " bajtů, nejvýše " +
                        std::to_string(MaxRequestFileBytes(Settings().Capacity)) + "), odmítnut a uložen jako " +
                        RefusedPath(path));
-      taken.Lines.clear();  // reported like an empty request
-      break;
+      RunRequest({});
+      return JobResult::Done;
     case TakeIn::SetAside:
       LogSetAside(path);
       return JobResult::FileUnreadable;
