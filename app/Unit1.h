@@ -34,6 +34,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QTabWidget;
+class TerminationSignals;
 class THlidac;
 
 class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
@@ -42,7 +43,9 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
  public:
   // The whole start-up: controls, configuration from `iniPath`, start
   // directory (the current directory), "Start programu", ports and terminals.
-  explicit TForm1(QString iniPath, QWidget* parent = nullptr);
+  // With `termination`, SIGTERM and SIGINT end the program in order from the
+  // first moment of the start-up on.
+  explicit TForm1(QString iniPath, const TerminationSignals* termination = nullptr, QWidget* parent = nullptr);
   ~TForm1() override;
 
   // --- Start-up and lifecycle (Unit1.cpp) ---
@@ -194,6 +197,8 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void CloseAccepted();
 
  protected:
+  // Once a close is accepted, ShuttingDown is set at once: a batch ends after
+  // the line in progress, no request is taken in and the indicators stay.
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;

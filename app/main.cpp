@@ -1,15 +1,9 @@
 // Program entry: the command line, the single-instance lock, the
 // application, the main window and the event loop. SIGTERM and SIGINT end the
-// program in order through a self-pipe that the event loop watches.
-
-#include <fcntl.h>
-#include <unistd.h>
+// program in order, as a confirmed close, from the first moment of the
+// start-up on.
 
 #include <QApplication>
-#include <QSocketNotifier>
-#include <array>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -17,7 +11,9 @@
 
 #include "app/CommandLine.h"
 #include "app/Dialogs.h"
+#include "app/Globals.h"
 #include "app/SingleInstance.h"
+#include "app/TerminationSignals.h"
 #include "app/Unit1.h"
 #include "link/WireTrace.h"
 
@@ -40,44 +36,19 @@ class TApplication : public QApplication {
   }
 };
 
-std::array<int, 2> signalPipe{-1, -1};
-
-void OnTerminationSignal(int) {
-  const int saved = errno;
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-  errno = saved;
-}
-
-bool InstallSignalPipe() {
-  if (::pipe2(signalPipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) return false;
-  struct sigaction action {};
-  action.sa_handler = OnTerminationSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
-}
-
-void DrainSignalPipe() {
-  char bytes[16];
-  while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
-  }
-}
-
 void ShowRefusal(const QString& text) {
   ShowMessageBox(BoxRequest{nullptr, BoxIcon::Error, BoxButtons::Ok, QStringLiteral("*** Pozor ***"), text,
                             BoxAnswer::Ok});
 }
 
 // Builds the window, runs the loop, and destroys the window (its orderly end).
+// A close accepted during the start-up (a signal, or "Konec" while the link
+// tests run) ends the program as soon as the window is built.
 void RunMainWindow(TApplication& app) {
-  TForm1 form(IniPathForExecutable(QCoreApplication::applicationFilePath()));
+  const TerminationSignals termination;
+  TForm1 form(IniPathForExecutable(QCoreApplication::applicationFilePath()), &termination);
   QObject::connect(&form, &TForm1::CloseAccepted, &app, [] { QCoreApplication::exit(0); });
-  QSocketNotifier terminate(signalPipe[0], QSocketNotifier::Read);
-  QObject::connect(&terminate, &QSocketNotifier::activated, &form, [&form] {
-    DrainSignalPipe();
-    form.RequestOrderlyEnd();
-  });
+  if (ShuttingDown) return;
   if (form.StatusIcon1Startup()) form.show();
   app.exec();
 }
@@ -88,7 +59,7 @@ int main(int argc, char* argv[]) {
   const CommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (commandLine.What != CommandLine::Action::Run) return FinishCommandLine(commandLine);
 
-  const bool signalsWatched = InstallSignalPipe();
+  const bool signalsWatched = TerminationSignals::Install();
   // Qt sees the program name alone: its own options are not taken.
   int qtArgc = 1;
   TApplication app(qtArgc, argv);

@@ -77,12 +77,15 @@ bool TRequestProcessor::SendLine(TOrveta& terminal, const std::string& line) {
 }
 
 // True when the command was acknowledged, or when the attempts ran out on a
-// data answer of bad length (the line then counts as carried out).
+// data answer of bad length (the line then counts as carried out). Once a
+// close is accepted no further attempt starts: the program ends after the
+// line in progress, and a stop must not wait for its repeats.
 bool TRequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& line) {
   int receiveTry = 1;
   bool carriedOut = false;
   FillLineBuffer(line);
   for (int attempt = 1; attempt <= std::max(1, host_.Controls().Attempts); ++attempt) {
+    if (attempt > 1 && host_.IsShuttingDown()) break;
     host_.SetPanel(kAttemptPanel, std::to_string(attempt));
     carriedOut = ExecuteAttempt(terminal, host_.Controls().RaisePriority);
     if (!carriedOut) {
