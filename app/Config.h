@@ -88,6 +88,13 @@ std::string HexFromBytes(const uint8_t* bytes, size_t count);
 // is zero.
 std::vector<uint8_t> BytesFromHex(std::string_view text);
 
+// The section and its keys.
+constexpr char IniSection[] = "Konfigurace";
+constexpr char IniCfgBinary[] = "Cfg_binary";
+constexpr char IniTestBinary[] = "Test_binary";
+constexpr char IniParita[] = "Parita";
+constexpr char IniNeuspechKonec[] = "Neuspech_konec";
+
 // The values of the four keys as text; nullopt for a missing key.
 struct IniValues {
   std::optional<std::string> CfgBinary;
