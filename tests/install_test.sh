@@ -8,14 +8,14 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build_dir" --prefix "$prefix" > /dev/null
-for file in bin/tarvion bin/orveta-sim bin/tarvion-scan share/tarvion/help/Tarvion.html \
+for file in bin/tarvion bin/orveta-sim bin/tarvion-scan bin/tarvion-request share/tarvion/help/Tarvion.html \
             share/applications/tarvion.desktop share/icons/hicolor/scalable/apps/tarvion.svg; do
   if [ ! -e "$prefix/$file" ]; then
     echo "missing after install: $file" >&2
     exit 1
   fi
 done
-for program in tarvion tarvion-scan; do
+for program in tarvion tarvion-scan tarvion-request; do
   [ -x "$prefix/bin/$program" ] || { echo "bin/$program is not executable" >&2; exit 1; }
 done
 grep -q '^Exec=tarvion$' "$prefix/share/applications/tarvion.desktop"

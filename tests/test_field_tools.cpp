@@ -1,7 +1,7 @@
 // The field tools against the real processes: the program's command line, its
 // wire trace of a request compared with what the simulated terminal logged,
-// and tarvion-scan on lines of simulated terminals and on a port the running
-// program holds.
+// tarvion-scan on lines of simulated terminals and on a port the running
+// program holds, and tarvion-request handing requests to the running program.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -81,7 +81,19 @@ class FieldTools : public RequestFixture {
     arguments.insert(arguments.end(), options.begin(), options.end());
     return Run(TARVION_SCAN_EXE, name, arguments);
   }
+  // tarvion-request with the request lines in a file of their own.
+  std::unique_ptr<Process> Request(const std::string& name, const Lines& lines, const Lines& options = {}) {
+    const fs::path file = directory_ / (name + ".lines");
+    { std::ofstream(file, std::ios::binary) << RequestBytes(lines); }
+    Lines arguments{"--dir", directory_.string(), "--timeout", "60"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.push_back(file.string());
+    return Run(TARVION_REQUEST_EXE, name, arguments);
+  }
 };
+
+// What tarvion-request prints of output lines: each ended by a line feed.
+std::string Printed(const std::string& withCrLf) { return std::regex_replace(withCrLf, std::regex("\r\n"), "\n"); }
 
 }  // namespace
 
@@ -222,5 +234,39 @@ TEST_F(FieldTools, ScanReportsAMasterAndRefusesAPortTheProgramHolds) {
   auto missing = Run(TARVION_SCAN_EXE, "missing", {(directory_ / "no-line").string()});
   EXPECT_EQ(missing->WaitExit(), 2);
   EXPECT_EQ(missing->Err(), "tarvion-scan: " + (directory_ / "no-line").string() + ": no such device\n");
+  EXPECT_TRUE(program->Running());
+}
+
+TEST_F(FieldTools, RequestClientGetsEachRequestItsOwnFinalStatus) {
+  WriteConfig(FastConfig());
+  auto sim = StartDevice({"1:slave"}, {"--no-pacing"});
+  auto program = StartProgramUntil("TERM 1 SLAVE");
+
+  auto write = Request("write", {PersonLine('Q', 1, false), PersonLine('Q', 2, true)});
+  EXPECT_EQ(write->WaitExit(), 0) << write->Err();
+  EXPECT_EQ(write->Err(), "3,0\n");  // the long line is two commands
+  auto read = Request("read", {"P"}, {"--term", "1"});
+  EXPECT_EQ(read->WaitExit(), 0) << read->Err();
+  EXPECT_EQ(read->Out(), Printed(AnswerLine('Q', 1, false) + AnswerLine('Q', 2, true)));
+  EXPECT_EQ(read->Err(), "1,3\n") << "not the 1,0 of the accepted TERM line";
+
+  // A TERM line that names no available terminal: refused, nothing printed.
+  auto refused = Request("refused", {"P"}, {"--term", "3"});
+  EXPECT_EQ(refused->WaitExit(), 2);
+  EXPECT_EQ(refused->Out(), "");
+  EXPECT_EQ(refused->Err(), "-1,0\n");
+
+  // Two at once: the second waits for the request name, and each gets the
+  // result of its own job; an unacknowledged command shows in the exit status.
+  const size_t mark = LogMark();
+  auto first = Request("first", {"X1", "P"});
+  auto second = Request("second", {"TERM1", "S", std::string(130, 'X')});
+  EXPECT_EQ(first->WaitExit(), 0) << first->Err();
+  EXPECT_EQ(first->Out(), Printed(AnswerLine('Q', 1, false) + AnswerLine('Q', 2, true)));
+  EXPECT_EQ(first->Err(), "2,3\n");
+  EXPECT_EQ(second->WaitExit(), 1) << second->Err();
+  EXPECT_TRUE(second->Out().starts_with("S")) << second->Out();
+  EXPECT_EQ(second->Err(), "1,1\n");
+  EXPECT_EQ(CommandFrames(mark).size(), 3u);
   EXPECT_TRUE(program->Running());
 }
