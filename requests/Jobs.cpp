@@ -16,11 +16,10 @@
 #include "requests/RequestLine.h"
 #include "requests/RequestProcessor.h"
 #include "requests/RequestWatch.h"
+#include "requests/StatusPanels.h"
 
 namespace {
 
-constexpr int kStatusPanel = 1;
-constexpr int kCounterPanels[] = {1, 3, 5, 7};
 constexpr int kTrayIdle = 0;
 constexpr int kTrayTakingIn = 1;
 constexpr std::chrono::milliseconds kBeforeIndicatorRefresh{1500};
@@ -123,12 +122,12 @@ void TRequestProcessor::SaveOutputFile(const std::string& name) {
 }
 
 void TRequestProcessor::ReportStatus(int first, int second) {
-  host_.SetPanel(kStatusPanel, StatusText(first, second));
+  host_.SetPanel(StatusPanel, StatusText(first, second));
   WriteStatusFile(first, second);
 }
 
-void TRequestProcessor::ClearCounterPanels() {
-  for (int panel : kCounterPanels) host_.SetPanel(panel, "");
+void ClearCounterPanels(BatchHost& host) {
+  for (int panel : CounterPanels) host.SetPanel(panel, "");
 }
 
 void TRequestProcessor::RefreshIndicator(int t) {
@@ -179,7 +178,7 @@ bool TRequestProcessor::DeleteRequestFile(const std::string& path) {
 void TRequestProcessor::StartJob(std::vector<std::string> lines) {
   requestLines_ = std::move(lines);
   host_.ClearResultList();
-  ClearCounterPanels();
+  ClearCounterPanels(host_);
 }
 
 void TRequestProcessor::FinishBatch(int t) {

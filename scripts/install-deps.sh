@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
-  qt6-base-dev
+  qt6-base-dev qt6-svg-dev
   socat xvfb
   # The sanitizer build and the fuzz targets: clang, its sanitizer and libFuzzer
   # runtimes (only recommended by clang, so named here), llvm-symbolizer for
