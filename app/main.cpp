@@ -10,6 +10,8 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include "app/Dialogs.h"
@@ -59,6 +61,20 @@ void DrainSignalPipe() {
   }
 }
 
+// With no display at all (a server, an ssh session) Qt would abort before the
+// lock is taken; the program runs headless instead, as with
+// QT_QPA_PLATFORM=offscreen, and says so.
+void RunHeadlessWithoutDisplay() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return;
+  }
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  std::fputs("Tarvion: no display (DISPLAY and WAYLAND_DISPLAY are not set): running headless, as with "
+             "QT_QPA_PLATFORM=offscreen\n",
+             stderr);
+}
+
 void ShowRefusal(const QString& text) {
   ShowMessageBox(BoxRequest{nullptr, BoxIcon::Error, BoxButtons::Ok, QStringLiteral("*** Pozor ***"), text,
                             BoxAnswer::Ok});
@@ -80,6 +96,7 @@ void RunMainWindow(TApplication& app) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  RunHeadlessWithoutDisplay();
   const bool signalsWatched = InstallSignalPipe();
   TApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Tarvion 2.3"));
