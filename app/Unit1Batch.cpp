@@ -3,6 +3,7 @@
 // buttons "Odeslat příkaz", "Příkazy ze souboru" and "Nastavit čas".
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -76,10 +77,15 @@ void TForm1::ShowBalloon(const std::string& title, const std::string& text) {
   lastBalloon_ = now;
 }
 
-// Qt has no call that takes a balloon down. An empty one closes Qt's own
-// balloon at once; a desktop's notification goes at its time-out.
+// Qt has no call that takes a balloon down. Where Qt draws the balloon itself
+// (a tray without a notification service), it is a window of the program and
+// is closed here; a notification service's bubble goes at its time-out. An
+// empty message is never sent: such a service would show an empty bubble.
 void TForm1::HideBalloon() {
-  if (balloonShown_) ShowBalloonHint(QString(), QString(), QSystemTrayIcon::NoIcon, 1);
+  if (!balloonShown_) return;
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (qstrcmp(window->metaObject()->className(), "QBalloonTip") == 0) window->close();
+  }
   balloonShown_ = false;
 }
 
