@@ -26,7 +26,6 @@ constexpr size_t kTimeoutIndexAt = 64;
 
 constexpr int kBaudRates[BaudItemCount] = {1200, 2400, 4800, 9600, 19200};
 constexpr int kDefaultBaud = 19200;
-constexpr uint32_t kDefaultTurnaroundUs = 9500;
 constexpr uint32_t kLinkTimeoutBaseMs = 40;
 constexpr int kDelayAddStepMs = 4;
 constexpr int kRecordBytes = 24;
@@ -192,7 +191,7 @@ std::array<uint8_t, TurnaroundBlockSize> EncodeTurnaroundBlock(const TurnaroundB
 }
 
 TurnaroundBlock DecodeTurnaroundBlock(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() < TurnaroundBlockSize) return TurnaroundBlock{kDefaultTurnaroundUs, kDefaultTurnaroundUs};
+  if (bytes.size() < TurnaroundBlockSize) return TurnaroundBlock{DefaultTurnaroundUs, DefaultTurnaroundUs};
   return TurnaroundBlock{GetU32(&bytes[0]), GetU32(&bytes[4])};
 }
 

@@ -22,8 +22,6 @@
 constexpr size_t ConfigBlockSize = 68;
 constexpr size_t TurnaroundBlockSize = 8;
 constexpr size_t FileNameFieldSize = 12;
-constexpr int PortCount = 8;
-constexpr int TerminalCount = 4;
 
 // One terminal place; terminal number n is entry n - 1.
 struct TerminalEntry {
@@ -72,14 +70,14 @@ std::array<uint8_t, ConfigBlockSize> EncodeConfigBlock(const ConfigBlock& block)
 ConfigBlock DecodeConfigBlock(const std::vector<uint8_t>& bytes);
 
 struct TurnaroundBlock {
-  uint32_t TxTurnaroundUs = 9500;
-  uint32_t RxTurnaroundUs = 9500;
+  uint32_t TxTurnaroundUs = DefaultTurnaroundUs;
+  uint32_t RxTurnaroundUs = DefaultTurnaroundUs;
 
   bool operator==(const TurnaroundBlock&) const = default;
 };
 
 std::array<uint8_t, TurnaroundBlockSize> EncodeTurnaroundBlock(const TurnaroundBlock& block);
-// Fewer than 8 bytes give 9500 / 9500.
+// Fewer than 8 bytes give DefaultTurnaroundUs for both.
 TurnaroundBlock DecodeTurnaroundBlock(const std::vector<uint8_t>& bytes);
 
 // Two upper-case hexadecimal digits per byte, no separators.
@@ -89,6 +87,13 @@ std::string HexFromBytes(const uint8_t* bytes, size_t count);
 // read; from the first pair that is not two hexadecimal digits on, every byte
 // is zero.
 std::vector<uint8_t> BytesFromHex(std::string_view text);
+
+// The section and its keys.
+constexpr char IniSection[] = "Konfigurace";
+constexpr char IniCfgBinary[] = "Cfg_binary";
+constexpr char IniTestBinary[] = "Test_binary";
+constexpr char IniParita[] = "Parita";
+constexpr char IniNeuspechKonec[] = "Neuspech_konec";
 
 // The values of the four keys as text; nullopt for a missing key.
 struct IniValues {

@@ -22,6 +22,7 @@
 
 #include "app/Dialogs.h"
 #include "app/Globals.h"
+#include "app/TerminationSignals.h"
 #include "app/Zmena.h"
 #include "link/CommPort.h"
 #include "link/Cp1250.h"
@@ -42,13 +43,14 @@ QString IniPathForExecutable(const QString& executablePath) {
   return executable.path() + QLatin1Char('/') + executable.completeBaseName() + QLatin1String(".ini");
 }
 
-TForm1::TForm1(QString iniPath, QWidget* parent)
+TForm1::TForm1(QString iniPath, const TerminationSignals* termination, QWidget* parent)
     : QMainWindow(parent), iniPath_(std::move(iniPath)), processor_(*this, RequestLines) {
   CreateControls();
   qApp->installEventFilter(this);
   connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* now) {
     if (now == nullptr) focusFromOutside_ = true;
   });
+  if (termination != nullptr) connect(termination, &TerminationSignals::Requested, this, &TForm1::RequestOrderlyEnd);
   LoadConfig();
   RequestLines.clear();
   SetStartDirectory(std::filesystem::current_path().string());
@@ -81,9 +83,14 @@ int TForm1::OpenPortsAndTest() {
     return 0;
   }
   PageControl1->setCurrentWidget(TabSheet2);
-  ShowMessageBox(BoxRequest{this, BoxIcon::Warning, BoxButtons::Ok, QStringLiteral("Pozor!"),
-                            QStringLiteral("Neni otevřen žádný port\nje nutno provést konfiguraci portu!"),
-                            BoxAnswer::Ok});
+  // Closed during the link tests, or ended while the warning waited: the
+  // program ends once the window is built, without showing it.
+  if (!ShuttingDown) {
+    ShowMessageBox(BoxRequest{this, BoxIcon::Warning, BoxButtons::Ok, QStringLiteral("Pozor!"),
+                              QStringLiteral("Neni otevřen žádný port\nje nutno provést konfiguraci portu!"),
+                              BoxAnswer::Ok});
+  }
+  if (ShuttingDown) return 0;
   showAtStart_ = true;
   show();
   return 0;
@@ -128,7 +135,11 @@ bool TForm1::StatusIcon1Startup() const { return showAtStart_ || !trayAvailable_
 
 // The request-file watcher starts one priority step below normal:
 // QThread::LowPriority is the level just under NormalPriority.
+// A job that a killed run left unfinished is set aside before the watcher
+// looks for requests. Closed during the start-up: nothing is started.
 void TForm1::FormCreate() {
+  if (ShuttingDown) return;
+  processor_.SetAsideInterruptedJob(RequestPath());
   THlidac::MainThreadCalls calls{
       [this](const std::string& path, const FileSighting& settled) { HandOverRequest(path, settled); },
       [this] { PeriodicCheck(); }};
@@ -191,11 +202,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
+  ShuttingDown = true;
   emit CloseAccepted();
 }
 
 bool TForm1::FormClose() {
-  if (::ShuttingDown) return false;
+  if (ShuttingDown) return false;
   if (terminateRequested_ || !InteractiveBoxes()) return true;
   const BoxAnswer answer = ShowMessageBox(
       BoxRequest{nullptr, BoxIcon::Question, BoxButtons::YesNo, QStringLiteral("Pozor!"),
@@ -213,7 +225,7 @@ void TForm1::RequestOrderlyEnd() {
 }
 
 void TForm1::FormDestroy() {
-  ::ShuttingDown = true;
+  ShuttingDown = true;
   // A hand-over the watcher is waiting on still runs while it is awaited; a
   // waiting periodic check does nothing now.
   if (watcher_) watcher_->EndAndWait();

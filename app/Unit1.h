@@ -35,6 +35,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class QTabWidget;
+class TerminationSignals;
 class THlidac;
 
 class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
@@ -43,7 +44,9 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
  public:
   // The whole start-up: controls, configuration from `iniPath`, start
   // directory (the current directory), "Start programu", ports and terminals.
-  explicit TForm1(QString iniPath, QWidget* parent = nullptr);
+  // With `termination`, SIGTERM and SIGINT end the program in order from the
+  // first moment of the start-up on.
+  explicit TForm1(QString iniPath, const TerminationSignals* termination = nullptr, QWidget* parent = nullptr);
   ~TForm1() override;
 
   // --- Start-up and lifecycle (Unit1.cpp) ---
@@ -101,7 +104,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void SetIndicator(int t, TerminalIndicator colour) override;
   SendControls Controls() const override;
   std::string OutputFileName() const override;
-  bool ShuttingDown() const override;
+  bool IsShuttingDown() const override;
   void SetPanel(int panel, const std::string& text) override;
   void ShowBalloon(const std::string& title, const std::string& text) override;
   void HideBalloon() override;
@@ -196,6 +199,8 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void CloseAccepted();
 
  protected:
+  // Once a close is accepted, ShuttingDown is set at once: a batch ends after
+  // the line in progress, no request is taken in and the indicators stay.
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -65,7 +65,7 @@ std::string TForm1::OutputFileName() const {
   return QFile::encodeName(ShownText(config_.Block.OutputFileName)).toStdString();
 }
 
-bool TForm1::ShuttingDown() const { return ::ShuttingDown; }
+bool TForm1::IsShuttingDown() const { return ShuttingDown; }
 
 void TForm1::SetPanel(int panel, const std::string& text) { SetPanelText(panel, QString::fromStdString(text)); }
 
@@ -135,7 +135,7 @@ void TForm1::HandOverRequest(const std::string& path, const FileSighting& settle
 
 // Skipped while another exchange is in progress, and once shutting down.
 void TForm1::PeriodicCheck() {
-  if (::ShuttingDown) return;
+  if (ShuttingDown) return;
   processor_.TryExchange([this] { CheckSelectedTerminal(); });
 }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "app/Dialogs.h"
+#include "app/IniFile.h"
 #include "app/Texts.h"
 #include "app/Unit1.h"
 #include "link/CommPort.h"
@@ -18,25 +19,12 @@
 
 namespace {
 
-const QString kSection = QStringLiteral("Konfigurace");
+const QString kSection = QString::fromLatin1(IniSection);
 const QString kPortSection = QStringLiteral("Porty");
-const QString kCfgBinary = QStringLiteral("Cfg_binary");
-const QString kTestBinary = QStringLiteral("Test_binary");
-const QString kParita = QStringLiteral("Parita");
-const QString kNeuspechKonec = QStringLiteral("Neuspech_konec");
-
-std::optional<std::string> IniText(const QSettings& ini, const QString& key) {
-  if (!ini.contains(key)) return std::nullopt;
-  return ini.value(key).toString().toStdString();
-}
-
-IniValues ReadIniValues(QSettings& ini) {
-  ini.beginGroup(kSection);
-  IniValues values{IniText(ini, kCfgBinary), IniText(ini, kTestBinary), IniText(ini, kParita),
-                   IniText(ini, kNeuspechKonec)};
-  ini.endGroup();
-  return values;
-}
+const QString kCfgBinary = QString::fromLatin1(IniCfgBinary);
+const QString kTestBinary = QString::fromLatin1(IniTestBinary);
+const QString kParita = QString::fromLatin1(IniParita);
+const QString kNeuspechKonec = QString::fromLatin1(IniNeuspechKonec);
 
 // Section "Porty": COM1 ... COM8 name the devices; a missing key keeps the
 // standard /dev/ttyS device.
@@ -64,11 +52,11 @@ bool FileHolds(const QString& path, const QList<QPair<QString, QString>>& lines)
 }  // namespace
 
 void TForm1::LoadConfig() {
-  QSettings ini(iniPath_, QSettings::IniFormat);
-  config_ = DecodeIni(ReadIniValues(ini));
+  config_ = DecodeIni(ReadIniValues(iniPath_));
   boundAtLoad_ = BoundStoredConfig(config_);
   Write_error_repeat->setChecked(config_.WriteErrorRepeat);
   DeriveSettings(config_, Settings());
+  QSettings ini(iniPath_, QSettings::IniFormat);
   ReadPortPaths(ini);
 }
 

@@ -1,21 +1,16 @@
 // Program entry: the single-instance lock, the application, the main window
-// and the event loop. SIGTERM and SIGINT end the program in order through a
-// self-pipe that the event loop watches.
-
-#include <fcntl.h>
-#include <unistd.h>
+// and the event loop. SIGTERM and SIGINT end the program in order, as a
+// confirmed close, from the first moment of the start-up on.
 
 #include <QApplication>
-#include <QSocketNotifier>
-#include <array>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 
 #include "app/Dialogs.h"
+#include "app/Globals.h"
 #include "app/SingleInstance.h"
+#include "app/TerminationSignals.h"
 #include "app/Unit1.h"
 
 namespace {
@@ -37,30 +32,6 @@ class TApplication : public QApplication {
   }
 };
 
-std::array<int, 2> signalPipe{-1, -1};
-
-void OnTerminationSignal(int) {
-  const int saved = errno;
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-  errno = saved;
-}
-
-bool InstallSignalPipe() {
-  if (::pipe2(signalPipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) return false;
-  struct sigaction action {};
-  action.sa_handler = OnTerminationSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
-}
-
-void DrainSignalPipe() {
-  char bytes[16];
-  while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
-  }
-}
-
 // With no display at all (a server, an ssh session) Qt would abort before the
 // lock is taken; the program runs headless instead, as with
 // QT_QPA_PLATFORM=offscreen, and says so.
@@ -81,14 +52,13 @@ void ShowRefusal(const QString& text) {
 }
 
 // Builds the window, runs the loop, and destroys the window (its orderly end).
+// A close accepted during the start-up (a signal, or "Konec" while the link
+// tests run) ends the program as soon as the window is built.
 void RunMainWindow(TApplication& app) {
-  TForm1 form(IniPathForExecutable(QCoreApplication::applicationFilePath()));
+  const TerminationSignals termination;
+  TForm1 form(IniPathForExecutable(QCoreApplication::applicationFilePath()), &termination);
   QObject::connect(&form, &TForm1::CloseAccepted, &app, [] { QCoreApplication::exit(0); });
-  QSocketNotifier terminate(signalPipe[0], QSocketNotifier::Read);
-  QObject::connect(&terminate, &QSocketNotifier::activated, &form, [&form] {
-    DrainSignalPipe();
-    form.RequestOrderlyEnd();
-  });
+  if (ShuttingDown) return;
   if (form.StatusIcon1Startup()) form.show();
   app.exec();
 }
@@ -97,7 +67,7 @@ void RunMainWindow(TApplication& app) {
 
 int main(int argc, char* argv[]) {
   RunHeadlessWithoutDisplay();
-  const bool signalsWatched = InstallSignalPipe();
+  const bool signalsWatched = TerminationSignals::Install();
   TApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Tarvion 2.3"));
   QApplication::setQuitOnLastWindowClosed(false);

@@ -63,7 +63,7 @@ class BenchWindow final : public BatchHost {
   void SetIndicator(int, TerminalIndicator) override {}
   SendControls Controls() const override { return {1, true, true}; }
   std::string OutputFileName() const override { return "output.txt"; }
-  bool ShuttingDown() const override { return false; }
+  bool IsShuttingDown() const override { return false; }
   void SetPanel(int, const std::string&) override {}
   void ShowBalloon(const std::string&, const std::string&) override {}
   void HideBalloon() override {}

@@ -13,14 +13,14 @@
 #include <chrono>
 #include <utility>
 
+#include "link/Settings.h"
+
 namespace {
 
-constexpr int kComPortCount = 8;
-
-std::array<std::string, kComPortCount>& ComPathTable() {
-  static std::array<std::string, kComPortCount> table = [] {
-    std::array<std::string, kComPortCount> paths;
-    for (int i = 0; i < kComPortCount; ++i) paths[i] = "/dev/ttyS" + std::to_string(i);
+std::array<std::string, PortCount>& ComPathTable() {
+  static std::array<std::string, PortCount> table = [] {
+    std::array<std::string, PortCount> paths;
+    for (int i = 0; i < PortCount; ++i) paths[i] = "/dev/ttyS" + std::to_string(i);
     return paths;
   }();
   return table;
@@ -105,12 +105,12 @@ void RequestLowLatency(int fd) {
 }  // namespace
 
 std::string ComDevicePath(int index) {
-  if (index < 0 || index >= kComPortCount) return {};
+  if (index < 0 || index >= PortCount) return {};
   return ComPathTable()[index];
 }
 
 void SetComDevicePath(int index, const std::string& path) {
-  if (index < 0 || index >= kComPortCount) return;
+  if (index < 0 || index >= PortCount) return;
   ComPathTable()[index] = path;
 }
 
@@ -161,6 +161,9 @@ std::unique_ptr<CommPort> CommPort::OpenPath(const std::string& path, int baud, 
   }
   RequestLowLatency(port->fd_);
   port->SetLines(TIOCM_DTR | TIOCM_RTS, true);
+  // A device whose modem lines fail counts as not opened: it must not keep
+  // the descriptor and the locks either.
+  if (port->status_ < 0) port->Close();
   return port;
 }
 

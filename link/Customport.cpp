@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr uint32_t kDefaultTurnaroundUs = 9500;
 constexpr int kDiscardChunk = 64;
 // Start bit, 8 data bits, parity and stop bit: the longest a byte takes.
 constexpr int64_t kBitsPerByte = 11;
@@ -46,15 +45,20 @@ TSer_Port::TSer_Port(int portIndex, int baud) : PortIndex(portIndex), Baud(baud)
 
 TSer_Port::~TSer_Port() { ClosePort(); }
 
-bool TSer_Port::OpenPort(int portIndex, int baud) {
+bool TSer_Port::OpenDevice(int baud) {
   if (Port) Port->Close();  // our own earlier handle would lock the device
   const char parity = Settings().ParityMark ? 'M' : 'N';
-  Port = CommPort::Open(portIndex, baud, parity, 8, 1);
+  Port = CommPort::Open(PortIndex, baud, parity, 8, 1);
   Opened = Port->Status() >= 0;
-  if (!Opened) return false;
+  return Opened;
+}
+
+bool TSer_Port::OpenPort(int portIndex, int baud) {
+  PortIndex = portIndex;
+  if (!OpenDevice(baud)) return false;
   LinkSettings& settings = Settings();
-  if (settings.TxTurnaroundUs == 0) settings.TxTurnaroundUs = kDefaultTurnaroundUs;
-  if (settings.RxTurnaroundUs == 0) settings.RxTurnaroundUs = kDefaultTurnaroundUs;
+  if (settings.TxTurnaroundUs == 0) settings.TxTurnaroundUs = DefaultTurnaroundUs;
+  if (settings.RxTurnaroundUs == 0) settings.RxTurnaroundUs = DefaultTurnaroundUs;
   return true;
 }
 
@@ -73,7 +77,8 @@ bool TSer_Port::NeedsReopen() {
 }
 
 bool TSer_Port::Reopen() {
-  if (OpenPort(PortIndex, Baud)) {
+  if (waits_ > 0) return false;
+  if (OpenDevice(Baud)) {
     lost_ = false;
     reopenFailureLogged_ = false;
     LogPortEvent(PortIndex, "otevřen");
@@ -86,7 +91,15 @@ bool TSer_Port::Reopen() {
 
 int TSer_Port::ReadByte() { return NoDataAsMinusOne(Port->ReadByte()); }
 
-int TSer_Port::ReadByteWait(unsigned ms) { return NoDataAsMinusOne(Port->ReadByteWait(ms)); }
+int TSer_Port::ReadByteWait(unsigned ms) {
+  // Counted for as long as the wait runs, also when the hook throws.
+  struct WaitScope {
+    explicit WaitScope(int& count) : count_(count) { ++count_; }
+    ~WaitScope() { --count_; }
+    int& count_;
+  } scope(waits_);
+  return NoDataAsMinusOne(Port->ReadByteWait(ms));
+}
 
 bool TSer_Port::WriteBlock(const uint8_t* data, int count) {
   if (count <= 0) return Port->Status() >= 0;

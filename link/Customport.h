@@ -21,8 +21,8 @@ class TSer_Port {
   TSer_Port& operator=(const TSer_Port&) = delete;
 
   // Opens with the parity of the settings ("M" or "N"), 8 data bits, 1 stop
-  // bit. On success a turnaround setting of 0 becomes 9500. False when the port
-  // reports a negative status.
+  // bit. On success a turnaround setting of 0 becomes DefaultTurnaroundUs.
+  // False when the port reports a negative status.
   bool OpenPort(int portIndex, int baud);
   void ClosePort();
 
@@ -32,7 +32,10 @@ class TSer_Port {
   // "COM%d chyba zařízení".
   bool NeedsReopen();
   // Opens the device again after a failure and logs "COM%d otevřen", or
-  // "COM%d neotevřen" once until it opens again. The result of OpenPort.
+  // "COM%d neotevřen" once until it opens again. The turnaround settings stay
+  // as they are at run time. False, with nothing closed or logged, while a
+  // wait of this port is in progress (a window event dispatched during
+  // ReadByteWait): the port object under that wait must stay.
   bool Reopen();
 
   // Next received byte (0-255) or -1 at once when none is queued.
@@ -59,7 +62,12 @@ class TSer_Port {
   bool Opened = false;
 
  private:
+  // Opens the device at PortIndex with the link settings' parity.
+  bool OpenDevice(int baud);
+
   // A failure was seen and the device has not been opened again since.
   bool lost_ = false;
+  // ReadByteWait calls in progress (they nest through the dispatch hook).
+  int waits_ = 0;
   bool reopenFailureLogged_ = false;
 };

@@ -97,7 +97,8 @@ class TOrveta {
   // byte (false); the idle clock starts at `referenceMs`.
   bool Listen(uint64_t referenceMs);
   LinkDisplay& Shown();
-  // binarni.bin in the start directory: the block exactly as received.
+  // binarni.bin in the start directory, replaced whole: the block exactly as
+  // received.
   void WriteDumpFile() const;
   // Turns the block into answer lines, or marks the line with 'E' when its
   // length is no whole number of units.

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -11,6 +10,7 @@
 #include "link/AnswerDecode.h"
 #include "link/Coding.h"
 #include "link/ErrorLog.h"
+#include "link/FileReplace.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
 
@@ -90,12 +90,8 @@ bool TOrveta::ReceiveBlock() {
 }
 
 void TOrveta::WriteDumpFile() const {
-  const std::string path = StartDirectory() + "/binarni.bin";
-  std::FILE* file = std::fopen(path.c_str(), "w+b");
-  bool written = file != nullptr &&
-                 std::fwrite(Answer.data(), 1, static_cast<size_t>(AnswerLength), file) == static_cast<size_t>(AnswerLength);
-  if (file != nullptr && std::fclose(file) != 0) written = false;
-  if (!written) AppendErrorLog("Soubor binarni.bin nelze zapsat");
+  const std::string_view block(reinterpret_cast<const char*>(Answer.data()), static_cast<size_t>(AnswerLength));
+  if (!ReplaceFile(StartDirectory() + "/binarni.bin", block)) AppendErrorLog("Soubor binarni.bin nelze zapsat");
 }
 
 void TOrveta::DecodeAnswer(char* line) {

@@ -51,7 +51,7 @@ int TRequestProcessor::SendBatch() {
 bool TRequestProcessor::SendLines(TOrveta& terminal) {
   const std::vector<std::string> lines = requestLines_;
   for (size_t i = 0; i < lines.size(); ++i) {
-    if (host_.ShuttingDown()) return false;
+    if (host_.IsShuttingDown()) return false;
     if (!SendLine(terminal, lines[i]) && host_.Controls().StopOnFailure) break;
     ShowProgress(i + 1, lines.size());
     host_.Sleep(AfterLine(terminal));
@@ -75,12 +75,15 @@ bool TRequestProcessor::SendLine(TOrveta& terminal, const std::string& line) {
 }
 
 // True when the command was acknowledged, or when the attempts ran out on a
-// data answer of bad length (the line then counts as carried out).
+// data answer of bad length (the line then counts as carried out). Once a
+// close is accepted no further attempt starts: the program ends after the
+// line in progress, and a stop must not wait for its repeats.
 bool TRequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& line) {
   int receiveTry = 1;
   bool carriedOut = false;
   FillLineBuffer(line);
   for (int attempt = 1; attempt <= std::max(1, host_.Controls().Attempts); ++attempt) {
+    if (attempt > 1 && host_.IsShuttingDown()) break;
     host_.SetPanel(AttemptPanel, std::to_string(attempt));
     carriedOut = ExecuteAttempt(terminal, host_.Controls().RaisePriority);
     if (!carriedOut) {

@@ -40,7 +40,7 @@ class BatchHost {
   // OutputFileName of the configuration (default "output.txt"), as bytes.
   virtual std::string OutputFileName() const = 0;
   // Set when the main window starts being destroyed.
-  virtual bool ShuttingDown() const = 0;
+  virtual bool IsShuttingDown() const = 0;
 
   // --- Display ---
   // Text of status bar panel 0-10 (numbers in StatusPanels.h).

@@ -1,20 +1,19 @@
 // The jobs around a batch: a request file, a typed command, a command file and
 // the clock setting, with what they report afterwards.
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <optional>
 
-#include "app/Config.h"
+#include "link/Cp1250.h"
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
+#include "link/Settings.h"
 #include "requests/ClockLine.h"
 #include "requests/OutputFiles.h"
 #include "requests/RequestFile.h"
 #include "requests/RequestLine.h"
 #include "requests/RequestProcessor.h"
+#include "requests/RequestTakeIn.h"
 #include "requests/RequestWatch.h"
 #include "requests/StatusPanels.h"
 
@@ -23,6 +22,16 @@ namespace {
 constexpr int kTrayIdle = 0;
 constexpr int kTrayTakingIn = 1;
 constexpr std::chrono::milliseconds kBeforeIndicatorRefresh{1500};
+
+// An error-log line about a file: Czech text (UTF-8 here) around the path's
+// own bytes.
+void LogFileEvent(const std::string& before, const std::string& path, const std::string& after) {
+  AppendErrorLog(Cp1250FromUtf8(before) + path + Cp1250FromUtf8(after));
+}
+
+void LogSetAside(const std::string& path) {
+  LogFileEvent("Požadavek ", path, " se stále zapisuje, uložen jako " + HalfWrittenPath(path));
+}
 
 }  // namespace
 
@@ -37,30 +46,82 @@ TRequestProcessor::TRequestProcessor(BatchHost& host, std::vector<std::string>& 
 
 JobResult TRequestProcessor::ProcessRequestFile(const std::string& path, const std::optional<FileSighting>& settled) {
   if (Busy()) return JobResult::Busy;
+  if (host_.IsShuttingDown()) return JobResult::Stopping;
   ExchangeScope exchange(*this);
-  std::vector<std::string> lines;
-  FileStamp stamp;
-  if (ReadLinesFile(path, lines, &stamp) != FileRead::Read) return JobResult::FileUnreadable;
-  // Written to again since it was judged settled, or rewritten or replaced
-  // since it was read: what was read may be half a request, and deleting the
-  // file now could lose the new one unread. It is left for the next look.
-  if (settled && !StillAsSighted(stamp, *settled)) return JobResult::FileUnreadable;
-  if (ChangedSinceRead(path, stamp)) return JobResult::FileUnreadable;
-  if (!DeleteRequestFile(path)) return JobResult::FileNotDeleted;
+  TakenRequest taken;
+  switch (TakeInRequestFile(path, settled, MaxRequestFileBytes(Settings().Capacity), taken)) {
+    case TakeIn::Taken:
+      break;
+    case TakeIn::TooLarge:  // kept aside already; reported like an empty request
+      LogFileEvent("Požadavek ", path,
+                   " je příliš velký (" + std::to_string(taken.Stamp.Size) + " bajtů, nejvýše " +
+                       std::to_string(MaxRequestFileBytes(Settings().Capacity)) + "), odmítnut a uložen jako " +
+                       RefusedPath(path));
+      RunRequest({});
+      return JobResult::Done;
+    case TakeIn::SetAside:
+      LogSetAside(path);
+      return JobResult::FileUnreadable;
+    case TakeIn::Blocked:
+      if (!takeInFailureLogged_) LogFileEvent("Soubor ", path, " nelze převzít, požadavek nebyl přijat");
+      takeInFailureLogged_ = true;
+      return JobResult::FileNotTakenIn;
+    case TakeIn::NotReady:
+    case TakeIn::PutBack:
+      return JobResult::FileUnreadable;
+  }
+  takeInFailureLogged_ = false;
+  RunRequest(std::move(taken.Lines));
+  FinishTakenIn(path, taken.Stamp);
+  return JobResult::Done;
+}
+
+void TRequestProcessor::SetAsideInterruptedJob(const std::string& requestPath) {
+  switch (SetAsideInterruptedFile(requestPath)) {
+    case Leftover::None:
+      return;
+    case Leftover::SetAside:
+      LogFileEvent("Úloha požadavku ", requestPath,
+                   " nebyla dokončena, požadavek uložen jako " + InterruptedPath(requestPath));
+      break;
+    case Leftover::Failed:
+      LogFileEvent("Úloha požadavku ", requestPath,
+                   " nebyla dokončena, soubor " + TakenInPath(requestPath) + " nelze přejmenovat");
+      break;
+  }
+  ReportStatus(-1, -1);
+}
+
+// The request's lines from the start of the job to its final status.
+void TRequestProcessor::RunRequest(std::vector<std::string> lines) {
   host_.SetTrayImage(kTrayTakingIn);
   StartJob(std::move(lines));
   if (requestLines_.empty()) {
     host_.SetTrayImage(kTrayIdle);
     ReportStatus(-1, -1);
-    return JobResult::Done;
+    return;
   }
   const std::optional<int> number = TerminalLineNumber(requestLines_.front());
   if (number && !AcceptTerminalLine(*number)) {
     ReportStatus(-1, 0);
-    return JobResult::Done;
+    return;
   }
   RunTakenInBatch();
-  return JobResult::Done;
+}
+
+// Once the final status is written the taken-in file has done its part.
+void TRequestProcessor::FinishTakenIn(const std::string& path, const FileStamp& stamp) {
+  switch (ReleaseTakenIn(path, stamp)) {
+    case Release::Removed:
+    case Release::PutBack:  // rewritten by its writer during the job: a new request
+      return;
+    case Release::SetAside:
+      LogSetAside(path);
+      return;
+    case Release::Failed:
+      LogFileEvent("Soubor ", TakenInPath(path), " nelze smazat");
+      return;
+  }
 }
 
 JobResult TRequestProcessor::SendTypedLine(const std::string& text) {
@@ -131,7 +192,7 @@ void ClearCounterPanels(BatchHost& host) {
 }
 
 void TRequestProcessor::RefreshIndicator(int t) {
-  if (host_.ShuttingDown() || t < 0 || t >= TerminalCount) return;
+  if (host_.IsShuttingDown() || t < 0 || t >= TerminalCount) return;
   TOrveta* terminal = TerminalFor(t);
   if (terminal == nullptr || terminal->Port == nullptr || !terminal->Port->Opened) {
     host_.SetIndicator(t, TerminalIndicator::White);
@@ -162,17 +223,6 @@ bool TRequestProcessor::AcceptTerminalLine(int number) {
   ReportStatus(1, 0);
   requestLines_.erase(requestLines_.begin());
   return true;
-}
-
-// A file that is already gone counts as deleted: its lines are in memory.
-bool TRequestProcessor::DeleteRequestFile(const std::string& path) {
-  if (unlink(path.c_str()) == 0 || errno == ENOENT) {
-    deleteFailureLogged_ = false;
-    return true;
-  }
-  if (!deleteFailureLogged_) AppendErrorLog("Soubor " + path + " nelze smazat, pozadavek nebyl prijat");
-  deleteFailureLogged_ = true;
-  return false;
 }
 
 void TRequestProcessor::StartJob(std::vector<std::string> lines) {

@@ -1,18 +1,15 @@
 #include "requests/OutputFiles.h"
 
-#include <cstdio>
-
 #include "link/ErrorLog.h"
+#include "link/FileReplace.h"
 
 namespace {
 
 constexpr char kStatusFileName[] = "rudazo.sta";
 
-// Creates `path` anew with `bytes`; logs the path when that fails.
+// Replaces `path` whole with `bytes`; logs the path when that fails.
 bool WriteFileAnew(const std::string& path, const std::string& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  bool written = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  if (file != nullptr && std::fclose(file) != 0) written = false;
+  const bool written = ReplaceFile(path, bytes);
   if (!written) AppendErrorLog("Soubor " + path + " nelze zapsat");
   return written;
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The files a job leaves for the other program, in the start directory. Both
-// are created anew, end every line with CR LF and keep the bytes as they are.
-// A file that cannot be written gives one error-log line naming it; the job
-// goes on.
+// are replaced whole (see FileReplace.h), end every line with CR LF and keep
+// the bytes as they are. A file that cannot be written gives one error-log
+// line naming it and stays as it was; the job goes on.
 
 #include <string>
 #include <vector>

@@ -35,17 +35,28 @@ bool HeldByWriter(int fd) {
   return fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
 }
 
-bool ReadAll(int fd, std::string& bytes) {
+// Reads to the end, or gives up once more than `maxBytes` came (the file grew).
+FileRead ReadAll(int fd, std::string& bytes, uint64_t maxBytes) {
   char chunk[65536];
   for (;;) {
     const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n == 0) return true;
+    if (n == 0) return FileRead::Read;
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return FileRead::Unreadable;
     }
+    if (bytes.size() + static_cast<size_t>(n) > maxBytes) return FileRead::TooLarge;
     bytes.append(chunk, static_cast<size_t>(n));
   }
+}
+
+// Opens `path` for reading and tells whether it may be read now.
+FileRead OpenForReading(const std::string& path, int& fd, struct stat& info) {
+  fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? FileRead::Vanished : FileRead::Unreadable;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return FileRead::Unreadable;
+  if (HeldByWriter(fd)) return FileRead::HeldByWriter;
+  return FileRead::Read;
 }
 
 FileStamp StampOf(const struct stat& info) {
@@ -82,14 +93,29 @@ bool ChangedSinceRead(const std::string& path, const FileStamp& stamp) {
   return !SameStamp(StampOf(info), stamp);
 }
 
-FileRead ReadLinesFile(const std::string& path, std::vector<std::string>& lines, FileStamp* stamp) {
-  const FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (file.Get() < 0) return errno == ENOENT ? FileRead::Vanished : FileRead::Unreadable;
+FileRead ProbeLinesFile(const std::string& path, FileStamp& stamp) {
+  int fd = -1;
   struct stat info {};
-  if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return FileRead::Unreadable;
-  if (HeldByWriter(file.Get())) return FileRead::HeldByWriter;
+  const FileRead state = OpenForReading(path, fd, info);
+  const FileDescriptor file(fd);
+  if (state == FileRead::Read) stamp = StampOf(info);
+  return state;
+}
+
+FileRead ReadLinesFile(const std::string& path, std::vector<std::string>& lines, FileStamp* stamp, uint64_t maxBytes) {
+  int fd = -1;
+  struct stat info {};
+  const FileRead state = OpenForReading(path, fd, info);
+  const FileDescriptor file(fd);
+  if (state != FileRead::Read) return state;
+  if (static_cast<uint64_t>(info.st_size) > maxBytes) {
+    if (stamp != nullptr) *stamp = StampOf(info);
+    return FileRead::TooLarge;
+  }
   std::string bytes;
-  if (!ReadAll(file.Get(), bytes)) return FileRead::Unreadable;
+  const FileRead read = ReadAll(file.Get(), bytes, maxBytes);
+  if (read == FileRead::TooLarge) return FileRead::HeldByWriter;  // it grew while it was read
+  if (read != FileRead::Read) return read;
   // Rewritten while we read (a writer that takes no lock): the bytes may be
   // half old, half new. The new content is read once it has settled.
   struct stat after {};

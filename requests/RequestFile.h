@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,7 @@ enum class FileRead {
   HeldByWriter,  // its writer still holds a lock on it, or changed it while it
                  // was read: try again later
   Unreadable,    // not a regular file, no permission, or a read error
+  TooLarge,      // more bytes than the reader takes
 };
 
 // Which file was read and in what state: its device and inode, size, and
@@ -40,6 +43,13 @@ std::vector<std::string> SplitLines(std::string_view bytes);
 // whose writer holds an exclusive flock(2) or a POSIX write lock on it counts
 // as still being written and gives HeldByWriter; nothing is changed on disk in
 // any case. A file that changed while it was read counts as still being
-// written too. Never blocks (a FIFO of that name is Unreadable). On Read,
-// `stamp` (when given) tells which file was read.
-FileRead ReadLinesFile(const std::string& path, std::vector<std::string>& lines, FileStamp* stamp = nullptr);
+// written too. Never blocks (a FIFO of that name is Unreadable). A file of
+// more than `maxBytes` is not read into memory (TooLarge; `stamp` then tells
+// its size). On Read, `stamp` (when given) tells which file was read.
+FileRead ReadLinesFile(const std::string& path, std::vector<std::string>& lines, FileStamp* stamp = nullptr,
+                       uint64_t maxBytes = std::numeric_limits<uint64_t>::max());
+
+// What ReadLinesFile would say of `path` before reading a byte: Read when it
+// is a regular file that may be read now (`stamp` then tells which), else
+// why not (never TooLarge).
+FileRead ProbeLinesFile(const std::string& path, FileStamp& stamp);

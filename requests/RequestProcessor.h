@@ -29,9 +29,10 @@ enum class JobResult {
                    // connected; nothing happened
   FileUnreadable,  // the request or command file could not be read (vanished, held by its
                    // writer, changed while it was read, not a readable file); it is left
-                   // where it is
-  FileNotDeleted,  // the request file could not be deleted: not taken in, so that it can never
-                   // be sent twice; one error-log line until a request is taken in again
+                   // where it is (see TakeInRequestFile)
+  FileNotTakenIn,  // the request file could not be renamed to its taken-in name: it stays
+                   // where it is; one error-log line until a request is taken in again
+  Stopping,        // a close was accepted: the request file stays for the next start
 };
 
 // The indicator colour for a terminal's link state after its last test.
@@ -47,14 +48,21 @@ class TRequestProcessor {
 
   // --- Jobs (each refused with Busy during another exchange) ---
 
-  // The watcher's hand-over. Reads the file, deletes it, and when its first
-  // line is "TERM" with a number selects that terminal (status 1,0) or stops
-  // (-1,0 when it is not available); an empty file gives -1,-1. Otherwise the
-  // lines go out with SendBatch, the output file is written, then the final
-  // status pair, then the indicator is refreshed. With `settled` (the
-  // watcher's sighting that judged the file ready) a file that no longer
-  // matches it is left where it is: its writer is at it again.
+  // The watcher's hand-over. Takes the file in (TakeInRequestFile: renamed
+  // aside, then read), and when its first line is "TERM" with a number
+  // selects that terminal (status 1,0) or stops (-1,0 when it is not
+  // available); an empty file, or one too large to be a request, gives -1,-1.
+  // Otherwise the lines go out with SendBatch, the output file is written,
+  // then the final status pair, then the indicator is refreshed. The taken-in
+  // file goes once the final status is written. With `settled` (the watcher's
+  // sighting that judged the file ready) a file that no longer matches it is
+  // left where it is: its writer is at it again. Once a close is accepted
+  // nothing is taken in.
   JobResult ProcessRequestFile(const std::string& path, const std::optional<FileSighting>& settled = std::nullopt);
+  // At start-up, before the watcher runs: a taken-in file of `requestPath`
+  // belongs to a job that never finished. It is never sent again: it is kept
+  // as InterruptedPath, logged, and the status file says -1,-1.
+  void SetAsideInterruptedJob(const std::string& requestPath);
   // Button1Click: sends `text` (Edit1) as the only line to the selected
   // terminal, then output file, status and indicator as for a request.
   JobResult SendTypedLine(const std::string& text);
@@ -120,7 +128,8 @@ class TRequestProcessor {
   TOrveta* TerminalFor(int t);
   TOrveta* ConnectedTerminal(int t);
   bool AcceptTerminalLine(int number);
-  bool DeleteRequestFile(const std::string& path);
+  void RunRequest(std::vector<std::string> lines);
+  void FinishTakenIn(const std::string& path, const FileStamp& stamp);
   void StartJob(std::vector<std::string> lines);
   void FinishBatch(int t);
   void RunTakenInBatch();
@@ -139,5 +148,5 @@ class TRequestProcessor {
   // The text of the current attempt; ExecuteLine may mark its first character.
   std::array<char, 255> lineBuffer_{};
   int exchangeDepth_ = 0;
-  bool deleteFailureLogged_ = false;
+  bool takeInFailureLogged_ = false;
 };

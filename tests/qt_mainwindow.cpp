@@ -29,7 +29,9 @@
 
 #include "app/Dialogs.h"
 #include "app/Globals.h"
+#include "app/TerminationSignals.h"
 #include "app/Unit1.h"
+#include "app/Zmena.h"
 #include "link/CommPort.h"
 #include "link/Cp1250.h"
 #include "link/ErrorLog.h"
@@ -53,6 +55,7 @@ class MainWindowTest : public QObject {
   void aboutPageLedsFollowTheSelectedTerminal();
   void ownMessageBoxesKeepThePageTheTrayShowsTheFirst();
   void closingAsksUnlessTerminated();
+  void closingDuringTheStartUpEndsOnceTheWindowIsBuilt();
   void linkDisplayKeepsBytesAndShowsText();
   void enterSendsOnlyAfterTheCommandLineChanged();
   void helpOpensTheCompiledOrElseTheHtmlHelpOfTheCurrentDirectory();
@@ -605,6 +608,9 @@ void MainWindowTest::closingAsksUnlessTerminated() {
   f.RequestOrderlyEnd();  // SIGTERM: no question
   QCOMPARE(boxes_.size(), 0);
   QCOMPARE(closes.count(), 1);
+  QVERIFY(ShuttingDown);  // at once: a running batch ends after its line
+  f.RequestOrderlyEnd();  // a second SIGTERM changes nothing
+  QCOMPARE(closes.count(), 1);
 
   form_.reset();
   ShuttingDown = false;
@@ -613,6 +619,63 @@ void MainWindowTest::closingAsksUnlessTerminated() {
   answer_ = BoxAnswer::Yes;
   form_->JvXPButton1->click();
   QCOMPARE(closesAfterYes.count(), 1);
+}
+
+void MainWindowTest::closingDuringTheStartUpEndsOnceTheWindowIsBuilt() {
+  const QString closing = QStringLiteral("Opravdu si přeješ ukončit program?\nKomunikace bude ukončena!");
+  const QString noPort = QStringLiteral("Neni otevřen žádný port\nje nutno provést konfiguraci portu!");
+  const auto lastLogLine = [] {
+    QFile log(QString::fromStdString(ErrorLogPath()));
+    return log.open(QIODevice::ReadOnly) ? log.readAll().trimmed().split('\n').last() : QByteArray();
+  };
+
+  // SIGTERM while the no-port warning waits for the operator: the window is
+  // not shown, nothing is started, and the end is in order.
+  TerminationSignals termination;
+  SetMessageBoxHandler([&](const BoxRequest& request) {
+    boxes_.append(request);
+    if (request.Text == noPort) emit termination.Requested();
+    return BoxAnswer::Ok;
+  });
+  form_ = std::make_unique<TForm1>(IniPath(), &termination);
+  QVERIFY(ShuttingDown);
+  QVERIFY(!form_->isVisible());
+  QVERIFY(form_->Watcher() == nullptr);
+  QCOMPARE(Boxes(closing), 0);
+  form_.reset();
+  QVERIFY(lastLogLine().endsWith(" - Stop programu"));
+
+  // "Konec" while the start-up link test waits for the terminal: one
+  // question, and the program ends once the tests are over.
+  ShuttingDown = false;
+  for (auto& port : PortTable) port.reset();
+  SimOptions options;
+  options.Link = dir_->filePath(QStringLiteral("line")).toStdString();
+  options.Pacing = false;
+  options.Terminals = {SimTerminalSpec{1, false}};
+  Simulator sim(options);
+  std::string error;
+  QVERIFY2(sim.Start(error), error.c_str());
+  WriteIni(DefaultConfigBlock(), QString::fromStdString(sim.LinkPath()));
+  boxes_.clear();
+  answer_ = BoxAnswer::Yes;
+  SetMessageBoxHandler([this](const BoxRequest& request) {
+    boxes_.append(request);
+    return BoxAnswer::Yes;
+  });
+  QTimer::singleShot(0, [] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (auto* form = qobject_cast<TForm1*>(widget)) form->KonecClick();
+    }
+  });
+  Start();
+  QCOMPARE(Boxes(closing), 1);
+  QVERIFY(ShuttingDown);
+  QVERIFY(Terminals[0] && Terminals[0]->IsSlave());  // the link test was finished
+  QVERIFY(form_->Watcher() == nullptr);
+  form_.reset();
+  QCOMPARE(Boxes(closing), 1);
+  QVERIFY(lastLogLine().endsWith(" - Stop programu"));
 }
 
 void MainWindowTest::linkDisplayKeepsBytesAndShowsText() {

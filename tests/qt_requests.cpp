@@ -59,7 +59,7 @@ class RequestsWindowTest : public QObject {
   void commandFileDialogKeepsTheCurrentDirectory();
   void requestArrivingDuringAManualCommandWaitsForIt();
   void pausedWatcherMakesNoChecks();
-  void endingWhileAHandOverWaitsStillTakesItIn();
+  void endingWhileAHandOverWaitsLeavesTheRequestForTheNextStart();
 
  private:
   void Start();
@@ -341,9 +341,10 @@ void RequestsWindowTest::pausedWatcherMakesNoChecks() {
   QVERIFY(watcher.isFinished());
 }
 
-// A hand-over the watcher is waiting on when the window closes still runs;
-// with ShuttingDown set its batch sends nothing and reports so.
-void RequestsWindowTest::endingWhileAHandOverWaitsStillTakesItIn() {
+// A hand-over the watcher is waiting on when the window closes still runs and
+// returns, so the watcher ends; it takes nothing in: the request stays for
+// the next start.
+void RequestsWindowTest::endingWhileAHandOverWaitsLeavesTheRequestForTheNextStart() {
   Start();
   if (QTest::currentTestFailed()) return;
   DropRequest("Z1\r\n");
@@ -351,8 +352,8 @@ void RequestsWindowTest::endingWhileAHandOverWaitsStillTakesItIn() {
   // hand-over call once it has made it.
   QVERIFY(WaitUntil([&] { return form_->Watcher()->CallWaiting(); }, 5s));
   form_.reset();
-  QVERIFY(!QFile::exists(Path(QStringLiteral("request.cfg"))));
-  QCOMPARE(Read(QStringLiteral("rudazo.sta")), QByteArray("0,0\r\n"));
+  QCOMPARE(Read(QStringLiteral("request.cfg")), QByteArray("Z1\r\n"));
+  QVERIFY(!QFile::exists(Path(QStringLiteral("rudazo.sta"))));
   QVERIFY(Commands().isEmpty());
   const QList<QByteArray> log = Read(QStringLiteral("errorlog.txt")).trimmed().split('\n');
   QVERIFY(log.last().endsWith(" - Stop programu"));  // trimmed of its CR LF

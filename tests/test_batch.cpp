@@ -17,6 +17,7 @@
 #include "link/Cp1250.h"
 #include "requests/ClockLine.h"
 #include "requests/RequestProcessor.h"
+#include "requests/RequestTakeIn.h"
 #include "support/LinkFixture.h"
 #include "support/PersonLines.h"
 
@@ -41,7 +42,7 @@ class FakeWindow : public BatchHost, public LinkDisplay {
   void SetIndicator(int t, TerminalIndicator colour) override { Indicators[t] = colour; }
   SendControls Controls() const override { return Send; }
   std::string OutputFileName() const override { return "output.txt"; }
-  bool ShuttingDown() const override { return Closing; }
+  bool IsShuttingDown() const override { return Closing; }
   void SetPanel(int panel, const std::string& text) override {
     Panels[panel].push_back(text);
     if (OnPanel) OnPanel(panel, text);
@@ -204,9 +205,17 @@ TEST_F(Batch, EmptyOrUnreadableRequests) {
   EXPECT_EQ(window_.TrayImages, (std::vector<int>{1, 0}));
   EXPECT_TRUE(window_.Watcher.empty());
 
+  // Larger than any terminal takes: not read, kept aside, reported as empty.
+  const std::string huge(MaxRequestFileBytes(Settings().Capacity) + 1, 'X');
+  ASSERT_EQ(Request(huge), JobResult::Done);
+  EXPECT_EQ(Read("rudazo.sta"), "-1,-1\r\n");
+  EXPECT_EQ(Read("request.cfg.odmitnuto"), huge);
+  EXPECT_TRUE(Frames().empty());
+  EXPECT_EQ(window_.TrayImages, (std::vector<int>{1, 0, 1, 0}));
+
   // Vanished: nothing changes.
   EXPECT_EQ(processor_.ProcessRequestFile(Path("request.cfg")), JobResult::FileUnreadable);
-  EXPECT_EQ(window_.TrayImages.size(), 2u);
+  EXPECT_EQ(window_.TrayImages.size(), 4u);
 
   // Still locked by its writer: left in place and taken in at a later check.
   Write("request.cfg", "X1\r\n");
@@ -328,6 +337,15 @@ TEST_F(Batch, UnacknowledgedLinesAreTriedAgain) {
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[1], "1:X2");
   EXPECT_EQ(window_.Sleeps, (Pauses{100, 30, 25, 100, 25, 1500}));
+
+  // A close accepted during the first attempt: no further attempt starts,
+  // so a stop never waits for the repeats of a failing line.
+  window_.Send = {3, true, false};
+  window_.DuringExchange = [&] { window_.Closing = true; };
+  MarkLine();
+  ASSERT_EQ(Request("X1\r\nX2\r\n"), JobResult::Done);
+  EXPECT_EQ(Frames(), Lines{"1:X1"});
+  EXPECT_EQ(Read("rudazo.sta"), "0,0\r\n");
 }
 
 TEST_F(Batch, ShortDataAnswerIsReceivedAgain) {

@@ -56,12 +56,12 @@ Lines Plus(Lines lines, const Lines& more) {
   return lines;
 }
 
-// Tells when a file is opened by anyone: the program's attempts to read a
-// request file.
+// Tells when a file is opened by anyone (the program's attempts to read a
+// request file), or another event of `mask` happens to it or in a folder.
 class OpenWatch {
  public:
-  explicit OpenWatch(const fs::path& file) : fd_(inotify_init1(IN_CLOEXEC)) {
-    EXPECT_GE(inotify_add_watch(fd_, file.c_str(), IN_OPEN), 0);
+  explicit OpenWatch(const fs::path& file, uint32_t mask = IN_OPEN) : fd_(inotify_init1(IN_CLOEXEC)) {
+    EXPECT_GE(inotify_add_watch(fd_, file.c_str(), mask), 0);
   }
   ~OpenWatch() { close(fd_); }
   OpenWatch(const OpenWatch&) = delete;
@@ -91,6 +91,30 @@ class Faults : public RequestFixture {
   int Count(const std::string& message) const {
     const Lines messages = LogMessages(Log());
     return static_cast<int>(std::count(messages.begin(), messages.end(), message));
+  }
+
+  // Starts the program again in the same directory and waits for the
+  // `nth` start-up link test of its slave terminal 1.
+  std::unique_ptr<Process> StartAgain(int nth) {
+    auto program = StartProgram("program");
+    EXPECT_TRUE(WaitUntil([&] { return Count("TERM 1 SLAVE") == nth || program->Exited(); }, kProcessTimeout))
+        << ReadFile(Log()) << program->Err();
+    return program;
+  }
+
+  // Drops `batch` and waits until a few of its commands reached the terminal.
+  void DropAndWaitForSomeOf(const Lines& batch, size_t mark) {
+    DropRequest(RequestBytes(batch));
+    ASSERT_TRUE(WaitUntil([&] { return CommandFrames(mark).size() >= 5; }, kProcessTimeout)) << ReadFile(Log());
+  }
+
+  // The frames since `mark` are the start of `batch`, in order, none twice,
+  // and fewer than all of it.
+  void ExpectStartOf(const Lines& batch, size_t mark) const {
+    const Lines frames = CommandFrames(mark);
+    const Lines all = FramesHex(1, batch);
+    ASSERT_LT(frames.size(), all.size());
+    EXPECT_EQ(frames, Lines(all.begin(), all.begin() + static_cast<long>(frames.size())));
   }
 
   // Waits for the status of a request whose first number is not known in
@@ -331,52 +355,114 @@ TEST_F(Faults, RequestFilesThatCannotBeTakenInYetStayUntilTheyCan) {
 }
 
 TEST_F(Faults, RequestRewrittenWhileItIsReadIsNeitherMixedNorLost) {
-  WriteConfig(FastConfig());
+  StoredConfig config = FastConfig();
+  config.Block.Capacity = 131072;  // the largest, so that a request file may be large
+  WriteConfig(config);
   auto sim = StartDevice({"1:slave"}, {"--no-pacing"});
   auto program = StartProgramUntil("TERM 1 SLAVE");
 
   // The first version is large, so that reading it takes a while; its own
   // line would be refused if it were ever taken in.
-  const std::string first = "XA\r\n" + std::string(48 << 20, 'F') + "\r\n";
+  const std::string first = "XA\r\n" + std::string(24 << 20, 'F') + "\r\n";
   const Lines second = Persons(1, 2);
-  bool rewrittenDuringTheJob = false;
-  for (int round = 0; round < 3 && !rewrittenDuringTheJob; ++round) {
+  bool caughtWhileRead = false;
+  for (int round = 0; round < 3 && !caughtWhileRead; ++round) {
     const size_t logStart = LogMessages(Log()).size();
     fs::remove(StatusPath());
     { std::ofstream(RequestPath(), std::ios::binary) << first; }
+    // The other program keeps the file open and rewrites it in place the
+    // moment the program renames it aside to read it.
+    const int writer = open(RequestPath().c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
     const size_t mark = LogMark();
     {
-      OpenWatch watch(RequestPath());
-      ASSERT_TRUE(watch.WaitOpened(kProcessTimeout));
-      // The other program rewrites the file in place while it is being read.
-      const int writer = open(RequestPath().c_str(), O_WRONLY);
-      bool tooLate = writer < 0;
-      if (!tooLate) {
-        const std::string bytes = RequestBytes(second);
-        ASSERT_EQ(ftruncate(writer, 0), 0);
-        ASSERT_EQ(write(writer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        // Deleted under the writer: the program had taken the first version
-        // in before the rewrite began (a writer that opens a request file
-        // about to be taken in loses what it writes; no reader can help that).
-        struct stat written {};
-        ASSERT_EQ(fstat(writer, &written), 0);
-        tooLate = written.st_nlink == 0;
-        close(writer);
-      }
-      if (tooLate) {
-        // The first version ran, whole; this round proves nothing.
-        ASSERT_TRUE(WaitForStatus("1,0"));
-        EXPECT_EQ(CommandFrames(mark), FramesHex(1, {"XA"}));
-        continue;
-      }
-      rewrittenDuringTheJob = true;
+      OpenWatch renamed(directory_, IN_MOVED_FROM);
+      ASSERT_TRUE(renamed.WaitOpened(kProcessTimeout));
+      const std::string bytes = RequestBytes(second);
+      ASSERT_EQ(ftruncate(writer, 0), 0);
+      ASSERT_EQ(write(writer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+      close(writer);
     }
+    // Caught while it was read, the file went back under its name and the
+    // new version ran alone; caught after it was read, the whole first
+    // version ran, and the new one after it. Never a mixture, never lost.
     ASSERT_TRUE(WaitForStatus("2,0"));
-    EXPECT_EQ(CommandFrames(mark), FramesHex(1, second)) << "the new version, once, and nothing of the old one";
-    for (const std::string& message : LogMessagesSince(logStart)) {
-      EXPECT_EQ(message.find("Radek nelze odeslat"), std::string::npos) << "the old version was taken in: " << message;
+    const Lines frames = CommandFrames(mark);
+    caughtWhileRead = frames == FramesHex(1, second);
+    if (caughtWhileRead) {
+      for (const std::string& message : LogMessagesSince(logStart)) {
+        EXPECT_EQ(message.find("Radek nelze odeslat"), std::string::npos) << "the old version was taken in: " << message;
+      }
+    } else {
+      EXPECT_EQ(frames, FramesHex(1, Plus({"XA"}, second)));
     }
   }
-  EXPECT_TRUE(rewrittenDuringTheJob) << "the rewrite never came while the file was being read";
+  EXPECT_TRUE(caughtWhileRead) << "the rewrite never came while the file was being read";
+  EXPECT_TRUE(program->Running());
+}
+
+TEST_F(Faults, ResultFilesAreReplacedWholeAndAJobSurvivesAStopOrAKill) {
+  WriteConfig(FastConfig());
+  auto sim = StartDevice({"1:slave"});
+  auto program = StartProgramUntil("TERM 1 SLAVE");
+
+  // Two requests in a row: each leaves new files. A reader that opened the
+  // first ones still reads them whole, and links planted in place of the
+  // files are replaced without their targets being written.
+  ASSERT_TRUE(RunRequest(RequestBytes(Plus(Persons(1, 2), {"P"})), "3,2"));
+  const int heldOutput = open(OutputPath().c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(heldOutput, 0);
+  { std::ofstream(directory_ / "victim.txt", std::ios::binary) << "victim\r\n"; }
+  fs::remove(StatusPath());
+  fs::create_symlink("victim.txt", StatusPath());
+  fs::remove(directory_ / "binarni.bin");
+  fs::create_symlink("victim.txt", directory_ / "binarni.bin");
+  DropRequest(RequestBytes(Plus(Persons(3, 3), {"P"})));
+  ASSERT_TRUE(WaitForStatus("2,3"));
+  EXPECT_EQ(ReadFile(OutputPath()), Answers(1, 3));
+  std::string held(4096, '\0');
+  held.resize(static_cast<size_t>(std::max<ssize_t>(read(heldOutput, held.data(), held.size()), 0)));
+  close(heldOutput);
+  EXPECT_EQ(held, Answers(1, 2));
+  EXPECT_FALSE(fs::is_symlink(StatusPath()));
+  EXPECT_FALSE(fs::is_symlink(directory_ / "binarni.bin"));
+  EXPECT_EQ(fs::file_size(directory_ / "binarni.bin"), 3u * 24);
+  EXPECT_EQ(ReadFile(directory_ / "victim.txt"), "victim\r\n");
+
+  // SIGTERM in the middle of a long batch: the line in progress is finished,
+  // the job reports what was done, and the program ends within seconds.
+  size_t mark = LogMark();
+  const Lines stopped = Persons(101, 300);
+  DropAndWaitForSomeOf(stopped, mark);
+  const auto signalled = std::chrono::steady_clock::now();
+  program->Signal(SIGTERM);
+  ASSERT_EQ(program->WaitExit(), 0) << program->Err();
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, 5s);
+  ExpectStartOf(stopped, mark);
+  EXPECT_EQ(ReadFile(StatusPath()), std::to_string(Logged("tx-ack", mark).size()) + ",0\r\n");
+  EXPECT_EQ(ReadFile(OutputPath()), "");  // written anew for this job
+  EXPECT_EQ(LogMessages(Log()).back(), "Stop programu");
+  EXPECT_FALSE(fs::exists(RequestPath().string() + ".prevzato"));
+
+  // SIGKILL in the middle of a batch: at the next start the job's file is
+  // kept and logged, never sent again, and the status says so.
+  program = StartAgain(2);
+  mark = LogMark();
+  const Lines killed = Persons(301, 500);
+  DropAndWaitForSomeOf(killed, mark);
+  program->Signal(SIGKILL);
+  ASSERT_TRUE(WaitUntil([&] { return program->Exited(); }, kProcessTimeout));
+  ExpectStartOf(killed, mark);
+  mark = LogMark();
+  program = StartAgain(3);
+  const std::string interrupted = RequestPath().string() + ".nedokonceno";
+  EXPECT_TRUE(WaitUntil([&] { return LogHas("\xDAloha po\x9E" "adavku " + RequestPath().string() +
+                                            " nebyla dokon\xE8" "ena, po\x9E" "adavek ulo\x9E" "en jako " + interrupted); },
+                        kProcessTimeout)) << ReadFile(Log());
+  EXPECT_TRUE(WaitUntil([&] { return ReadFile(StatusPath()) == "-1,-1\r\n"; }, kProcessTimeout));
+  EXPECT_EQ(ReadFile(interrupted), RequestBytes(killed));
+  EXPECT_FALSE(fs::exists(RequestPath().string() + ".prevzato"));
+  ASSERT_TRUE(RunRequest(RequestBytes(Persons(1, 1)), "1,0"));
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, Persons(1, 1)));
   EXPECT_TRUE(program->Running());
 }

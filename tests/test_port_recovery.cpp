@@ -135,3 +135,30 @@ TEST_F(PortRecovery, DeviceFailingDuringTheAcknowledgementWaitMarksTheTerminalFo
   EXPECT_TRUE(terminal.Retest);
   EXPECT_EQ(LogMessages(), std::vector<std::string>{kDeviceError});
 }
+
+TEST_F(PortRecovery, ReopeningKeepsTheRunTimeTurnaroundsAndNeverRunsInsideAWaitOfThePort) {
+  StartLine({{1, false}}, Line());
+  TOrveta& terminal = Terminal(1);
+  ASSERT_TRUE(terminal.TestLink());
+
+  // A window event served while the port waits for a byte asks for a reopen
+  // (a link test of another terminal on the line): the port under the wait
+  // must stay, so the reopen is refused and the wait ends normally.
+  std::vector<bool> reopened;
+  SetDispatchHook([&] {
+    if (reopened.empty()) reopened.push_back(port_->Reopen());
+  });
+  EXPECT_EQ(port_->ReadByteWait(30), -1);
+  SetDispatchHook(nullptr);
+  EXPECT_EQ(reopened, std::vector<bool>{false});
+  EXPECT_TRUE(LogMessages().empty());
+
+  // Outside a wait it opens again, and a turnaround set to 0 while running
+  // stays 0: only the first open of a port gives 0 its default.
+  Settings().TxTurnaroundUs = 0;
+  ASSERT_TRUE(port_->Reopen());
+  EXPECT_EQ(Settings().TxTurnaroundUs, 0u);
+  EXPECT_EQ(Settings().RxTurnaroundUs, 100u);
+  EXPECT_EQ(Send(terminal, "X1"), 0);
+  EXPECT_EQ(LogMessages(), std::vector<std::string>{kOpened});
+}

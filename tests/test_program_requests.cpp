@@ -32,11 +32,13 @@ using Lines = std::vector<std::string>;
 constexpr auto kJobTimeout = 10s;
 
 // What happened to the files of a directory, in order: "closed NAME" when a
-// file written to was closed, "modified NAME" when one was written to.
+// file written to was closed, "modified NAME" when one was written to,
+// "replaced NAME" when a file was renamed to NAME (the program's result
+// files are written beside and renamed over the old ones).
 class DirectoryEvents {
  public:
   explicit DirectoryEvents(const fs::path& directory) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-    EXPECT_GE(inotify_add_watch(fd_, directory.c_str(), IN_CLOSE_WRITE | IN_MODIFY), 0);
+    EXPECT_GE(inotify_add_watch(fd_, directory.c_str(), IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO), 0);
   }
   ~DirectoryEvents() { close(fd_); }
   DirectoryEvents(const DirectoryEvents&) = delete;
@@ -54,14 +56,17 @@ class DirectoryEvents {
   }
 
  private:
+  static std::string Kind(uint32_t mask) {
+    if (mask & IN_MOVED_TO) return "replaced ";
+    return mask & IN_CLOSE_WRITE ? "closed " : "modified ";
+  }
+
   void Collect() {
     alignas(inotify_event) char buffer[4096];
     for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;) {
       for (ssize_t at = 0; at < n;) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-        if (event->len > 0) {
-          events_.push_back(std::string(event->mask & IN_CLOSE_WRITE ? "closed " : "modified ") + event->name);
-        }
+        if (event->len > 0) events_.push_back(Kind(event->mask) + event->name);
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       }
     }
@@ -195,8 +200,8 @@ TEST_F(ProgramRequests, TerminalLinesEmptyRequestsAndRecordsReadBack) {
   // the final 1,0.
   DirectoryEvents events(directory_);
   DropRequest("TERM2\r\nX1\r\n");
-  const Lines expected{"closed rudazo.sta", "modified sim.log", "closed output.txt", "closed rudazo.sta"};
-  const Lines watched{"closed rudazo.sta", "modified sim.log", "closed output.txt"};
+  const Lines expected{"replaced rudazo.sta", "modified sim.log", "replaced output.txt", "replaced rudazo.sta"};
+  const Lines watched{"replaced rudazo.sta", "modified sim.log", "replaced output.txt"};
   ASSERT_TRUE(WaitUntil([&] { return events.About(watched).size() >= expected.size(); }, kJobTimeout))
       << ReadFile(Log());
   EXPECT_EQ(events.About(watched), expected);

@@ -1,0 +1,20 @@
+#include "app/IniFile.h"
+
+#include <QSettings>
+
+namespace {
+
+std::optional<std::string> IniText(const QSettings& ini, const char* key) {
+  const QString name = QString::fromLatin1(key);
+  if (!ini.contains(name)) return std::nullopt;
+  return ini.value(name).toString().toStdString();
+}
+
+}  // namespace
+
+IniValues ReadIniValues(const QString& iniPath) {
+  QSettings ini(iniPath, QSettings::IniFormat);
+  ini.beginGroup(QString::fromLatin1(IniSection));
+  return IniValues{IniText(ini, IniCfgBinary), IniText(ini, IniTestBinary), IniText(ini, IniParita),
+                   IniText(ini, IniNeuspechKonec)};
+}

@@ -1,0 +1,276 @@
+#include "tools/tarvion-request/RequestClient.h"
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "app/Config.h"
+#include "link/FileReplace.h"
+#include "requests/RequestFile.h"
+#include "requests/RequestLine.h"
+#include "requests/RequestTakeIn.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char kStatusFileName[] = "rudazo.sta";
+constexpr auto kRetryName = std::chrono::milliseconds(250);
+
+// The renames in one folder, in the order they happened.
+class DirectoryWatch {
+ public:
+  struct Event {
+    uint32_t Mask = 0;
+    uint32_t Cookie = 0;
+    std::string Name;
+  };
+
+  explicit DirectoryWatch(const std::string& directory)
+      : fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)),
+        watching_(fd_ >= 0 && inotify_add_watch(fd_, directory.c_str(), IN_MOVED_FROM | IN_MOVED_TO) >= 0) {}
+  ~DirectoryWatch() {
+    if (fd_ >= 0) close(fd_);
+  }
+  DirectoryWatch(const DirectoryWatch&) = delete;
+  DirectoryWatch& operator=(const DirectoryWatch&) = delete;
+
+  bool Watching() const { return watching_; }
+
+  // The next event, waiting until `until` at the latest.
+  std::optional<Event> Next(Clock::time_point until) {
+    while (queue_.empty()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+      if (left <= 0) return std::nullopt;
+      pollfd ready{fd_, POLLIN, 0};
+      if (poll(&ready, 1, static_cast<int>(left) + 1) > 0) Collect();
+    }
+    Event event = queue_.front();
+    queue_.erase(queue_.begin());
+    return event;
+  }
+
+  // Forgets every event that happened up to now.
+  void Drain() {
+    Collect();
+    queue_.clear();
+  }
+
+ private:
+  void Collect() {
+    alignas(inotify_event) char buffer[8192];
+    for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;) {
+      for (ssize_t at = 0; at < n;) {
+        const auto* raw = reinterpret_cast<const inotify_event*>(buffer + at);
+        queue_.push_back({raw->mask, raw->cookie, raw->len > 0 ? std::string(raw->name) : std::string()});
+        at += static_cast<ssize_t>(sizeof(inotify_event) + raw->len);
+      }
+    }
+  }
+
+  int fd_;
+  bool watching_;
+  std::vector<Event> queue_;
+};
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool ParseStatus(const std::string& text, int& first, int& second) {
+  return std::sscanf(text.c_str(), "%d,%d", &first, &second) == 2;
+}
+
+bool ParseNumberOption(const std::string& text, int low, int high, int& value) {
+  int32_t parsed = 0;
+  if (!ParseInteger(text, parsed) || parsed < low || parsed > high) return false;
+  value = parsed;
+  return true;
+}
+
+// Renames the written request into place once the name is free.
+bool Drop(const std::string& temporary, const std::string& request, DirectoryWatch& watch, Clock::time_point deadline,
+          bool& timedOut, std::string& error) {
+  while (!RenameNoReplace(temporary, request)) {
+    if (errno != EEXIST) {
+      error = request + ": " + std::strerror(errno);
+      return false;
+    }
+    if (Clock::now() >= deadline) {
+      timedOut = true;
+      error = "an earlier request still waits in " + request + "; nothing was handed in";
+      return false;
+    }
+    watch.Next(std::min(deadline, Clock::now() + kRetryName));  // any rename may have freed the name
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& arguments, std::string& error) {
+  ClientOptions options;
+  bool inputGiven = false;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    const auto value = [&](std::string& out) {
+      if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+        error = argument + " needs a value";
+        return false;
+      }
+      out = arguments[++i];
+      return true;
+    };
+    std::string text;
+    if (argument == "--help" || argument == "-h") {
+      options.Help = true;
+    } else if (argument == "--dir") {
+      if (!value(options.Directory)) return std::nullopt;
+    } else if (argument == "--ini") {
+      if (!value(options.IniPath)) return std::nullopt;
+    } else if (argument == "--term") {
+      int terminal = 0;
+      if (!value(text)) return std::nullopt;
+      if (!ParseNumberOption(text, 1, TerminalCount, terminal)) {
+        error = "--term: a terminal number from 1 to " + std::to_string(TerminalCount) + ", not '" + text + "'";
+        return std::nullopt;
+      }
+      options.Terminal = terminal;
+    } else if (argument == "--timeout") {
+      int seconds = 0;
+      if (!value(text)) return std::nullopt;
+      if (!ParseNumberOption(text, 1, 7 * 24 * 3600, seconds)) {
+        error = "--timeout: whole seconds from 1 on, not '" + text + "'";
+        return std::nullopt;
+      }
+      options.Timeout = std::chrono::seconds(seconds);
+    } else if (argument != "-" && argument.rfind('-', 0) == 0) {
+      error = "unknown option " + argument;
+      return std::nullopt;
+    } else if (inputGiven) {
+      error = "one request file only, not also " + argument;
+      return std::nullopt;
+    } else {
+      options.Input = argument;
+      inputGiven = true;
+    }
+  }
+  return options;
+}
+
+std::string ClientUsage() {
+  return "Usage: tarvion-request [--dir DIR] [--term N] [--timeout S] [--ini FILE] [FILE|-]\n"
+         "\n"
+         "Hands the request lines of FILE (or of standard input) to the Tarvion\n"
+         "running in the start directory DIR, waits for the job's final status,\n"
+         "prints the lines of the output file on standard output and the status\n"
+         "pair on standard error.\n"
+         "\n"
+         "  --dir DIR      Tarvion's start directory (default: the current one)\n"
+         "  --term N       put the line TERMN first: the job goes to terminal N (1-4)\n"
+         "  --timeout S    give up after S seconds, the wait for an earlier request\n"
+         "                 included (default 3600)\n"
+         "  --ini FILE     the request and output file names from Tarvion's INI\n"
+         "                 file (default request.cfg and output.txt)\n"
+         "  --help         this text\n"
+         "\n"
+         "The request is written under a hidden name in DIR and renamed to the\n"
+         "request file's name; it never replaces a request already waiting there,\n"
+         "it waits its turn instead.\n"
+         "\n"
+         "Exit status:\n"
+         "  0  every command of the request was acknowledged\n"
+         "  1  some were not\n"
+         "  2  the request was refused: -1,0 (the TERM line names no available\n"
+         "     terminal) or -1,-1 (empty or too large, no terminal, or the job was\n"
+         "     interrupted)\n"
+         "  3  time-out: no final status in time (a request handed in stays and\n"
+         "     runs later)\n"
+         "  4  bad arguments, unreadable input, or DIR cannot be used\n";
+}
+
+int CommandCount(const std::vector<std::string>& lines) {
+  int count = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i == 0 && TerminalLineNumber(lines[i])) continue;
+    switch (ClassifyLine(lines[i])) {
+      case LineKind::Empty: break;
+      case LineKind::Long: count += 2; break;
+      case LineKind::Single:
+      case LineKind::Refused: ++count; break;
+    }
+  }
+  return count;
+}
+
+int ExitStatusFor(const JobOutcome& outcome, int commands) {
+  if (outcome.First < 0) return kRefused;
+  return outcome.First == commands ? kAllAcknowledged : kSomeNotAcknowledged;
+}
+
+std::optional<JobOutcome> RunRequest(const std::string& directory, const StartFiles& files, const std::string& bytes,
+                                     Clock::time_point deadline, bool& timedOut, std::string& error) {
+  timedOut = false;
+  DirectoryWatch watch(directory);
+  if (!watch.Watching()) {
+    error = directory + ": cannot watch the directory: " + std::strerror(errno);
+    return std::nullopt;
+  }
+  const std::string request = directory + "/" + files.Request;
+  const std::string temporary = directory + "/.tarvion-request." + std::to_string(getpid()) + ".tmp";
+  if (!ReplaceFile(temporary, bytes)) {
+    error = temporary + ": cannot be written: " + std::strerror(errno);
+    return std::nullopt;
+  }
+  if (!Drop(temporary, request, watch, deadline, timedOut, error)) {
+    unlink(temporary.c_str());
+    return std::nullopt;
+  }
+  // Everything up to our own rename belongs to earlier requests; what the
+  // program does with ours comes after it.
+  watch.Drain();
+
+  const std::string takenInName = TakenInPath(files.Request);
+  JobOutcome outcome;
+  bool takenIn = false;
+  bool outputSeen = false;
+  std::string lastMovedFrom;
+  while (const auto event = watch.Next(deadline)) {
+    if (event->Mask & IN_Q_OVERFLOW) {
+      error = "too many changes in " + directory + " to follow the job";
+      return std::nullopt;
+    }
+    if (event->Mask & IN_MOVED_FROM) {
+      lastMovedFrom = event->Name;
+      if (event->Name == files.Request && !takenIn) {
+        takenIn = true;
+        outputSeen = false;
+        outcome.Output.clear();
+      }
+      continue;
+    }
+    if (!takenIn) continue;
+    if (event->Name == files.Request && lastMovedFrom == takenInName) {
+      takenIn = false;  // put back: still being written; taken in again later
+    } else if (event->Name == files.Output) {
+      outcome.Output = SplitLines(ReadWhole(directory + "/" + files.Output));
+      outputSeen = true;
+    } else if (event->Name == kStatusFileName &&
+               ParseStatus(ReadWhole(directory + "/" + kStatusFileName), outcome.First, outcome.Second) &&
+               (outcome.First < 0 || outputSeen)) {
+      if (outcome.First < 0) outcome.Output.clear();
+      return outcome;
+    }
+  }
+  timedOut = true;
+  error = takenIn ? "the job did not finish in time; it goes on in Tarvion"
+                  : "Tarvion did not take the request in; it still waits in " + request;
+  return std::nullopt;
+}
