@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 namespace {
 
@@ -72,11 +73,38 @@ std::vector<uint8_t> HexBytes(const std::optional<std::string>& text) {
   return text ? BytesFromHex(*text) : std::vector<uint8_t>{};
 }
 
-bool ParseInRange(std::string_view text, int64_t low, int64_t high, int32_t& value) {
-  int32_t parsed = 0;
-  if (!ParseInteger(text, parsed) || parsed < low || parsed > high) return false;
-  value = parsed;
-  return true;
+enum class WholeNumber { Read, TooLarge, NotANumber };
+
+// Optional blanks in front, optional sign, digits, nothing after. A number
+// beyond 64 bits is TooLarge: still a number, just not one any field holds.
+WholeNumber ReadWhole(std::string_view text, int64_t& value) {
+  const size_t start = text.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return WholeNumber::NotANumber;
+  text.remove_prefix(start);
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text.front() == '-') return WholeNumber::NotANumber;
+  }
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+  if (end != text.data() + text.size() || error == std::errc::invalid_argument) return WholeNumber::NotANumber;
+  return error == std::errc{} ? WholeNumber::Read : WholeNumber::TooLarge;
+}
+
+// A list index that the program does not use as stored: it lies outside the
+// list, and the list's default item is used.
+void NoteIndexOutsideList(std::vector<BoundedValue>& bounded, const char* key, int64_t stored, int count,
+                          int defaultIndex) {
+  if (ItemIndexInList(static_cast<int>(stored), count) < 0) bounded.push_back({key, stored, 0, count - 1, defaultIndex});
+}
+
+// Brings a stored number within `low` .. `high` and notes it when it was not.
+template <typename T>
+void Bound(std::vector<BoundedValue>& bounded, const char* key, T& value, int64_t low, int64_t high) {
+  const int64_t stored = value;
+  const int64_t used = std::clamp(stored, low, high);
+  if (used == stored) return;
+  value = static_cast<T>(used);
+  bounded.push_back({key, stored, low, high, used});
 }
 
 }  // namespace
@@ -221,13 +249,12 @@ int AnswerBufferSizeFor(int32_t capacity, bool useDT) {
 int DelayAddItemValue(int item) { return kDelayAddStepMs * item; }
 
 uint32_t LinkTimeoutForItem(int item) {
-  const int valid = ItemIndexOrDefault(item, DelayAddItemCount, DefaultTimeoutIndex);
+  const int listed = ItemIndexInList(item, DelayAddItemCount);
+  const int valid = listed >= 0 ? listed : DefaultTimeoutIndex;
   return static_cast<uint32_t>(DelayAddItemValue(valid)) + kLinkTimeoutBaseMs;
 }
 
-int ItemIndexOrDefault(int index, int count, int defaultIndex) {
-  return index >= 0 && index < count ? index : defaultIndex;
-}
+int ItemIndexInList(int index, int count) { return index >= 0 && index < count ? index : -1; }
 
 void DeriveSettings(const StoredConfig& config, LinkSettings& settings) {
   const ConfigBlock& block = config.Block;
@@ -244,50 +271,92 @@ void DeriveSettings(const StoredConfig& config, LinkSettings& settings) {
   settings.CreditOn = block.CreditOn;
 }
 
+std::vector<BoundedValue> BoundStoredConfig(StoredConfig& config) {
+  std::vector<BoundedValue> bounded;
+  ConfigBlock& block = config.Block;
+  NoteIndexOutsideList(bounded, "Cfg_binary, Rychlost BAUD (položka)", block.BaudIndex, BaudItemCount,
+                       DefaultBaudIndex);
+  Bound(bounded, "Cfg_binary, Kapacita", block.Capacity, 0, MaxCapacity);
+  NoteIndexOutsideList(bounded, "Cfg_binary, Max. počet pokusů (položka)", block.RepeatIndex, RepeatItemCount,
+                       DefaultRepeatIndex);
+  NoteIndexOutsideList(bounded, "Cfg_binary, Prodloužení testu MASTER (položka)", block.TimeoutIndex,
+                       DelayAddItemCount, DefaultTimeoutIndex);
+  Bound(bounded, "Test_binary, vysílání (µs)", config.Turnaround.TxTurnaroundUs, 0, MaxTurnaroundUs);
+  Bound(bounded, "Test_binary, příjem (µs)", config.Turnaround.RxTurnaroundUs, 0, MaxTurnaroundUs);
+  return bounded;
+}
+
+std::string BoundedValueMessage(const BoundedValue& value) {
+  return "INI " + value.Key + ": uložená hodnota " + std::to_string(value.Stored) + " je mimo rozsah " +
+         std::to_string(value.Low) + " až " + std::to_string(value.High) + ", použita hodnota " +
+         std::to_string(value.Used);
+}
+
 bool ParseInteger(std::string_view text, int32_t& value) {
-  const size_t start = text.find_first_not_of(" \t");
-  if (start == std::string_view::npos) return false;
-  text.remove_prefix(start);
-  if (!text.empty() && text.front() == '+') {
-    text.remove_prefix(1);
-    if (!text.empty() && text.front() == '-') return false;
+  int64_t parsed = 0;
+  if (ReadWhole(text, parsed) != WholeNumber::Read || parsed < INT32_MIN || parsed > INT32_MAX) return false;
+  value = static_cast<int32_t>(parsed);
+  return true;
+}
+
+NumberField AddressField(int terminalIndex) {
+  return {"Adresa terminálu " + std::to_string(terminalIndex + 1), 0, UINT8_MAX};
+}
+NumberField CapacityField() { return {"Kapacita", 0, MaxCapacity}; }
+NumberField BreakfastCountField() { return {"Max. p. snidaní", 0, INT32_MAX}; }
+NumberField DinnerCountField() { return {"Max. p. večeří", 0, INT32_MAX}; }
+NumberField TxTurnaroundField() { return {"Konstanta pro vysílání", 0, MaxTurnaroundUs}; }
+NumberField RxTurnaroundField() { return {"Konstanta pro příjem", 0, MaxTurnaroundUs}; }
+
+std::optional<std::string> ReadNumber(std::string_view text, const NumberField& field, int64_t& value) {
+  int64_t parsed = 0;
+  switch (ReadWhole(text, parsed)) {
+    case WholeNumber::NotANumber:
+      return ConversionMessage(text);
+    case WholeNumber::TooLarge:
+      return RangeMessage(field, text);
+    case WholeNumber::Read:
+      break;
   }
-  int32_t parsed = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed, 10);
-  if (error != std::errc{} || end != text.data() + text.size()) return false;
+  if (parsed < field.Low || parsed > field.High) return RangeMessage(field, text);
   value = parsed;
-  return true;
+  return std::nullopt;
 }
 
-bool ParseMicroseconds(std::string_view text, uint32_t& value) {
-  int32_t parsed = 0;
-  if (!ParseInRange(text, 0, MaxTurnaroundUs, parsed)) return false;
-  value = static_cast<uint32_t>(parsed);
-  return true;
+std::string RangeMessage(const NumberField& field, std::string_view text) {
+  return field.Name + ": hodnota " + std::string(text) + " je mimo povolený rozsah!\nPovolené hodnoty jsou " +
+         std::to_string(field.Low) + " až " + std::to_string(field.High) + ".";
 }
 
-std::optional<std::string> BuildConfigBlock(const ConfigControls& controls, ConfigBlock& block) {
+std::optional<std::string> BuildConfigBlock(const ConfigControls& controls, const ConfigBlock& stored,
+                                            ConfigBlock& block) {
+  // A list with nothing selected keeps what the file held.
+  const auto item = [](int selected, auto storedIndex) { return selected >= 0 ? selected : int64_t{storedIndex}; };
   block = ConfigBlock{};
   for (int i = 0; i < TerminalCount; ++i) {
-    int32_t address = 0;
-    if (!ParseInRange(controls.Address[i], 0, UINT8_MAX, address)) return controls.Address[i];
-    block.Terminals[i] = TerminalEntry{static_cast<uint8_t>(address), static_cast<uint8_t>(controls.PortItem[i]),
+    int64_t address = 0;
+    if (auto refused = ReadNumber(controls.Address[i], AddressField(i), address)) return refused;
+    block.Terminals[i] = TerminalEntry{static_cast<uint8_t>(address),
+                                       static_cast<uint8_t>(item(controls.PortItem[i], stored.Terminals[i].PortIndex)),
                                        controls.Connected[i]};
   }
-  block.BaudIndex = controls.BaudItem;
+  block.BaudIndex = static_cast<int32_t>(item(controls.BaudItem, stored.BaudIndex));
   block.MealCoding = controls.MealCoding;
   block.UseDT = controls.UseDT;
   block.CreditOn = controls.CreditOn;
-  const std::pair<const std::string*, int32_t*> numbers[] = {{&controls.Capacity, &block.Capacity},
-                                                             {&controls.BreakfastCount, &block.BreakfastCount},
-                                                             {&controls.DinnerCount, &block.DinnerCount}};
-  for (const auto& [text, field] : numbers) {
-    if (!ParseInRange(*text, 0, INT32_MAX, *field)) return *text;
+  const std::tuple<const std::string&, NumberField, int32_t&> numbers[] = {
+      {controls.Capacity, CapacityField(), block.Capacity},
+      {controls.BreakfastCount, BreakfastCountField(), block.BreakfastCount},
+      {controls.DinnerCount, DinnerCountField(), block.DinnerCount}};
+  for (const auto& [text, field, target] : numbers) {
+    int64_t value = 0;
+    if (auto refused = ReadNumber(text, field, value)) return refused;
+    target = static_cast<int32_t>(value);
   }
   block.RequestFileName = controls.RequestFileName.substr(0, FileNameFieldSize);
   block.OutputFileName = controls.OutputFileName.substr(0, FileNameFieldSize);
-  block.RepeatIndex = static_cast<uint8_t>(controls.RepeatItem);
-  block.TimeoutIndex = static_cast<uint8_t>(controls.TimeoutItem);
+  block.RepeatIndex = static_cast<uint8_t>(item(controls.RepeatItem, stored.RepeatIndex));
+  block.TimeoutIndex = static_cast<uint8_t>(item(controls.TimeoutItem, stored.TimeoutIndex));
   block.HighPriority = controls.HighPriority;
   return std::nullopt;
 }

@@ -136,26 +136,68 @@ int DelayAddItemValue(int item);
 uint32_t LinkTimeoutForItem(int item);
 
 // The item a stored index selects in a list of `count` items: the index
-// itself when it lies in the list, else `defaultIndex`.
-int ItemIndexOrDefault(int index, int count, int defaultIndex);
+// itself when it lies in the list, else -1 (no item).
+int ItemIndexInList(int index, int count);
 
 // Default items of the pick lists.
 constexpr int RepeatItemCount = 9;  // "1" ... "9"
 constexpr int DefaultRepeatIndex = 0;
 constexpr int BaudItemCount = 5;    // "1200" ... "19200"
 constexpr int DefaultBaudIndex = 4;
-constexpr int DefaultPortIndex = 0;
 
 // Fills the process-wide link and coding settings from the stored
 // configuration (all but LinkTimeout, which follows the selected list item).
 void DeriveSettings(const StoredConfig& config, LinkSettings& settings);
 
+// A value of the file that the program does not use as it is stored.
+struct BoundedValue {
+  std::string Key;  // the INI key and the field, UTF-8
+  int64_t Stored = 0;
+  int64_t Low = 0;
+  int64_t High = 0;
+  int64_t Used = 0;
+};
+// The values of a hand-edited file that size memory or time, within what the
+// program can use. Capacity (0 .. MaxCapacity) and the two turnarounds (up to
+// MaxTurnaroundUs; 0 keeps its meaning) are changed to the value used. A list
+// index outside its list (BaudIndex, RepeatIndex, TimeoutIndex) stays as
+// stored, so that a save keeps it; the program uses the list's default item.
+// One entry per value not used as stored, in record order.
+std::vector<BoundedValue> BoundStoredConfig(StoredConfig& config);
+// The error-log line of a bounded value, Czech, UTF-8.
+std::string BoundedValueMessage(const BoundedValue& value);
+
 // A whole decimal number as typed: optional blanks in front, optional sign,
 // digits, nothing after; within 32 bits. False for anything else.
 bool ParseInteger(std::string_view text, int32_t& value);
-// A turnaround wait in microseconds: a whole number from 0 to 1000000.
+
+// The most person records one answer can hold: person numbers are 16 bits,
+// and each person has at most one continuation record.
+constexpr int32_t MaxCapacity = 2 * 65536;
+// The longest turnaround wait in microseconds.
 constexpr uint32_t MaxTurnaroundUs = 1000000;
-bool ParseMicroseconds(std::string_view text, uint32_t& value);
+
+// A number the configuration holds, with the name its messages give it.
+struct NumberField {
+  std::string Name;  // UTF-8, as the control is labelled
+  int64_t Low = 0;
+  int64_t High = 0;
+};
+NumberField AddressField(int terminalIndex);  // 0-255
+NumberField CapacityField();                  // 0 .. MaxCapacity
+NumberField BreakfastCountField();            // 0 and up
+NumberField DinnerCountField();               // 0 and up
+NumberField TxTurnaroundField();              // 0 .. MaxTurnaroundUs
+NumberField RxTurnaroundField();              // 0 .. MaxTurnaroundUs
+
+// Reads `text` typed into the control of `field`. nullopt when it is a whole
+// decimal number (as ParseInteger reads one, of any size) within the field's
+// range, which is then in `value`; otherwise the message to show, UTF-8: the
+// standard conversion message for text that is no number, RangeMessage for a
+// number outside the range. `value` is untouched then.
+std::optional<std::string> ReadNumber(std::string_view text, const NumberField& field, int64_t& value);
+// Czech: which field holds what, and which values it allows.
+std::string RangeMessage(const NumberField& field, std::string_view text);
 
 // The texts and selections of the configuration controls, as the save reads
 // them. File names are code page 1250 bytes.
@@ -177,10 +219,13 @@ struct ConfigControls {
   bool HighPriority = true;
 };
 
-// Builds the record to save. An address must be 0-255, a capacity or count
-// 0 or more; when a field is refused, its text is returned and `block` is not
-// to be used. Names are cut to 12 bytes.
-std::optional<std::string> BuildConfigBlock(const ConfigControls& controls, ConfigBlock& block);
+// Builds the record to save from the controls and the record read at start
+// (`stored`). A list with no item selected (its index -1: the stored index
+// lay outside the list) keeps the stored index. The numbers are read with
+// ReadNumber in save order; the first one refused gives its message and
+// `block` is not to be used. Names are cut to 12 bytes.
+std::optional<std::string> BuildConfigBlock(const ConfigControls& controls, const ConfigBlock& stored,
+                                            ConfigBlock& block);
 
 // The text shown for a refused number, as the standard conversion message.
 std::string ConversionMessage(std::string_view text);

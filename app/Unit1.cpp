@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWindow>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -44,12 +46,17 @@ QString IniPathForExecutable(const QString& executablePath) {
 TForm1::TForm1(QString iniPath, const TerminationSignals* termination, QWidget* parent)
     : QMainWindow(parent), iniPath_(std::move(iniPath)), processor_(*this, RequestLines) {
   CreateControls();
+  qApp->installEventFilter(this);
+  connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* now) {
+    if (now == nullptr) focusFromOutside_ = true;
+  });
   if (termination != nullptr) connect(termination, &TerminationSignals::Requested, this, &TForm1::RequestOrderlyEnd);
   LoadConfig();
   RequestLines.clear();
   SetStartDirectory(std::filesystem::current_path().string());
   ShowConfig();
   Log("Start programu");
+  for (const BoundedValue& value : boundAtLoad_) Log(BoundedValueMessage(value));
   hide();
   // While the link layer waits for a byte, the window keeps serving its events.
   SetDispatchHook([] { QCoreApplication::processEvents(); });
@@ -152,8 +159,32 @@ std::string TForm1::RequestPath() const {
 void TForm1::FormActivate() { PageControl1->setCurrentWidget(TabSheet1); }
 
 bool TForm1::event(QEvent* event) {
-  if (event->type() == QEvent::WindowActivate) FormActivate();
+  if (event->type() == QEvent::WindowActivate) {
+    if (activatedBefore_ && focusFromOutside_) FormActivate();
+    activatedBefore_ = true;
+    focusFromOutside_ = false;
+  }
   return QMainWindow::event(event);
+}
+
+// The context-help button of the frame: the window system reports it to the
+// application as the start of "What's This?" mode, which the program has no
+// use for; it opens the help instead.
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == qApp && event->type() == QEvent::EnterWhatsThisMode) {
+    NapovedaExecute();
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// A click that no control takes lands on the window's background.
+void TForm1::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    NapovedaExecute();
+    return;
+  }
+  QMainWindow::mousePressEvent(event);
 }
 
 void TForm1::keyPressEvent(QKeyEvent* event) {

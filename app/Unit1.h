@@ -19,6 +19,7 @@
 #include "link/LinkDisplay.h"
 #include "requests/BatchHost.h"
 #include "requests/RequestProcessor.h"
+#include "requests/StatusPanels.h"
 
 class QAction;
 class QButtonGroup;
@@ -62,6 +63,8 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void BitBtn1Click();
   void Delay_addChange();
   void Edit2Change();
+  // Editing of Edit2 (0) or Edit3 (1) ended: a text it cannot take is reported.
+  void Edit2Exit(int which);
   // The configuration as read at start-up; saving does not change it.
   const StoredConfig& Config() const { return config_; }
 
@@ -70,7 +73,6 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void PageControl1Change();
   QString PanelText(int panel) const;
   void SetPanelText(int panel, const QString& text);
-  void ClearCounterPanels();
   int TrayImage() const { return trayImage_; }
   void ShowBalloonHint(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon, int seconds);
   void Show_windowClick();
@@ -180,7 +182,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   QPushButton* BitBtn5 = nullptr;
 
   QStatusBar* StatusBar1 = nullptr;
-  std::array<QLabel*, 11> StatusPanels{};
+  std::array<QLabel*, PanelCount> StatusPanels{};
 
   QSystemTrayIcon* StatusIcon1 = nullptr;
   QMenu* PopupMenu1 = nullptr;
@@ -201,7 +203,9 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   // the line in progress, no request is taken in and the indicators stay.
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
   // Unit1Pages.cpp: the controls of the form.
@@ -212,6 +216,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   QWidget* CreateAboutPage();
   QWidget* CreateErrorLogPage();
   void CreateStatusBar();
+  void FitStatusPanels();
   void CreateTray();
   void ConnectControls();
 
@@ -248,17 +253,32 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   // Unit1Config.cpp
   ConfigControls ReadConfigControls() const;
   bool WriteIni(const IniValues& values);
-  void ShowConversionError(const QString& text);
   std::array<QLineEdit*, TerminalCount> AddressEdits() const { return {Adr1, Adr2, Adr3, Adr4}; }
   std::array<QComboBox*, TerminalCount> PortBoxes() const { return {Port1, Port2, Port3, Port4}; }
   std::array<QCheckBox*, TerminalCount> ConnectedBoxes() const { return {Pripojen1, Pripojen2, Pripojen3, Pripojen4}; }
+  // Edit2 and Edit3 with the live setting each one sets.
+  struct TurnaroundControl {
+    QLineEdit* Edit;
+    NumberField Field;
+    uint32_t* Setting;
+  };
+  std::array<TurnaroundControl, 2> TurnaroundControls() const;
 
   QIcon Image(int index) const;
 
   QString iniPath_;
   StoredConfig config_;
+  // Values of the file not used as stored, logged once the log is there.
+  std::vector<BoundedValue> boundAtLoad_;
+  std::array<bool, 2> turnaroundReported_{};
   bool showAtStart_ = false;
   bool trayAvailable_ = false;
+  // Activation: the first one is the window's appearance at start; a later
+  // one selects the first page when the keyboard focus came from outside the
+  // program (another program, or the window was hidden or minimised), not
+  // from one of its own boxes.
+  bool activatedBefore_ = false;
+  bool focusFromOutside_ = false;
   bool terminateRequested_ = false;
   int trayImage_ = 0;
   CursorShape cursor_ = CursorShape::Default;

@@ -3,6 +3,7 @@
 // buttons "Odeslat příkaz", "Příkazy ze souboru" and "Nastavit čas".
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,9 +19,9 @@
 
 #include "app/Dialogs.h"
 #include "app/Globals.h"
+#include "app/Texts.h"
 #include "app/Unit1.h"
 #include "app/Zmena.h"
-#include "link/Cp1250.h"
 #include "requests/ClockLine.h"
 
 namespace {
@@ -32,8 +33,6 @@ constexpr auto kBalloonInterval = std::chrono::seconds(5);
 // How long a progress balloon may stay: the shortest time-out of the system
 // the program comes from.
 constexpr int kBalloonSeconds = 10;
-
-QString TextOf(const std::string& utf8) { return QString::fromStdString(utf8); }
 
 }  // namespace
 
@@ -63,25 +62,30 @@ SendControls TForm1::Controls() const {
 // The configuration holds the name in code page 1250; on disk it is a file
 // name of this system, like the request file's name.
 std::string TForm1::OutputFileName() const {
-  return QFile::encodeName(TextOf(Utf8FromCp1250(config_.Block.OutputFileName))).toStdString();
+  return QFile::encodeName(ShownText(config_.Block.OutputFileName)).toStdString();
 }
 
 bool TForm1::IsShuttingDown() const { return ShuttingDown; }
 
-void TForm1::SetPanel(int panel, const std::string& text) { SetPanelText(panel, TextOf(text)); }
+void TForm1::SetPanel(int panel, const std::string& text) { SetPanelText(panel, QString::fromStdString(text)); }
 
 void TForm1::ShowBalloon(const std::string& title, const std::string& text) {
   const auto now = std::chrono::steady_clock::now();
   if (balloonShown_ && now - lastBalloon_ < kBalloonInterval) return;
-  ShowBalloonHint(TextOf(title), TextOf(text), QSystemTrayIcon::NoIcon, kBalloonSeconds);
+  ShowBalloonHint(QString::fromStdString(title), QString::fromStdString(text), QSystemTrayIcon::NoIcon, kBalloonSeconds);
   balloonShown_ = true;
   lastBalloon_ = now;
 }
 
-// Qt has no call that takes a balloon down. An empty one closes Qt's own
-// balloon at once; a desktop's notification goes at its time-out.
+// Qt has no call that takes a balloon down. Where Qt draws the balloon itself
+// (a tray without a notification service), it is a window of the program and
+// is closed here; a notification service's bubble goes at its time-out. An
+// empty message is never sent: such a service would show an empty bubble.
 void TForm1::HideBalloon() {
-  if (balloonShown_) ShowBalloonHint(QString(), QString(), QSystemTrayIcon::NoIcon, 1);
+  if (!balloonShown_) return;
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (qstrcmp(window->metaObject()->className(), "QBalloonTip") == 0) window->close();
+  }
   balloonShown_ = false;
 }
 
@@ -139,7 +143,7 @@ void TForm1::PeriodicCheck() {
 
 void TForm1::Button1Click() {
   const ExchangeLock lock(*this);
-  ReportNoTerminal(processor_.SendTypedLine(Cp1250FromUtf8(Edit1->text().toStdString())),
+  ReportNoTerminal(processor_.SendTypedLine(Cp1250Of(Edit1->text())),
                    QStringLiteral("Příkaz nebyl odeslán."));
 }
 

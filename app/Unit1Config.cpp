@@ -8,11 +8,13 @@
 #include <QSettings>
 #include <QSignalBlocker>
 
+#include <algorithm>
+
 #include "app/Dialogs.h"
 #include "app/IniFile.h"
+#include "app/Texts.h"
 #include "app/Unit1.h"
 #include "link/CommPort.h"
-#include "link/Cp1250.h"
 #include "link/Settings.h"
 
 namespace {
@@ -35,13 +37,23 @@ void ReadPortPaths(QSettings& ini) {
   ini.endGroup();
 }
 
-QString TextOf(const std::string& cp1250) { return QString::fromStdString(Utf8FromCp1250(cp1250)); }
-std::string BytesOf(const QLineEdit* edit) { return Cp1250FromUtf8(edit->text().toStdString()); }
+// QSettings keeps a format error met while reading (a line it cannot parse)
+// as its status for good, and a failed write after it would go unseen: the
+// file itself says whether it now holds every value saved.
+bool FileHolds(const QString& path, const QList<QPair<QString, QString>>& lines) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const QString text = QString::fromUtf8(file.readAll());
+  return std::all_of(lines.begin(), lines.end(), [&](const auto& line) {
+    return text.contains(QStringLiteral("\n%1=%2\n").arg(line.first, line.second));
+  });
+}
 
 }  // namespace
 
 void TForm1::LoadConfig() {
   config_ = DecodeIni(ReadIniValues(iniPath_));
+  boundAtLoad_ = BoundStoredConfig(config_);
   Write_error_repeat->setChecked(config_.WriteErrorRepeat);
   DeriveSettings(config_, Settings());
   QSettings ini(iniPath_, QSettings::IniFormat);
@@ -55,14 +67,14 @@ void TForm1::ShowConfig() {
   const QSignalBlocker blockEdit3(Edit3);
   Delay_add->clear();
   for (int k = 0; k < DelayAddItemCount; ++k) Delay_add->addItem(QString::number(DelayAddItemValue(k)));
-  ClearCounterPanels();
+  ClearCounterPanels(*this);
   for (int i = 0; i < TerminalCount; ++i) {
     const TerminalEntry& entry = block.Terminals[i];
     AddressEdits()[i]->setText(QString::number(entry.Address));
-    PortBoxes()[i]->setCurrentIndex(ItemIndexOrDefault(entry.PortIndex, PortCount, DefaultPortIndex));
+    PortBoxes()[i]->setCurrentIndex(ItemIndexInList(entry.PortIndex, PortCount));
     ConnectedBoxes()[i]->setChecked(entry.Connected);
   }
-  K_Baud1->setCurrentIndex(ItemIndexOrDefault(block.BaudIndex, BaudItemCount, DefaultBaudIndex));
+  K_Baud1->setCurrentIndex(ItemIndexInList(block.BaudIndex, BaudItemCount));
   Mark1->setChecked(config_.ParityMark);
   CCode1->setChecked(block.MealCoding);
   DT_use1->setChecked(block.UseDT);
@@ -70,10 +82,10 @@ void TForm1::ShowConfig() {
   Radku1->setText(QString::number(block.Capacity));
   MxSn1->setText(QString::number(block.BreakfastCount));
   MxVec1->setText(QString::number(block.DinnerCount));
-  InSoubor->setText(TextOf(block.RequestFileName));
-  OutSoubor->setText(TextOf(block.OutputFileName));
-  Rep_write->setCurrentIndex(ItemIndexOrDefault(block.RepeatIndex, RepeatItemCount, DefaultRepeatIndex));
-  Delay_add->setCurrentIndex(ItemIndexOrDefault(block.TimeoutIndex, DelayAddItemCount, DefaultTimeoutIndex));
+  InSoubor->setText(ShownText(block.RequestFileName));
+  OutSoubor->setText(ShownText(block.OutputFileName));
+  Rep_write->setCurrentIndex(ItemIndexInList(block.RepeatIndex, RepeatItemCount));
+  Delay_add->setCurrentIndex(ItemIndexInList(block.TimeoutIndex, DelayAddItemCount));
   Edit2->setText(QString::number(Settings().TxTurnaroundUs));
   Edit3->setText(QString::number(Settings().RxTurnaroundUs));
   Settings().LinkTimeout = LinkTimeoutForItem(Delay_add->currentIndex());
@@ -83,19 +95,30 @@ void TForm1::ShowConfig() {
 
 void TForm1::Delay_addChange() { Settings().LinkTimeout = LinkTimeoutForItem(Delay_add->currentIndex()); }
 
+// Every change of Edit2 or Edit3: each box holding a number its setting can
+// take sets it at once; any other text leaves its setting as it was and is
+// reported when editing ends (Edit2Exit).
 void TForm1::Edit2Change() {
-  uint32_t tx = 0;
-  if (!ParseMicroseconds(Edit2->text().toStdString(), tx)) {
-    ShowConversionError(Edit2->text());
-    return;
+  for (const TurnaroundControl& control : TurnaroundControls()) {
+    int64_t us = 0;
+    if (!ReadNumber(control.Edit->text().toStdString(), control.Field, us)) *control.Setting = static_cast<uint32_t>(us);
   }
-  Settings().TxTurnaroundUs = tx;
-  uint32_t rx = 0;
-  if (!ParseMicroseconds(Edit3->text().toStdString(), rx)) {
-    ShowConversionError(Edit3->text());
-    return;
-  }
-  Settings().RxTurnaroundUs = rx;
+}
+
+// Enter in the box or the focus leaving it. A refused text is reported once:
+// the box's own message takes the focus away again, and that is no new end.
+void TForm1::Edit2Exit(int which) {
+  const TurnaroundControl control = TurnaroundControls()[which];
+  int64_t us = 0;
+  const auto refused = ReadNumber(control.Edit->text().toStdString(), control.Field, us);
+  if (!refused || turnaroundReported_[which]) return;
+  turnaroundReported_[which] = true;
+  ShowErrorMessage(this, QString::fromStdString(*refused));
+}
+
+std::array<TForm1::TurnaroundControl, 2> TForm1::TurnaroundControls() const {
+  return {TurnaroundControl{Edit2, TxTurnaroundField(), &Settings().TxTurnaroundUs},
+          TurnaroundControl{Edit3, RxTurnaroundField(), &Settings().RxTurnaroundUs}};
 }
 
 ConfigControls TForm1::ReadConfigControls() const {
@@ -112,8 +135,8 @@ ConfigControls TForm1::ReadConfigControls() const {
   controls.Capacity = Radku1->text().toStdString();
   controls.BreakfastCount = MxSn1->text().toStdString();
   controls.DinnerCount = MxVec1->text().toStdString();
-  controls.RequestFileName = BytesOf(InSoubor);
-  controls.OutputFileName = BytesOf(OutSoubor);
+  controls.RequestFileName = Cp1250Of(InSoubor->text());
+  controls.OutputFileName = Cp1250Of(OutSoubor->text());
   controls.RepeatItem = Rep_write->currentIndex();
   controls.TimeoutItem = Delay_add->currentIndex();
   controls.HighPriority = Priority_set->isChecked();
@@ -122,8 +145,8 @@ ConfigControls TForm1::ReadConfigControls() const {
 
 void TForm1::BitBtn1Click() {
   ConfigBlock block;
-  if (const auto refused = BuildConfigBlock(ReadConfigControls(), block)) {
-    ShowConversionError(QString::fromStdString(*refused));
+  if (const auto refused = BuildConfigBlock(ReadConfigControls(), config_.Block, block)) {
+    ShowErrorMessage(this, QString::fromStdString(*refused));
     return;
   }
   Settings().ParityMark = Mark1->isChecked();
@@ -148,12 +171,12 @@ bool TForm1::WriteIni(const IniValues& values) {
   const std::pair<const QString*, const std::optional<std::string>*> keys[] = {
       {&kCfgBinary, &values.CfgBinary}, {&kTestBinary, &values.TestBinary},
       {&kParita, &values.Parita}, {&kNeuspechKonec, &values.NeuspechKonec}};
-  for (const auto& [key, value] : keys) ini.setValue(*key, QString::fromStdString(value->value_or("")));
+  QList<QPair<QString, QString>> lines;
+  for (const auto& [key, value] : keys) {
+    lines.append({*key, QString::fromStdString(value->value_or(""))});
+    ini.setValue(*key, lines.back().second);
+  }
   ini.endGroup();
   ini.sync();
-  return ini.status() == QSettings::NoError;
-}
-
-void TForm1::ShowConversionError(const QString& text) {
-  ShowErrorMessage(this, QString::fromStdString(ConversionMessage(text.toStdString())));
+  return ini.status() != QSettings::AccessError && FileHolds(iniPath_, lines);
 }

@@ -4,19 +4,17 @@
 #include <QListWidget>
 
 #include "app/Dialogs.h"
+#include "app/Texts.h"
 #include "app/Unit1.h"
-#include "link/Cp1250.h"
 
 namespace {
 // Memo1 keeps each line's original bytes beside the text it shows, so that
 // the lines can be written out again exactly as they came.
 constexpr int kBytesRole = Qt::UserRole;
-
-QString Shown(const std::string& cp1250) { return QString::fromStdString(Utf8FromCp1250(cp1250)); }
 }  // namespace
 
 void TForm1::AppendAnswerLine(const std::string& line) {
-  auto* item = new QListWidgetItem(Shown(line));
+  auto* item = new QListWidgetItem(ShownText(line));
   item->setData(kBytesRole, QByteArray(line.data(), static_cast<qsizetype>(line.size())));
   Memo1->addItem(item);
 }
@@ -28,7 +26,7 @@ std::vector<std::string> TForm1::ResultLines() const {
   return lines;
 }
 
-void TForm1::SetLoadedPanel(const std::string& text) { SetPanelText(3, Shown(text)); }
+void TForm1::SetLoadedPanel(const std::string& text) { SetPanelText(LoadedPanel, ShownText(text)); }
 
 void TForm1::SetCursor(CursorShape shape) {
   if (shape == cursor_) return;

@@ -7,7 +7,7 @@
 
 #include "app/Dialogs.h"
 #include "app/Unit1.h"
-#include "link/Cp1250.h"
+#include "app/Texts.h"
 #include "link/ErrorLog.h"
 
 void TForm1::Button2Click() {
@@ -18,7 +18,7 @@ void TForm1::Button2Click() {
     return;
   }
   const QByteArray bytes = file.readAll();
-  QString text = QString::fromStdString(Utf8FromCp1250(std::string_view(bytes.constData(), bytes.size())));
+  QString text = ShownText(std::string_view(bytes.constData(), bytes.size()));
   Memo2->setPlainText(text.replace(QLatin1String("\r\n"), QLatin1String("\n")));
   const int page = PageControl1->indexOf(TabSheet5);
   PageControl1->setTabVisible(page, true);

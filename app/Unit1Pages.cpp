@@ -16,9 +16,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QPainter>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QSvgRenderer>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -29,35 +31,75 @@ namespace {
 constexpr int kClientWidth = 600;
 constexpr int kClientHeight = 400;
 constexpr int kTabHeight = 35;
-constexpr int kPictureSize = 64;
+constexpr int kTabIconSize = 20;
 
-// ImageList1: tray icons 0 (idle) and 1 (busy), then the tab images.
-constexpr QStyle::StandardPixmap kImages[] = {
-    QStyle::SP_ComputerIcon,     QStyle::SP_BrowserReload,       QStyle::SP_DriveNetIcon,
-    QStyle::SP_DesktopIcon,      QStyle::SP_MessageBoxInformation, QStyle::SP_DriveHDIcon,
-    QStyle::SP_FileDialogDetailedView, QStyle::SP_MessageBoxWarning};
+// ImageList1: the tray icons 0 (idle) and 1 (a request is being taken in),
+// the program's own icon 2 (the window's), then the tab images 3 to 7.
+const char* const kImageList1[] = {
+    ":/images/tray-idle.svg",   ":/images/tray-busy.svg",   ":/images/tarvion.svg",
+    ":/images/tab-control.svg", ":/images/tab-about.svg",   ":/images/tab-config.svg",
+    ":/images/tab-service.svg", ":/images/tab-errorlog.svg"};
+constexpr int kWindowIcon = 2;
+constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64};
 
 struct PanelLayout {
-  const char* text;
-  int width;
+  const char* text;    // the label, or the value shown at start
+  const char* widest;  // the widest text the panel is made for; null: its text
   Qt::Alignment alignment;
   bool bevel;
 };
 
-// StatusBar1: labels in the even panels, values in the odd ones.
-const PanelLayout kPanels[11] = {
-    {"Status:", 50, Qt::AlignRight, false},
-    {"", 50, Qt::AlignHCenter, true},
-    {"Načteno:", 60, Qt::AlignRight, false},
-    {"", 60, Qt::AlignHCenter, true},
-    {"Opakování vysílání:", 100, Qt::AlignRight, false},
-    {"", 20, Qt::AlignHCenter, true},
-    {"Opakování příjmu:", 100, Qt::AlignRight, false},
-    {"", 20, Qt::AlignHCenter, true},
-    {"Příkazy", 50, Qt::AlignRight, false},
-    {"0/0", 80, Qt::AlignHCenter, true},
-    {"", 50, Qt::AlignLeft, false},
+// StatusBar1: labels in the even panels, values in the odd ones. The widest
+// values: a job's pair, an answer of the largest capacity (3,801,088 bytes),
+// the attempts of the list (1-9) and their receive tries, a job's progress.
+const PanelLayout kPanels[PanelCount] = {
+    {"Status:", nullptr, Qt::AlignRight, false},
+    {"", "9999,99999", Qt::AlignHCenter, true},
+    {"Načteno:", nullptr, Qt::AlignRight, false},
+    {"", "9999999", Qt::AlignHCenter, true},
+    {"Opakování vysílání:", nullptr, Qt::AlignRight, false},
+    {"", "9", Qt::AlignHCenter, true},
+    {"Opakování příjmu:", nullptr, Qt::AlignRight, false},
+    {"", "99", Qt::AlignHCenter, true},
+    {"Příkazy", nullptr, Qt::AlignRight, false},
+    {"0/0", "9999/9999", Qt::AlignHCenter, true},
+    {"", "", Qt::AlignLeft, false},  // takes what is left of the bar
 };
+// Room inside a panel beside its text, between panels, and what the status
+// bar keeps for itself at its ends.
+constexpr int kPanelMargin = 2;
+constexpr int kPanelSpacing = 2;
+constexpr int kStatusBarEnds = 8;
+constexpr qreal kSmallestPanelPoints = 6;
+
+QPixmap Rendered(const QString& svg, QSize size) {
+  QPixmap pixmap(size);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  QSvgRenderer(svg).render(&painter);
+  return pixmap;
+}
+
+QIcon SvgIcon(const QString& svg) {
+  QIcon icon;
+  for (int side : kIconSizes) icon.addPixmap(Rendered(svg, QSize(side, side)));
+  return icon;
+}
+
+// One of the pages' pictures, at the size it is drawn for.
+QLabel* Picture(const char* svg, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QStringLiteral("Picture"));
+  const QString path = QString::fromLatin1(svg);
+  label->setPixmap(Rendered(path, QSvgRenderer(path).defaultSize()));
+  return label;
+}
+
+int PanelWidth(const QFontMetrics& metrics, const PanelLayout& layout) {
+  const char* widest = layout.widest != nullptr ? layout.widest : layout.text;
+  const int frame = layout.bevel ? 2 : 0;
+  return metrics.horizontalAdvance(QString::fromUtf8(widest)) + 2 * kPanelMargin + frame + 1;
+}
 
 QPushButton* PictureButton(const QString& text, const QIcon& icon, const char* name, QWidget* parent) {
   auto* button = new QPushButton(icon, text, parent);
@@ -88,12 +130,6 @@ QCheckBox* Check(const QString& text, const char* name, QWidget* parent) {
   return box;
 }
 
-QLabel* Picture(const QIcon& icon, QWidget* parent) {
-  auto* label = new QLabel(parent);
-  label->setPixmap(icon.pixmap(kPictureSize, kPictureSize));
-  return label;
-}
-
 QFont CourierNew(int points) {
   QFont font(QStringLiteral("Courier New"), points);
   font.setStyleHint(QFont::TypeWriter);
@@ -108,11 +144,13 @@ QIcon TForm1::Image(int index) const { return imageList1_.at(static_cast<size_t>
 void TForm1::CreateControls() {
   setWindowTitle(QStringLiteral("Tarvion - komunikační program pro terminál ORVETA"));
   setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-  for (QStyle::StandardPixmap pixmap : kImages) imageList1_.push_back(style()->standardIcon(pixmap));
+  for (const char* image : kImageList1) imageList1_.push_back(SvgIcon(QString::fromLatin1(image)));
+  setWindowIcon(Image(kWindowIcon));
 
   PageControl1 = new QTabWidget(this);
   PageControl1->setObjectName(QStringLiteral("PageControl1"));
   PageControl1->setStyleSheet(QStringLiteral("QTabBar::tab { height: %1px; }").arg(kTabHeight));
+  PageControl1->setIconSize(QSize(kTabIconSize, kTabIconSize));
   TabSheet1 = CreateControlPage();
   TabSheet2 = CreateConfigPage();
   TabSheet3 = CreateServicePage();
@@ -130,6 +168,14 @@ void TForm1::CreateControls() {
   CreateTray();
 
   ConnectControls();
+  // A fixed-size dialog frame: title, close box and context-help button, no
+  // maximise. Without a notification area "Schovat program" minimises the
+  // window, so it then gets a minimise button too, which every window manager
+  // honours.
+  Qt::WindowFlags frame = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint;
+  if (!trayAvailable_) frame |= Qt::WindowMinimizeButtonHint;
+  setWindowFlags(frame);
   setFixedSize(kClientWidth, kClientHeight);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
@@ -241,7 +287,7 @@ QWidget* TForm1::CreateConfigPage() {
   auto* right = new QVBoxLayout;
   right->addWidget(parameters);
   auto* bottom = new QHBoxLayout;
-  bottom->addWidget(Picture(Image(5), page));
+  bottom->addWidget(Picture(":/images/picture-terminals.svg", page), 0, Qt::AlignLeft | Qt::AlignBottom);
   JvXPButton2 = PictureButton(QStringLiteral("Uložit CFG"), style()->standardIcon(QStyle::SP_DialogSaveButton),
                               "JvXPButton2", page);
   bottom->addWidget(JvXPButton2, 0, Qt::AlignBottom);
@@ -297,6 +343,8 @@ QWidget* TForm1::CreateServicePage() {
                               "JvXPButton7", page);
   right->addWidget(JvXPButton4);
   right->addStretch();
+  right->addWidget(Picture(":/images/picture-service.svg", page), 0, Qt::AlignHCenter);
+  right->addStretch();
   right->addWidget(JvXPButton7);
   columns->addLayout(right, 2);
   return page;
@@ -322,7 +370,7 @@ QWidget* TForm1::CreateAboutPage() {
   leds->addWidget(Slave1);
   leds->addStretch();
   layout->addWidget(about, 0, 0);
-  layout->addWidget(Picture(Image(4), page), 0, 1, Qt::AlignRight | Qt::AlignTop);
+  layout->addWidget(Picture(":/images/picture-about.svg", page), 0, 1, 3, 1, Qt::AlignRight | Qt::AlignTop);
   layout->addWidget(Label26, 1, 0);
   layout->addLayout(leds, 2, 0);
   layout->setRowStretch(3, 1);
@@ -353,16 +401,47 @@ void TForm1::CreateStatusBar() {
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
   StatusBar1->setSizeGripEnabled(false);
+  auto* panels = new QWidget(StatusBar1);
+  auto* row = new QHBoxLayout(panels);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(kPanelSpacing);
   for (size_t i = 0; i < StatusPanels.size(); ++i) {
     const PanelLayout& layout = kPanels[i];
-    auto* panel = new QLabel(QString::fromUtf8(layout.text), StatusBar1);
-    panel->setFixedWidth(layout.width);
+    auto* panel = new QLabel(QString::fromUtf8(layout.text), panels);
     panel->setAlignment(layout.alignment | Qt::AlignVCenter);
     panel->setFrameStyle(layout.bevel ? QFrame::Panel | QFrame::Sunken : QFrame::NoFrame);
-    StatusBar1->addWidget(panel);
+    panel->setMargin(kPanelMargin);
+    panel->setIndent(0);
+    row->addWidget(panel, i + 1 == StatusPanels.size() ? 1 : 0);
     StatusPanels[i] = panel;
   }
+  StatusBar1->addWidget(panels, 1);
   setStatusBar(StatusBar1);
+  FitStatusPanels();
+}
+
+// Each panel as wide as the widest text it is made for. Where the window's
+// width cannot hold them all in the window's font, the bar's font is made
+// smaller until it can.
+void TForm1::FitStatusPanels() {
+  QFont barFont = font();
+  const int room = kClientWidth - kStatusBarEnds - (PanelCount - 1) * kPanelSpacing;
+  std::array<int, PanelCount> widths{};
+  for (;;) {
+    const QFontMetrics metrics(barFont);
+    int total = 0;
+    for (int i = 0; i < PanelCount; ++i) total += widths[i] = PanelWidth(metrics, kPanels[i]);
+    if (total <= room || barFont.pointSizeF() <= kSmallestPanelPoints) break;
+    barFont.setPointSizeF(barFont.pointSizeF() - 0.5);
+  }
+  StatusBar1->setFont(barFont);
+  for (int i = 0; i < PanelCount; ++i) {
+    if (i + 1 == PanelCount) {
+      StatusPanels[i]->setMinimumWidth(widths[i]);
+    } else {
+      StatusPanels[i]->setFixedWidth(widths[i]);
+    }
+  }
 }
 
 void TForm1::CreateTray() {
@@ -401,8 +480,14 @@ void TForm1::ConnectControls() {
   connect(JvXPButton7, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
   connect(JvXPButton4, &QPushButton::clicked, this, &TForm1::Button2Click);
   connect(Delay_add, &QComboBox::currentIndexChanged, this, &TForm1::Delay_addChange);
-  connect(Edit2, &QLineEdit::textChanged, this, &TForm1::Edit2Change);
-  connect(Edit3, &QLineEdit::textChanged, this, &TForm1::Edit2Change);
+  for (int i = 0; i < 2; ++i) {
+    QLineEdit* edit = TurnaroundControls()[i].Edit;
+    connect(edit, &QLineEdit::textChanged, this, [this, i] {
+      turnaroundReported_[i] = false;
+      Edit2Change();
+    });
+    connect(edit, &QLineEdit::editingFinished, this, [this, i] { Edit2Exit(i); });
+  }
   connect(BitBtn2, &QPushButton::clicked, this, &TForm1::BitBtn2Click);
   connect(BitBtn5, &QPushButton::clicked, this, &TForm1::BitBtn5Click);
   connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::PageControl1Change);

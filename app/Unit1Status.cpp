@@ -14,7 +14,6 @@
 #include "app/Unit1.h"
 
 namespace {
-constexpr int kCounterPanels[] = {1, 3, 5, 7};
 // The compiled help first; the HTML help shipped with the program otherwise.
 const QString kHelpFiles[] = {QStringLiteral("help/Tarvion.chm"), QStringLiteral("help/Tarvion.html")};
 }  // namespace
@@ -56,10 +55,6 @@ QString TForm1::PanelText(int panel) const { return StatusPanels[panel]->text();
 
 void TForm1::SetPanelText(int panel, const QString& text) { StatusPanels[panel]->setText(text); }
 
-void TForm1::ClearCounterPanels() {
-  for (int panel : kCounterPanels) SetPanelText(panel, QString());
-}
-
 void TForm1::SetTrayImage(int image) {
   trayImage_ = image;
   StatusIcon1->setIcon(Image(image));
@@ -70,7 +65,9 @@ void TForm1::ShowBalloonHint(const QString& title, const QString& text, QSystemT
   if (trayAvailable_ && QSystemTrayIcon::supportsMessages()) StatusIcon1->showMessage(title, text, icon, seconds * 1000);
 }
 
+// Shown from the tray: the operator starts again at "Ovládání terminálu".
 void TForm1::Show_windowClick() {
+  FormActivate();
   showNormal();
   raise();
   activateWindow();

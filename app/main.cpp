@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
@@ -36,6 +37,20 @@ class TApplication : public QApplication {
   }
 };
 
+// With no display at all (a server, an ssh session) Qt would abort before the
+// lock is taken; the program runs headless instead, as with
+// QT_QPA_PLATFORM=offscreen, and says so.
+void RunHeadlessWithoutDisplay() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return;
+  }
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  std::fputs("Tarvion: no display (DISPLAY and WAYLAND_DISPLAY are not set): running headless, as with "
+             "QT_QPA_PLATFORM=offscreen\n",
+             stderr);
+}
+
 void ShowRefusal(const QString& text) {
   ShowMessageBox(BoxRequest{nullptr, BoxIcon::Error, BoxButtons::Ok, QStringLiteral("*** Pozor ***"), text,
                             BoxAnswer::Ok});
@@ -59,6 +74,7 @@ int main(int argc, char* argv[]) {
   const CommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (commandLine.What != CommandLine::Action::Run) return FinishCommandLine(commandLine);
 
+  RunHeadlessWithoutDisplay();
   const bool signalsWatched = TerminationSignals::Install();
   // Qt sees the program name alone: its own options are not taken.
   int qtArgc = 1;

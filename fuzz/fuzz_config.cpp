@@ -78,8 +78,10 @@ void CheckNumber(const std::string& text) {
     int32_t again = 0;
     Require(ParseInteger(std::to_string(value), again) && again == value, "a parsed number reads back");
   }
-  uint32_t microseconds = 0;
-  if (ParseMicroseconds(text, microseconds)) Require(microseconds <= MaxTurnaroundUs, "turnaround in range");
+  int64_t microseconds = -1;
+  if (!ReadNumber(text, TxTurnaroundField(), microseconds)) {
+    Require(microseconds >= 0 && microseconds <= MaxTurnaroundUs, "turnaround in range");
+  }
 }
 
 void CheckIni(const IniValues& values) {
@@ -93,6 +95,14 @@ void CheckIni(const IniValues& values) {
               settings.PortBaud <= 19200,
           "baud rate from the list");
   Require(settings.LinkTimeout == 12345, "the link timeout follows the list item, not the record");
+
+  StoredConfig bounded = config;
+  BoundStoredConfig(bounded);
+  DeriveSettings(bounded, settings);
+  Require(bounded.Block.Capacity >= 0 && bounded.Block.Capacity <= MaxCapacity, "capacity within its bounds");
+  Require(settings.AnswerBufferSize <= MaxCapacity * 29, "an answer buffer no larger than the largest answer");
+  Require(settings.TxTurnaroundUs <= MaxTurnaroundUs && settings.RxTurnaroundUs <= MaxTurnaroundUs,
+          "turnarounds within their bounds");
 }
 
 }  // namespace

@@ -14,14 +14,12 @@
 #include "requests/Priority.h"
 #include "requests/RequestLine.h"
 #include "requests/RequestProcessor.h"
+#include "requests/StatusPanels.h"
 
 namespace {
 
 using std::chrono::milliseconds;
 
-constexpr int kAttemptPanel = 5;
-constexpr int kReceiveTryPanel = 7;
-constexpr int kProgressPanel = 9;
 constexpr char kBalloonTitle[] = "Odesílání";
 
 constexpr milliseconds kAfterFailedAttempt{100};
@@ -86,7 +84,7 @@ bool TRequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& li
   FillLineBuffer(line);
   for (int attempt = 1; attempt <= std::max(1, host_.Controls().Attempts); ++attempt) {
     if (attempt > 1 && host_.IsShuttingDown()) break;
-    host_.SetPanel(kAttemptPanel, std::to_string(attempt));
+    host_.SetPanel(AttemptPanel, std::to_string(attempt));
     carriedOut = ExecuteAttempt(terminal, host_.Controls().RaisePriority);
     if (!carriedOut) {
       host_.Sleep(kAfterFailedAttempt);
@@ -96,7 +94,7 @@ bool TRequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& li
     // command that itself starts with 'E' is never a receive repeat.
     if (lineBuffer_[0] == line[0]) return true;
     host_.Sleep(kAfterFailedAttempt);
-    host_.SetPanel(kReceiveTryPanel, std::to_string(++receiveTry));
+    host_.SetPanel(ReceiveTryPanel, std::to_string(++receiveTry));
     --terminal.DoneCount;
     FillLineBuffer(line);
   }
@@ -125,13 +123,13 @@ void TRequestProcessor::FillLineBuffer(const std::string& line) {
 
 void TRequestProcessor::ShowProgress(size_t done, size_t count) {
   const std::string text = std::to_string(done) + "/" + std::to_string(count);
-  host_.SetPanel(kProgressPanel, text);
+  host_.SetPanel(ProgressPanel, text);
   host_.ShowBalloon(kBalloonTitle, text);
   host_.RepaintNow();
 }
 
 void TRequestProcessor::EndProgress() {
-  host_.SetPanel(kProgressPanel, "");
+  host_.SetPanel(ProgressPanel, "");
   host_.HideBalloon();
   host_.RepaintNow();
 }

@@ -43,8 +43,7 @@ class BatchHost {
   virtual bool IsShuttingDown() const = 0;
 
   // --- Display ---
-  // Text of status bar panel 0-10 (1 status pair, 3 loaded, 5 attempt,
-  // 7 receive try, 9 progress).
+  // Text of status bar panel 0-10 (numbers in StatusPanels.h).
   virtual void SetPanel(int panel, const std::string& text) = 0;
   // The tray icon's balloon with this title and text, no icon, no time-out;
   // shown or updated after every line of a batch.

@@ -15,11 +15,10 @@
 #include "requests/RequestProcessor.h"
 #include "requests/RequestTakeIn.h"
 #include "requests/RequestWatch.h"
+#include "requests/StatusPanels.h"
 
 namespace {
 
-constexpr int kStatusPanel = 1;
-constexpr int kCounterPanels[] = {1, 3, 5, 7};
 constexpr int kTrayIdle = 0;
 constexpr int kTrayTakingIn = 1;
 constexpr std::chrono::milliseconds kBeforeIndicatorRefresh{1500};
@@ -184,12 +183,12 @@ void TRequestProcessor::SaveOutputFile(const std::string& name) {
 }
 
 void TRequestProcessor::ReportStatus(int first, int second) {
-  host_.SetPanel(kStatusPanel, StatusText(first, second));
+  host_.SetPanel(StatusPanel, StatusText(first, second));
   WriteStatusFile(first, second);
 }
 
-void TRequestProcessor::ClearCounterPanels() {
-  for (int panel : kCounterPanels) host_.SetPanel(panel, "");
+void ClearCounterPanels(BatchHost& host) {
+  for (int panel : CounterPanels) host.SetPanel(panel, "");
 }
 
 void TRequestProcessor::RefreshIndicator(int t) {
@@ -229,7 +228,7 @@ bool TRequestProcessor::AcceptTerminalLine(int number) {
 void TRequestProcessor::StartJob(std::vector<std::string> lines) {
   requestLines_ = std::move(lines);
   host_.ClearResultList();
-  ClearCounterPanels();
+  ClearCounterPanels(host_);
 }
 
 void TRequestProcessor::FinishBatch(int t) {

@@ -124,8 +124,6 @@ class TRequestProcessor {
   void SaveOutputFile(const std::string& name);
   // Panel 1 and the status file get the pair.
   void ReportStatus(int first, int second);
-  // Panels 1, 3, 5 and 7 emptied.
-  void ClearCounterPanels();
 
   TOrveta* TerminalFor(int t);
   TOrveta* ConnectedTerminal(int t);

@@ -6,8 +6,12 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
-  qt6-base-dev
-  socat xvfb
+  qt6-base-dev qt6-svg-dev
+  socat xvfb xauth
+  # The desktop test (scripts/desktop-test.sh): a window manager, a tray host,
+  # key and click sending, the X property tools and Debian's Python with its
+  # X library, and the screen grabber.
+  openbox trayer xdotool x11-utils python3-xlib imagemagick
   # The sanitizer build and the fuzz targets: clang, its sanitizer and libFuzzer
   # runtimes (only recommended by clang, so named here), llvm-symbolizer for
   # readable reports.

@@ -1,7 +1,9 @@
-// The main window, offscreen: its texts and lists, saving the configuration,
+// The main window, offscreen: its texts, lists, frame and pictures, the
+// status bar's fit, saving the configuration (also of a hand-edited file),
 // the live settings, the error-log viewer, the periodic link check, the About
-// page's LEDs, closing, and what the link layer shows. Message boxes are
-// recorded and answered here instead of blocking.
+// page's LEDs, the page shown on activation, closing, the help, and what the
+// link layer shows. Message boxes are recorded and answered here instead of
+// blocking.
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -13,12 +15,15 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QWhatsThis>
 #include <QtTest>
 #include <memory>
 
@@ -28,6 +33,7 @@
 #include "app/Unit1.h"
 #include "app/Zmena.h"
 #include "link/CommPort.h"
+#include "link/Cp1250.h"
 #include "link/ErrorLog.h"
 #include "link/Settings.h"
 #include "tools/orveta-sim/Simulator.h"
@@ -39,18 +45,21 @@ class MainWindowTest : public QObject {
   void init();
   void cleanup();
   void firstStartShowsTheDefaultsWithTheTextsOfTheForm();
-  void storedIndexesOutsideTheirListsSelectTheDefaults();
+  void everyStatusPanelFitsTheWindowInTheFontInUse();
+  void aHandEditedFileIsBoundedShownWithoutSelectionAndSavedUnchanged();
   void savingRefusesBadNumbersAndWritesEveryValue();
   void turnaroundAndTimeoutControlsChangeTheLiveSettings();
   void anIniThatCannotBeWrittenIsReported();
   void errorLogViewerShowsAndEmptiesTheStartDirectoryLog();
   void periodicCheckRetestsOnlyARedIndicator();
   void aboutPageLedsFollowTheSelectedTerminal();
+  void ownMessageBoxesKeepThePageTheTrayShowsTheFirst();
   void closingAsksUnlessTerminated();
   void closingDuringTheStartUpEndsOnceTheWindowIsBuilt();
   void linkDisplayKeepsBytesAndShowsText();
   void enterSendsOnlyAfterTheCommandLineChanged();
   void helpOpensTheCompiledOrElseTheHtmlHelpOfTheCurrentDirectory();
+  void contextHelpButtonAndBackgroundClickOpenTheHelp();
 
  private:
   void WriteIni(const ConfigBlock& block, const QString& com1);
@@ -146,16 +155,28 @@ void MainWindowTest::firstStartShowsTheDefaultsWithTheTextsOfTheForm() {
 
   const QStringList labels{"Status:", "", "Načteno:", "", "Opakování vysílání:", "", "Opakování příjmu:", "",
                            "Příkazy", "0/0", ""};
-  const int widths[] = {50, 50, 60, 60, 100, 20, 100, 20, 50, 80, 50};
-  for (int i = 0; i < 11; ++i) {
-    QCOMPARE(f.PanelText(i), labels[i]);
-    QCOMPARE(f.StatusPanels[i]->width(), widths[i]);
-  }
+  for (int i = 0; i < 11; ++i) QCOMPARE(f.PanelText(i), labels[i]);
   QStringList menu;
   for (QAction* a : f.PopupMenu1->actions()) menu << (a->isSeparator() ? QStringLiteral("-") : a->text());
   QCOMPARE(menu, (QStringList{"Zobrazit program", "Schovat program", "Nápověda", "-", "Konec"}));
   QCOMPARE(f.PopupMenu1->defaultAction(), f.Show_window);
   QCOMPARE(f.StatusIcon1->toolTip(), QStringLiteral("Komunikátor ORVETA"));
+
+  // A fixed-size dialog frame with close box and context-help button, and
+  // the pictures drawn for the program: on three pages, the tabs, the tray.
+  QCOMPARE(f.size(), QSize(600, 400));
+  QCOMPARE(f.minimumSize(), f.maximumSize());
+  const Qt::WindowFlags flags = f.windowFlags();
+  QVERIFY(flags & Qt::WindowContextHelpButtonHint && flags & Qt::WindowCloseButtonHint);
+  QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+  for (QWidget* page : {f.TabSheet2, f.TabSheet3, f.TabSheet4}) {
+    const auto* picture = page->findChild<QLabel*>(QStringLiteral("Picture"));
+    QVERIFY(picture != nullptr);
+    QVERIFY(picture->pixmap().width() >= 140);
+    QVERIFY(!picture->pixmap().toImage().allGray());  // drawn, not blank
+  }
+  for (int i = 0; i < 5; ++i) QVERIFY(!f.PageControl1->tabIcon(i).pixmap(20).toImage().allGray());
+  QVERIFY(!f.StatusIcon1->icon().pixmap(22).toImage().allGray());
 
   // Every value of the defaults, in pick-only lists.
   QCOMPARE(f.Adr1->text(), QStringLiteral("1"));
@@ -184,21 +205,89 @@ void MainWindowTest::firstStartShowsTheDefaultsWithTheTextsOfTheForm() {
   QCOMPARE(Settings().PortBaud, 19200);
 }
 
-void MainWindowTest::storedIndexesOutsideTheirListsSelectTheDefaults() {
+// Every label and value, at the widest each is made for, within its panel and
+// the window, measured with the font the bar uses.
+void MainWindowTest::everyStatusPanelFitsTheWindowInTheFontInUse() {
+  Start();
+  TForm1& f = *form_;
+  f.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&f));
+  const QStringList widest{"Status:", "9999,99999", "Načteno:", "9999999", "Opakování vysílání:", "9",
+                           "Opakování příjmu:", "99", "Příkazy", "9999/9999", ""};
+  for (int i = 0; i < 11; ++i) {
+    f.SetPanelText(i, widest[i]);
+    const QLabel* panel = f.StatusPanels[i];
+    const int room = panel->contentsRect().width() - 2 * panel->margin();
+    QVERIFY2(panel->fontMetrics().horizontalAdvance(widest[i]) <= room, qPrintable(widest[i]));
+    QVERIFY2(panel->mapTo(&f, QPoint(panel->width(), 0)).x() <= f.width(), qPrintable(widest[i]));
+    QVERIFY(panel->isVisible());
+  }
+  for (int i = 1; i < 11; ++i) QVERIFY(f.StatusPanels[i]->x() > f.StatusPanels[i - 1]->x());  // in order
+}
+
+// A hand-edited file: a line QSettings cannot parse, indexes outside their
+// lists, a capacity no answer can reach, turnarounds of hours.
+void MainWindowTest::aHandEditedFileIsBoundedShownWithoutSelectionAndSavedUnchanged() {
   ConfigBlock block = DefaultConfigBlock();
   block.BaudIndex = 7;
   block.TimeoutIndex = 200;
   block.RepeatIndex = 50;
-  block.Terminals[1] = TerminalEntry{2, 9, true};  // names no port: not connected, shown as COM1
+  block.Capacity = 0x7FFFFFFF;
+  block.Terminals[1] = TerminalEntry{2, 9, true};  // names no port: a terminal that does not run
   WriteIni(block, dir_->filePath(QStringLiteral("none")));
+  QFile ini(IniPath());
+  QVERIFY(ini.open(QIODevice::Append));
+  ini.write("[Konfigurace]\nTest_binary=FFFFFFFFFFFFFFFF\nthis line has no equals sign\n");
+  ini.close();
   Start();
-  QCOMPARE(form_->K_Baud1->currentText(), QStringLiteral("19200"));
-  QCOMPARE(form_->Delay_add->currentText(), QStringLiteral("80"));
-  QCOMPARE(form_->Rep_write->currentText(), QStringLiteral("1"));
-  QCOMPARE(form_->Port2->currentText(), QStringLiteral("COM1"));
+  TForm1& f = *form_;
+  for (QComboBox* box : {f.K_Baud1, f.Delay_add, f.Rep_write, f.Port2}) QCOMPARE(box->currentIndex(), -1);
+  QCOMPARE(f.Port1->currentText(), QStringLiteral("COM1"));
   QCOMPARE(Settings().LinkTimeout, 120u);
   QCOMPARE(Settings().PortBaud, 19200);
+  QCOMPARE(f.Controls().Attempts, 0);  // counts as one
   QVERIFY(!PortTable[1] && !Terminals[1]);
+  // What sizes memory or time is used within its bounds, shown and logged so.
+  QCOMPARE(f.Radku1->text(), QStringLiteral("131072"));
+  QCOMPARE(f.Edit2->text(), QStringLiteral("1000000"));
+  QCOMPARE(Settings().AnswerBufferSize, 131072 * 24);
+  QCOMPARE(Settings().RxTurnaroundUs, 1000000u);
+  QFile log(QString::fromStdString(ErrorLogPath()));
+  QVERIFY(log.open(QIODevice::ReadOnly));
+  const QString logged = QString::fromStdString(Utf8FromCp1250(log.readAll().toStdString()));
+  QVERIFY(logged.indexOf(QStringLiteral("Start programu")) < logged.indexOf(QStringLiteral("Kapacita")));
+  for (const char* line : {"INI Cfg_binary, Kapacita: uložená hodnota 2147483647 je mimo rozsah 0 až 131072, "
+                           "použita hodnota 131072",
+                           "INI Test_binary, příjem (µs): uložená hodnota 4294967295 je mimo rozsah 0 až 1000000, "
+                           "použita hodnota 1000000",
+                           "INI Cfg_binary, Rychlost BAUD (položka): uložená hodnota 7"}) {
+    QVERIFY2(logged.contains(QString::fromUtf8(line)), line);
+  }
+
+  // Saved as it stands: the unparseable line is no write failure, and each
+  // index outside its list comes back as it was.
+  boxes_.clear();
+  f.BitBtn1Click();
+  QCOMPARE(boxes_.size(), 1);
+  QCOMPARE(boxes_[0].Caption, QStringLiteral("Varování"));
+  QSettings saved(IniPath(), QSettings::IniFormat);
+  const StoredConfig back = DecodeIni(
+      IniValues{saved.value("Konfigurace/Cfg_binary").toString().toStdString(),
+                saved.value("Konfigurace/Test_binary").toString().toStdString(), std::nullopt, std::nullopt});
+  QCOMPARE(back.Block.BaudIndex, 7);
+  QCOMPARE(back.Block.TimeoutIndex, 200);
+  QCOMPARE(back.Block.RepeatIndex, 50);
+  QVERIFY(back.Block.Terminals[1] == (TerminalEntry{2, 9, true}));
+  QCOMPARE(back.Block.Capacity, 131072);  // the value used, as "Kapacita" showed it
+  QCOMPARE(back.Turnaround, (TurnaroundBlock{1000000, 1000000}));
+  QCOMPARE(saved.value("Porty/COM1").toString(), dir_->filePath(QStringLiteral("none")));
+
+  // "Kapacita" refuses what no answer can hold, with the range.
+  boxes_.clear();
+  f.Radku1->setText(QStringLiteral("131073"));
+  f.BitBtn1Click();
+  QCOMPARE(Boxes(QString::fromStdString(RangeMessage(CapacityField(), "131073"))), 1);
+  QCOMPARE(boxes_.size(), 1);
 }
 
 void MainWindowTest::savingRefusesBadNumbersAndWritesEveryValue() {
@@ -305,19 +394,38 @@ void MainWindowTest::turnaroundAndTimeoutControlsChangeTheLiveSettings() {
   boxes_.clear();
   f.Edit2->setText(QStringLiteral("1200"));
   QCOMPARE(Settings().TxTurnaroundUs, 1200u);
-  f.Edit3->setText(QStringLiteral("abc"));
-  QCOMPARE(Boxes(QStringLiteral("'abc' is not a valid integer value")), 1);
+  // Retyping: no message on a keystroke, the setting keeps its value.
+  f.Edit3->clear();
+  QTest::keyClicks(f.Edit3, QStringLiteral("ab"));
+  QCOMPARE(boxes_.size(), 0);
   QCOMPARE(Settings().RxTurnaroundUs, 9500u);
-  f.Edit2->setText(QStringLiteral("1000001"));  // beyond a second: refused, a bad Edit2 leaves both
-  QCOMPARE(Boxes(QStringLiteral("'1000001' is not a valid integer value")), 1);
-  QCOMPARE(Settings().TxTurnaroundUs, 1200u);
-  f.Edit2->setText(QStringLiteral("-5"));
+  // Editing ends: the message once, also when the focus goes and comes back.
+  QTest::keyClick(f.Edit3, Qt::Key_Return);
+  QTest::keyClick(f.Edit3, Qt::Key_Return);
+  emit f.Edit3->editingFinished();
+  QCOMPARE(Boxes(QStringLiteral("'ab' is not a valid integer value")), 1);
+  QCOMPARE(boxes_.size(), 1);
+  QCOMPARE(Settings().RxTurnaroundUs, 9500u);
+  QTest::keyClick(f.Edit3, Qt::Key_Backspace);  // "a": changed, so reported again when editing ends
+  emit f.Edit3->editingFinished();
+  QCOMPARE(Boxes(QStringLiteral("'a' is not a valid integer value")), 1);
+
+  // A number out of range says which range is allowed; a bad Edit2 no longer
+  // holds back a good Edit3.
+  boxes_.clear();
+  f.Edit2->setText(QStringLiteral("1000001"));
+  emit f.Edit2->editingFinished();
+  QCOMPARE(Boxes(QStringLiteral("Konstanta pro vysílání: hodnota 1000001 je mimo povolený rozsah!\n"
+                                "Povolené hodnoty jsou 0 až 1000000.")),
+           1);
   QCOMPARE(Settings().TxTurnaroundUs, 1200u);
   f.Edit3->setText(QStringLiteral("700"));
-  QCOMPARE(Settings().RxTurnaroundUs, 9500u);  // Edit2 still holds "-5"
+  QCOMPARE(Settings().RxTurnaroundUs, 700u);
+  QCOMPARE(Settings().TxTurnaroundUs, 1200u);
   f.Edit2->setText(QStringLiteral("0"));
   QCOMPARE(Settings().TxTurnaroundUs, 0u);
-  QCOMPARE(Settings().RxTurnaroundUs, 700u);
+  emit f.Edit2->editingFinished();
+  QCOMPARE(boxes_.size(), 1);
 
   f.Delay_add->setCurrentIndex(0);
   QCOMPARE(Settings().LinkTimeout, 40u);
@@ -425,9 +533,10 @@ void MainWindowTest::periodicCheckRetestsOnlyARedIndicator() {
 void MainWindowTest::aboutPageLedsFollowTheSelectedTerminal() {
   Start();
   TForm1& f = *form_;
-  // No port opened, so the window is shown; its activation selects the first page.
+  // No port opened, so the window is shown, and it stays on the page the
+  // warning sent the operator to.
   QVERIFY(QTest::qWaitForWindowActive(&f));
-  QCOMPARE(f.PageControl1->currentWidget(), f.TabSheet1);
+  QCOMPARE(f.PageControl1->currentWidget(), f.TabSheet2);
   Terminals[1] = std::make_unique<TOrveta>(nullptr, 2);
   Terminals[1]->Slave = true;
   f.Select(1);
@@ -447,6 +556,36 @@ void MainWindowTest::aboutPageLedsFollowTheSelectedTerminal() {
   f.Select(3);  // no terminal object: both stay off
   f.PageControl1->setCurrentWidget(f.TabSheet4);
   QVERIFY(!f.Master1->IsRunning() && !f.Slave1->IsRunning());
+}
+
+// The program's own boxes are real windows here: one takes the activation
+// from the main window and gives it back when it closes.
+void MainWindowTest::ownMessageBoxesKeepThePageTheTrayShowsTheFirst() {
+  Start();
+  TForm1& f = *form_;
+  QVERIFY(QTest::qWaitForWindowActive(&f));
+  int shown = 0;
+  SetMessageBoxHandler([&](const BoxRequest& request) {
+    QMessageBox box(QMessageBox::Warning, request.Caption, request.Text, QMessageBox::Ok, request.Owner);
+    QTimer::singleShot(0, &box, [&box] {
+      QVERIFY(QTest::qWaitForWindowActive(&box));
+      box.accept();
+    });
+    box.exec();
+    ++shown;
+    return BoxAnswer::Ok;
+  });
+  f.PageControl1->setCurrentWidget(f.TabSheet3);
+  f.Edit2->setText(QStringLiteral("x"));
+  emit f.Edit2->editingFinished();  // the conversion message
+  QCOMPARE(shown, 1);
+  f.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&f));
+  QCOMPARE(f.PageControl1->currentWidget(), f.TabSheet3);
+
+  f.Hide_windowClick();
+  f.Show_windowClick();  // shown from the tray: the first page
+  QCOMPARE(f.PageControl1->currentWidget(), f.TabSheet1);
 }
 
 void MainWindowTest::closingAsksUnlessTerminated() {
@@ -549,7 +688,7 @@ void MainWindowTest::linkDisplayKeepsBytesAndShowsText() {
   QCOMPARE(f.ResultLines(), (std::vector<std::string>{line, ""}));
   f.SetLoadedPanel("240");
   QCOMPARE(f.PanelText(3), QStringLiteral("240"));
-  f.ClearCounterPanels();
+  ClearCounterPanels(f);
   QCOMPARE(f.PanelText(3), QString());
   QCOMPARE(f.PanelText(9), QStringLiteral("0/0"));
 
@@ -639,6 +778,33 @@ void MainWindowTest::helpOpensTheCompiledOrElseTheHtmlHelpOfTheCurrentDirectory(
   QCOMPARE(boxes_.size(), 1);
   QVERIFY(boxes_[0].Text.startsWith(QStringLiteral("Nápovědu se nepodařilo otevřít:")));
   QVERIFY(boxes_[0].Text.contains(html.toLocalFile()));
+}
+
+void MainWindowTest::contextHelpButtonAndBackgroundClickOpenTheHelp() {
+  Start();
+  TForm1& f = *form_;
+  QVERIFY(QDir().mkpath(QStringLiteral("help")));
+  QFile html(QStringLiteral("help/Tarvion.html"));
+  QVERIFY(html.open(QIODevice::WriteOnly));
+  html.close();
+  int opened = 0;
+  SetUrlOpener([&](const QUrl&) { return ++opened > 0; });
+
+  // What the window system reports for the frame's context-help button.
+  QCoreApplication::postEvent(qApp, new QEvent(QEvent::EnterWhatsThisMode));
+  QTRY_COMPARE(opened, 1);
+  QVERIFY(!QWhatsThis::inWhatsThisMode());
+
+  f.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&f));
+  f.PageControl1->setCurrentWidget(f.TabSheet3);
+  QTest::mouseClick(f.TabSheet3, Qt::LeftButton, {}, QPoint(f.TabSheet3->width() - 10, f.TabSheet3->height() / 2 + 40));
+  QCOMPARE(opened, 2);
+  QTest::mouseClick(f.StatusPanels[0], Qt::LeftButton);
+  QCOMPARE(opened, 3);
+  QTest::mouseClick(f.JvXPButton4, Qt::LeftButton);  // a control takes its own click
+  QTest::mouseClick(f.TabSheet3, Qt::RightButton, {}, QPoint(f.TabSheet3->width() - 10, 10));
+  QCOMPARE(opened, 3);
 }
 
 QTEST_MAIN(MainWindowTest)

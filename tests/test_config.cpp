@@ -187,9 +187,9 @@ TEST(ConfigDerived, BaudBufferSizeAndLinkTimeout) {
   EXPECT_EQ(BaudFromIndex(4), 19200);
   EXPECT_EQ(BaudFromIndex(7), 19200);
   EXPECT_EQ(BaudFromIndex(-1), 19200);
-  EXPECT_EQ(ItemIndexOrDefault(7, BaudItemCount, DefaultBaudIndex), 4);
-  EXPECT_EQ(ItemIndexOrDefault(-1, BaudItemCount, DefaultBaudIndex), 4);
-  EXPECT_EQ(ItemIndexOrDefault(2, BaudItemCount, DefaultBaudIndex), 2);
+  EXPECT_EQ(ItemIndexInList(7, BaudItemCount), -1);  // shown with no item selected
+  EXPECT_EQ(ItemIndexInList(-1, BaudItemCount), -1);
+  EXPECT_EQ(ItemIndexInList(2, BaudItemCount), 2);
 
   EXPECT_EQ(AnswerBufferSizeFor(2500, true), 72500);
   EXPECT_EQ(AnswerBufferSizeFor(2500, false), 60000);
@@ -241,16 +241,23 @@ TEST(ConfigNumbers, WholeDecimalNumbersOnly) {
   EXPECT_TRUE(ParseInteger("-2147483648", v));
   EXPECT_EQ(v, INT32_MIN);
 
-  uint32_t us = 9500;
-  EXPECT_TRUE(ParseMicroseconds("0", us));
-  EXPECT_EQ(us, 0u);
-  EXPECT_TRUE(ParseMicroseconds("1000000", us));
-  EXPECT_EQ(us, 1000000u);
-  for (const char* bad : {"1000001", "-1", "", "9k"}) {
-    EXPECT_FALSE(ParseMicroseconds(bad, us)) << bad;
-    EXPECT_EQ(us, 1000000u);
-  }
+  int64_t us = 9500;
+  EXPECT_EQ(ReadNumber("0", TxTurnaroundField(), us), std::nullopt);
+  EXPECT_EQ(us, 0);
+  EXPECT_EQ(ReadNumber(" +1000000", RxTurnaroundField(), us), std::nullopt);
+  EXPECT_EQ(us, 1000000);
   EXPECT_EQ(ConversionMessage("abc"), "'abc' is not a valid integer value");
+  // Text that is no number gets the conversion message; a number the field
+  // cannot hold, however large, says what is allowed.
+  for (const char* text : {"", "9k", "1 000", "--1"}) {
+    EXPECT_EQ(ReadNumber(text, TxTurnaroundField(), us), ConversionMessage(text)) << text;
+  }
+  EXPECT_EQ(ReadNumber("1000001", TxTurnaroundField(), us),
+            "Konstanta pro vysílání: hodnota 1000001 je mimo povolený rozsah!\nPovolené hodnoty jsou 0 až 1000000.");
+  for (const char* text : {"-1", "99999999999999999999", "-99999999999999999999"}) {
+    EXPECT_EQ(ReadNumber(text, RxTurnaroundField(), us), RangeMessage(RxTurnaroundField(), text)) << text;
+  }
+  EXPECT_EQ(us, 1000000);
 }
 
 TEST(ConfigSave, ControlsBuildTheRecordAndRefuseBadNumbers) {
@@ -258,7 +265,7 @@ TEST(ConfigSave, ControlsBuildTheRecordAndRefuseBadNumbers) {
   c.RequestFileName = "very_long_name.cfg";  // 18 characters: the first 12 are kept
   c.OutputFileName = "abcdefghijklmno";
   ConfigBlock block;
-  ASSERT_FALSE(BuildConfigBlock(c, block).has_value());
+  ASSERT_FALSE(BuildConfigBlock(c, DefaultConfigBlock(), block).has_value());
   EXPECT_EQ(block.RequestFileName, "very_long_na");
   EXPECT_EQ(block.OutputFileName, "abcdefghijkl");
   const auto bytes = EncodeConfigBlock(block);
@@ -268,22 +275,104 @@ TEST(ConfigSave, ControlsBuildTheRecordAndRefuseBadNumbers) {
   EXPECT_EQ(block.Terminals[3].Address, 4);
 
   // Any empty address, also of a terminal not connected, refuses the save.
+  const ConfigBlock stored = DefaultConfigBlock();
   for (int i = 0; i < TerminalCount; ++i) {
     ConfigControls bad = ValidControls();
     bad.Address[i] = "";
-    EXPECT_EQ(BuildConfigBlock(bad, block), std::optional<std::string>("")) << i;
+    EXPECT_EQ(BuildConfigBlock(bad, stored, block), ConversionMessage("")) << i;
   }
   ConfigControls bad = ValidControls();
   bad.Address[1] = "256";  // an address is one byte on the bus
-  EXPECT_EQ(BuildConfigBlock(bad, block), std::optional<std::string>("256"));
+  EXPECT_EQ(BuildConfigBlock(bad, stored, block),
+            "Adresa terminálu 2: hodnota 256 je mimo povolený rozsah!\nPovolené hodnoty jsou 0 až 255.");
   bad = ValidControls();
   bad.DinnerCount = "six";
-  EXPECT_EQ(BuildConfigBlock(bad, block), std::optional<std::string>("six"));
+  EXPECT_EQ(BuildConfigBlock(bad, stored, block), ConversionMessage("six"));
   bad = ValidControls();
+  bad.Capacity = "131073";  // more than an answer can ever hold
+  EXPECT_EQ(BuildConfigBlock(bad, stored, block), RangeMessage(CapacityField(), "131073"));
   bad.Capacity = "-1";
-  EXPECT_EQ(BuildConfigBlock(bad, block), std::optional<std::string>("-1"));
+  EXPECT_EQ(BuildConfigBlock(bad, stored, block), RangeMessage(CapacityField(), "-1"));
   bad.BreakfastCount = "x";  // the first refused field in save order is reported
-  EXPECT_EQ(BuildConfigBlock(bad, block), std::optional<std::string>("-1"));
+  EXPECT_EQ(BuildConfigBlock(bad, stored, block), RangeMessage(CapacityField(), "-1"));
+  bad = ValidControls();
+  bad.Capacity = "131072";
+  ASSERT_EQ(BuildConfigBlock(bad, stored, block), std::nullopt);
+  EXPECT_EQ(block.Capacity, MaxCapacity);
+}
+
+// A list shown with no item selected (the file held an index outside it)
+// keeps the file's index, so that a save changes nothing the operator did
+// not change: a terminal on no port stays off its port.
+TEST(ConfigSave, ListsWithoutSelectionKeepTheStoredIndex) {
+  ConfigBlock stored = DefaultConfigBlock();
+  stored.Terminals[1] = TerminalEntry{2, 9, true};
+  stored.BaudIndex = 7;
+  stored.RepeatIndex = 50;
+  stored.TimeoutIndex = 200;
+  ConfigControls c = ValidControls();
+  c.PortItem = {0, -1, 1, 2};
+  c.BaudItem = -1;
+  c.RepeatItem = -1;
+  c.TimeoutItem = -1;
+  ConfigBlock block;
+  ASSERT_EQ(BuildConfigBlock(c, stored, block), std::nullopt);
+  EXPECT_EQ(block.Terminals[1].PortIndex, 9);
+  EXPECT_FALSE(TerminalInUse(block.Terminals[1]));
+  EXPECT_EQ(block.BaudIndex, 7);
+  EXPECT_EQ(block.RepeatIndex, 50);
+  EXPECT_EQ(block.TimeoutIndex, 200);
+  c.BaudItem = 1;  // a selection made by the operator is saved
+  c.PortItem[1] = 3;
+  ASSERT_EQ(BuildConfigBlock(c, stored, block), std::nullopt);
+  EXPECT_EQ(block.BaudIndex, 1);
+  EXPECT_EQ(block.Terminals[1].PortIndex, 3);
+}
+
+// A hand-edited file: what sizes memory or time is brought within what the
+// program can use, and each value not used as stored is named.
+TEST(ConfigBounds, FileValuesThatSizeMemoryOrTimeAreBounded) {
+  StoredConfig config;
+  config.Block.Capacity = 0x7FFFFFFF;
+  config.Block.UseDT = true;
+  config.Turnaround = {0xFFFFFFFF, 0};  // 0 keeps its meaning: the default at open
+  const std::vector<BoundedValue> bounded = BoundStoredConfig(config);
+  ASSERT_EQ(bounded.size(), 2u);
+  EXPECT_EQ(BoundedValueMessage(bounded[0]),
+            "INI Cfg_binary, Kapacita: uložená hodnota 2147483647 je mimo rozsah 0 až 131072, použita hodnota 131072");
+  EXPECT_EQ(bounded[1].Key, "Test_binary, vysílání (µs)");
+  EXPECT_EQ(bounded[1].Stored, 4294967295);
+  EXPECT_EQ(bounded[1].Used, 1000000);
+  EXPECT_EQ(config.Block.Capacity, MaxCapacity);
+  EXPECT_EQ(config.Turnaround, (TurnaroundBlock{1000000, 0}));
+  LinkSettings s;
+  DeriveSettings(config, s);
+  EXPECT_EQ(s.AnswerBufferSize, 131072 * 29);  // 3.8 MB, not 2 GB per terminal
+
+  config = StoredConfig{};
+  config.Block.Capacity = -5;
+  config.Block.BaudIndex = -1;
+  config.Block.RepeatIndex = 9;
+  config.Block.TimeoutIndex = 60;
+  config.Turnaround.RxTurnaroundUs = 1000001;
+  const std::vector<BoundedValue> more = BoundStoredConfig(config);
+  ASSERT_EQ(more.size(), 5u);
+  EXPECT_EQ(config.Block.Capacity, 0);
+  EXPECT_EQ(config.Turnaround.RxTurnaroundUs, MaxTurnaroundUs);
+  // A list index stays as stored, for the save; the default item is used.
+  EXPECT_EQ(config.Block.BaudIndex, -1);
+  EXPECT_EQ(config.Block.TimeoutIndex, 60);
+  EXPECT_EQ(more[0].Key, "Cfg_binary, Rychlost BAUD (položka)");
+  EXPECT_EQ(more[0].Used, DefaultBaudIndex);
+  EXPECT_EQ(more[2].Key, "Cfg_binary, Max. počet pokusů (položka)");
+  EXPECT_EQ(more[2].High, 8);
+  EXPECT_EQ(more[3].Used, DefaultTimeoutIndex);
+
+  StoredConfig edges;
+  edges.Block.Capacity = MaxCapacity;
+  edges.Turnaround = {MaxTurnaroundUs, 0};
+  edges.Block.TimeoutIndex = DelayAddItemCount - 1;
+  EXPECT_TRUE(BoundStoredConfig(edges).empty());
 }
 
 TEST(ConfigSave, SaveThenLoadGivesBackEveryValue) {

@@ -17,8 +17,10 @@
 #include <vector>
 
 #include "app/Config.h"
+#include "link/Cp1250.h"
 #include "support/PersonLines.h"
 #include "support/ProgramProcess.h"
+#include "support/ProgramRequests.h"
 
 namespace {
 
@@ -85,6 +87,29 @@ std::string Command(const std::string& hex) {
 
 class ProgramRequests : public ProgramFixture {
  protected:
+  // The program with an INI as an administrator edited it, on a slave at
+  // address 1, once its start-up link test is logged; how long that took.
+  std::chrono::milliseconds StartHandEdited(const ConfigBlock& block, const std::string& testBinary,
+                                            const Lines& simOptions) {
+    const auto bytes = EncodeConfigBlock(block);
+    std::ofstream(File("tarvion.ini")) << "[Konfigurace]\nCfg_binary=" << HexFromBytes(bytes.data(), bytes.size())
+                                       << "\nTest_binary=" << testBinary << "\n\n[Porty]\nCOM1=" << LinePath() << "\n";
+    sim_ = StartSimulator({"1:slave"}, simOptions);
+    const auto start = Clock::now();
+    tarvion_ = StartProgram("program");
+    EXPECT_TRUE(WaitUntil([&] { return LogHas("TERM 1 SLAVE") || tarvion_->Exited(); }, kProcessTimeout))
+        << ReadFile(Log()) << tarvion_->Err();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  }
+
+  // A person written and read back; the answer's output line.
+  std::string WriteAndReadBack() {
+    DropRequest("TERM1\r\n" + PersonLine('Q', 40, false) + "\r\nP\r\n");
+    EXPECT_TRUE(WaitUntil([&] { return Read("rudazo.sta") == "2,1\r\n"; }, kProcessTimeout))
+        << Read("rudazo.sta") << ReadFile(Log());
+    return Read("output.txt");
+  }
+
   // The program on a line of slave terminals at addresses 1 .. count, each
   // connected as the terminal of that number.
   void StartOnSlaves(int count) {
@@ -282,3 +307,49 @@ TEST_F(ProgramRequests, WatcherTakesAFileInAtItsSecondSightingOnly) {
 }
 
 }  // namespace
+
+// Resident memory the program may use: its own few megabytes plus Qt's; the
+// sanitizers' shadow memory comes on top in their build. An answer buffer of
+// 2 GB per terminal is far beyond either.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TARVION_SHADOW_MEMORY
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(TARVION_SHADOW_MEMORY)
+constexpr long kResidentLimitKb = 400 * 1024;
+#else
+constexpr long kResidentLimitKb = 100 * 1024;
+#endif
+
+// Hand-edited INI files: a capacity of 0x7FFFFFFF with DT bytes asked for a
+// 2 GB answer buffer, zero-filled at every data command; a Test_binary of all
+// ones for turnarounds of 71 minutes. The program uses the bounds, says so in
+// the error log, starts within seconds, stays small and reads back as usual.
+TEST_F(ProgramRequests, AHugeCapacityInTheFileIsBoundedAndLogged) {
+  ConfigBlock block = DefaultConfigBlock();
+  block.Capacity = 0x7FFFFFFF;
+  block.UseDT = true;
+  EXPECT_LT(StartHandEdited(block, "E8030000E8030000", {"--dt"}), 10s);
+  EXPECT_TRUE(LogHas(Cp1250FromUtf8("INI Cfg_binary, Kapacita: uložená hodnota 2147483647 je mimo rozsah 0 až "
+                                    "131072, použita hodnota 131072")))
+      << ReadFile(Log());
+  EXPECT_LT(ResidentKb(tarvion_->Pid()), kResidentLimitKb);
+  const std::string answer = WriteAndReadBack();
+  const std::string expected = AnswerLine('Q', 40, false);
+  EXPECT_EQ(answer.substr(0, expected.size() - 2), expected.substr(0, expected.size() - 2)) << answer;
+  EXPECT_EQ(answer.size(), expected.size() + 10);  // and the five DT bytes
+  EXPECT_LT(ResidentKb(tarvion_->Pid()), kResidentLimitKb);
+}
+
+TEST_F(ProgramRequests, TurnaroundsOfHoursInTheFileAreBoundedAndLogged) {
+  EXPECT_LT(StartHandEdited(DefaultConfigBlock(), "FFFFFFFFFFFFFFFF", {}), 10s);
+  for (const char* line : {"INI Test_binary, vysílání (µs): uložená hodnota 4294967295 je mimo rozsah 0 až 1000000, "
+                           "použita hodnota 1000000",
+                           "INI Test_binary, příjem (µs): uložená hodnota 4294967295 je mimo rozsah 0 až 1000000, "
+                           "použita hodnota 1000000"}) {
+    EXPECT_TRUE(LogHas(Cp1250FromUtf8(line))) << line << "\n" << ReadFile(Log());
+  }
+  EXPECT_LT(ResidentKb(tarvion_->Pid()), kResidentLimitKb);
+  EXPECT_EQ(WriteAndReadBack(), AnswerLine('Q', 40, false));
+}

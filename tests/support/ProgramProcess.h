@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -35,7 +36,8 @@ inline std::string ReadFile(const std::filesystem::path& path) {
   return out.str();
 }
 
-using Environment = std::vector<std::pair<std::string, std::string>>;
+// Variables set for a child, in order; nullopt removes one.
+using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 // A child process, killed when the object goes if it has not ended.
 class Process {
@@ -49,7 +51,13 @@ class Process {
     if (pid_ != 0) return;
     if (chdir(directory.c_str()) != 0) _exit(120);
     if (!freopen(out_.c_str(), "w", stdout) || !freopen(err_.c_str(), "w", stderr)) _exit(121);
-    for (const auto& [key, value] : environment) setenv(key.c_str(), value.c_str(), 1);
+    for (const auto& [key, value] : environment) {
+      if (value) {
+        setenv(key.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(key.c_str());
+      }
+    }
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
@@ -154,11 +162,15 @@ class ProgramFixture : public ::testing::Test {
     return sim;
   }
 
-  // The program with its command-line options, if any.
-  std::unique_ptr<Process> StartProgram(const std::string& name, const std::vector<std::string>& options = {}) {
+  // The program, headless, with its command-line options and `changes`
+  // made to its environment last.
+  std::unique_ptr<Process> StartProgram(const std::string& name, const std::vector<std::string>& options = {},
+                                        const Environment& changes = {}) {
     std::vector<std::string> argv{program_.string()};
     argv.insert(argv.end(), options.begin(), options.end());
-    return std::make_unique<Process>(argv, directory_, name, ProgramEnvironment());
+    Environment environment = ProgramEnvironment();
+    environment.insert(environment.end(), changes.begin(), changes.end());
+    return std::make_unique<Process>(argv, directory_, name, environment);
   }
 
   Environment ProgramEnvironment() const {

@@ -49,7 +49,10 @@ bool SetValue(std::string_view name, const std::string& value, ScanOptions& out,
     if (ParseAddress(value, name == "--from" ? out.From : out.To)) return true;
     error = std::string(name) + " must be an address from 0 to 255, not '" + value + "'";
   } else {
-    if (ParseMicroseconds(value, out.TurnaroundUs)) return true;
+    if (ParseInteger(value, number) && number >= 0 && static_cast<uint32_t>(number) <= MaxTurnaroundUs) {
+      out.TurnaroundUs = static_cast<uint32_t>(number);
+      return true;
+    }
     error = "--turnaround must be microseconds from 0 to 1000000, not '" + value + "'";
   }
   return false;

@@ -1,0 +1,20 @@
+#pragma once
+// The panels of the status bar by number: labels in the even panels, values
+// in the odd ones. Request processing writes the values through BatchHost;
+// the main window lays the panels out.
+
+#include <array>
+
+class BatchHost;
+
+constexpr int PanelCount = 11;
+constexpr int StatusPanel = 1;      // "Status:": the pair of the last job
+constexpr int LoadedPanel = 3;      // "Načteno:": bytes of the last data answer
+constexpr int AttemptPanel = 5;     // "Opakování vysílání:": the current send attempt
+constexpr int ReceiveTryPanel = 7;  // "Opakování příjmu:": the current receive try
+constexpr int ProgressPanel = 9;    // "Příkazy": commands done / total
+
+// The counters of a job, emptied at start-up and before every job.
+constexpr std::array<int, 4> CounterPanels{StatusPanel, LoadedPanel, AttemptPanel, ReceiveTryPanel};
+
+void ClearCounterPanels(BatchHost& host);
