@@ -3,7 +3,13 @@
 #include <cstdio>
 #include <string_view>
 
+#include "app/FileLocations.h"
+#include "app/StandardError.h"
+
 namespace {
+
+// Where the help texts of the options begin.
+constexpr size_t kHelpColumn = 19;
 
 struct ValueOption {
   std::string_view Name;
@@ -19,9 +25,13 @@ struct ActionOption {
 };
 
 constexpr ValueOption kValueOptions[] = {
+    {"--config", "FILE", &CommandLine::ConfigPath, "read and save the INI file FILE, whoever runs the program"},
+    {"--start-dir", "DIR", &CommandLine::StartDirectory,
+     "change into DIR (made when missing): the start directory of\n"
+     "                   the request, output, status and error-log files; ~/ is home"},
     {"--trace", "FILE", &CommandLine::TracePath,
-     "record every event on the serial lines in FILE, one line each,\n"
-     "                 appended (past 10 MB FILE moves to FILE.1, a new one starts)"},
+     "record every event on the serial lines in FILE, one a line,\n"
+     "                   appended (past 10 MB FILE moves to FILE.1, a new one starts)"},
 };
 
 constexpr ActionOption kActionOptions[] = {
@@ -75,24 +85,30 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
 std::string CommandLineUsage() {
   std::string text = std::string("Usage: tarvion [OPTION]...\n") +
                      "Tarvion " + TarvionVersion() +
-                     ": hands the work of request files to ORVETA terminals on serial lines.\n"
-                     "Without options it starts as always: the current directory is the start\n"
-                     "directory, the INI file is the program's path with \".ini\".\n\n";
+                     ": hands request files to ORVETA terminals on serial lines.\n"
+                     "Without options the current directory is the start directory and the INI\n"
+                     "file is the program's path with \".ini\"; but the installed program,\n  " +
+                     InstallBinDir() +
+                     "/tarvion,\n"
+                     "reads ~/.config/tarvion/tarvion.ini ($XDG_CONFIG_HOME when set), or while\n"
+                     "that does not exist the site file\n  " +
+                     SiteIniFile() + ",\nand saves to the user's file.\n\n";
   for (const ValueOption& option : kValueOptions) {
     std::string head = "  " + std::string(option.Name) + " " + std::string(option.Value);
-    head.resize(17, ' ');
+    head.resize(kHelpColumn, ' ');
     text += head + std::string(option.Help) + "\n";
   }
   for (const ActionOption& option : kActionOptions) {
     std::string head = "  " + std::string(option.Name);
-    head.resize(17, ' ');
+    head.resize(kHelpColumn, ' ');
     text += head + std::string(option.Help) + "\n";
   }
   return text +
          "\nQt's own options (-platform, -display, ...) are not taken: set QT_QPA_PLATFORM,\n"
          "DISPLAY and the like in the environment (QT_QPA_PLATFORM=offscreen: no display).\n\n"
-         "Exit status: 0 after an orderly end; 2 for a bad option or a trace file that\n"
-         "cannot be opened; 255 when Tarvion is already running.\n";
+         "Exit status: 0 after an orderly end; 2 for a bad option, a start directory\n"
+         "that cannot be made or entered, or a trace file that cannot be opened; 255\n"
+         "when Tarvion is already running.\n";
 }
 
 int FinishCommandLine(const CommandLine& commandLine) {
@@ -104,7 +120,7 @@ int FinishCommandLine(const CommandLine& commandLine) {
       std::printf("Tarvion %s\n", TarvionVersion());
       return 0;
     case CommandLine::Action::Error:
-      std::fprintf(stderr, "tarvion: %s\nTry 'tarvion --help'.\n", commandLine.Error.c_str());
+      WriteStandardError(Priority::Error, "tarvion: " + commandLine.Error + "\nTry 'tarvion --help'.");
       return kBadUsageExit;
     case CommandLine::Action::Run:
       break;

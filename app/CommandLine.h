@@ -16,8 +16,10 @@ const char* TarvionVersion();
 struct CommandLine {
   enum class Action { Run, Help, Version, Error };
   Action What = Action::Run;
-  std::string TracePath;  // --trace FILE: the wire trace's file; empty for none
-  std::string Error;      // with Action::Error: what was wrong
+  std::string TracePath;       // --trace FILE: the wire trace's file; empty for none
+  std::string ConfigPath;      // --config FILE: the INI file to read and save; empty for the usual one
+  std::string StartDirectory;  // --start-dir DIR: changed into (made when missing) first; empty to stay
+  std::string Error;           // with Action::Error: what was wrong
 };
 
 // Reads the arguments after the program name in order; the first --help,

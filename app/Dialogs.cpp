@@ -3,7 +3,8 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <cstdio>
+
+#include "app/StandardError.h"
 
 namespace {
 
@@ -33,8 +34,20 @@ QMessageBox::Icon QtIcon(BoxIcon icon) {
   return QMessageBox::NoIcon;
 }
 
+// The journal's priority of a box: by its icon, a box without one is a notice.
+Priority PriorityOf(BoxIcon icon) {
+  switch (icon) {
+    case BoxIcon::Error: return Priority::Error;
+    case BoxIcon::Warning: return Priority::Warning;
+    case BoxIcon::Question:
+    case BoxIcon::Information: return Priority::Info;
+    case BoxIcon::None: break;
+  }
+  return Priority::Notice;
+}
+
 BoxAnswer AnswerToStandardError(const BoxRequest& request) {
-  std::fprintf(stderr, "%s: %s\n", request.Caption.toUtf8().constData(), request.Text.toUtf8().constData());
+  WriteStandardError(PriorityOf(request.Icon), (request.Caption + QStringLiteral(": ") + request.Text).toStdString());
   return request.Default;
 }
 

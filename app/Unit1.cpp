@@ -7,7 +7,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWindow>
@@ -38,13 +37,11 @@ void Log(const std::string& message) { AppendErrorLog(Cp1250FromUtf8(message)); 
 
 }  // namespace
 
-QString IniPathForExecutable(const QString& executablePath) {
-  const QFileInfo executable(executablePath);
-  return executable.path() + QLatin1Char('/') + executable.completeBaseName() + QLatin1String(".ini");
-}
+TForm1::TForm1(const QString& iniPath, const TerminationSignals* termination, QWidget* parent)
+    : TForm1(IniLocationAt(QFile::encodeName(iniPath).toStdString()), termination, parent) {}
 
-TForm1::TForm1(QString iniPath, const TerminationSignals* termination, QWidget* parent)
-    : QMainWindow(parent), iniPath_(std::move(iniPath)), processor_(*this, RequestLines) {
+TForm1::TForm1(IniLocation ini, const TerminationSignals* termination, QWidget* parent)
+    : QMainWindow(parent), ini_(std::move(ini)), processor_(*this, RequestLines) {
   CreateControls();
   qApp->installEventFilter(this);
   connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* now) {
@@ -136,7 +133,8 @@ bool TForm1::StatusIcon1Startup() const { return showAtStart_ || !trayAvailable_
 // The request-file watcher starts one priority step below normal:
 // QThread::LowPriority is the level just under NormalPriority.
 // A job that a killed run left unfinished is set aside before the watcher
-// looks for requests. Closed during the start-up: nothing is started.
+// looks for requests. Closed during the start-up: nothing is started, and a
+// service is never reported ready.
 void TForm1::FormCreate() {
   if (ShuttingDown) return;
   processor_.SetAsideInterruptedJob(RequestPath());
@@ -147,6 +145,28 @@ void TForm1::FormCreate() {
   watcher_->start(QThread::LowPriority);
   ShowBalloonHint(QStringLiteral("Tarvion"), QStringLiteral("Start komunikačního programu"),
                   QSystemTrayIcon::Information, 2);
+  serviceStatus_ = ServiceStatus();
+  serviceReady_ = true;
+  NotifyReady(serviceStatus_);
+}
+
+std::string TForm1::ServiceStatus() const {
+  std::array<PlaceState, TerminalCount> places{};
+  for (int t = 0; t < TerminalCount; ++t) {
+    const TerminalEntry& entry = config_.Block.Terminals[t];
+    const bool inUse = TerminalInUse(entry);
+    const bool portOpen = inUse && Terminals[t] && Terminals[t]->Port != nullptr && Terminals[t]->Port->Opened;
+    places[t] = PlaceStateFor(inUse, portOpen, Indicator(t));
+  }
+  return ServiceStatusText(places, lastJob_);
+}
+
+void TForm1::UpdateServiceStatus() {
+  if (!serviceReady_) return;
+  std::string status = ServiceStatus();
+  if (status == serviceStatus_) return;
+  serviceStatus_ = std::move(status);
+  NotifyStatus(serviceStatus_);
 }
 
 // The request file the watcher looks for: the name in InSoubor at this moment,
@@ -203,6 +223,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   }
   event->accept();
   ShuttingDown = true;
+  NotifyStopping();
   emit CloseAccepted();
 }
 

@@ -11,10 +11,13 @@
 #include <array>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/Config.h"
+#include "app/FileLocations.h"
+#include "app/ServiceNotify.h"
 #include "app/Widgets.h"
 #include "link/LinkDisplay.h"
 #include "requests/BatchHost.h"
@@ -42,11 +45,13 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   Q_OBJECT
 
  public:
-  // The whole start-up: controls, configuration from `iniPath`, start
-  // directory (the current directory), "Start programu", ports and terminals.
-  // With `termination`, SIGTERM and SIGINT end the program in order from the
-  // first moment of the start-up on.
-  explicit TForm1(QString iniPath, const TerminationSignals* termination = nullptr, QWidget* parent = nullptr);
+  // The whole start-up: controls, configuration read from `ini`, start
+  // directory (the current directory), "Start programu", ports and terminals;
+  // a systemd service is told it is ready. With `termination`, SIGTERM and
+  // SIGINT end the program in order from the first moment of the start-up on.
+  explicit TForm1(IniLocation ini, const TerminationSignals* termination = nullptr, QWidget* parent = nullptr);
+  // One INI file, read and saved.
+  explicit TForm1(const QString& iniPath, const TerminationSignals* termination = nullptr, QWidget* parent = nullptr);
   ~TForm1() override;
 
   // --- Start-up and lifecycle (Unit1.cpp) ---
@@ -229,6 +234,10 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void CreateAndTestTerminals();
   void TestStartupLink(int terminalIndex);
   std::string RequestPath() const;
+  // The service's status line: each terminal place and the last job.
+  std::string ServiceStatus() const;
+  // Sends the service's status line when it changed, once ready.
+  void UpdateServiceStatus();
 
   // Unit1Batch.cpp
   // Keeps the controls that start an exchange (the send buttons, the clock
@@ -266,7 +275,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
 
   QIcon Image(int index) const;
 
-  QString iniPath_;
+  IniLocation ini_;
   StoredConfig config_;
   // Values of the file not used as stored, logged once the log is there.
   std::vector<BoundedValue> boundAtLoad_;
@@ -288,7 +297,8 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   std::chrono::steady_clock::time_point lastBalloon_{};
   TRequestProcessor processor_;
   std::unique_ptr<THlidac> watcher_;
+  // What the service was told last; nothing is sent before it is ready.
+  bool serviceReady_ = false;
+  std::string serviceStatus_;
+  std::optional<LastJob> lastJob_;
 };
-
-// The INI file of an executable: its path with the extension replaced by ".ini".
-QString IniPathForExecutable(const QString& executablePath);

@@ -53,7 +53,10 @@ TOrveta* TForm1::AvailableTerminal(int t) {
 
 TerminalIndicator TForm1::Indicator(int t) const { return Indicators[t]->Colour(); }
 
-void TForm1::SetIndicator(int t, TerminalIndicator colour) { Indicators[t]->SetColour(colour); }
+void TForm1::SetIndicator(int t, TerminalIndicator colour) {
+  Indicators[t]->SetColour(colour);
+  UpdateServiceStatus();
+}
 
 SendControls TForm1::Controls() const {
   return {Rep_write->currentIndex() + 1, Write_error_repeat->isChecked(), Priority_set->isChecked()};
@@ -67,7 +70,14 @@ std::string TForm1::OutputFileName() const {
 
 bool TForm1::IsShuttingDown() const { return ShuttingDown; }
 
-void TForm1::SetPanel(int panel, const std::string& text) { SetPanelText(panel, QString::fromStdString(text)); }
+// The pair in the panel "Status:" is the last job's result, for the service's
+// status line too (a new job empties the panel first: that is no result).
+void TForm1::SetPanel(int panel, const std::string& text) {
+  SetPanelText(panel, QString::fromStdString(text));
+  if (panel != StatusPanel || text.empty()) return;
+  lastJob_ = LastJob{LocalTimeNow(), text};
+  UpdateServiceStatus();
+}
 
 void TForm1::ShowBalloon(const std::string& title, const std::string& text) {
   const auto now = std::chrono::steady_clock::now();

@@ -52,11 +52,12 @@ bool FileHolds(const QString& path, const QList<QPair<QString, QString>>& lines)
 }  // namespace
 
 void TForm1::LoadConfig() {
-  config_ = DecodeIni(ReadIniValues(iniPath_));
+  const QString iniPath = QFile::decodeName(ini_.Read.c_str());
+  config_ = DecodeIni(ReadIniValues(iniPath));
   boundAtLoad_ = BoundStoredConfig(config_);
   Write_error_repeat->setChecked(config_.WriteErrorRepeat);
   DeriveSettings(config_, Settings());
-  QSettings ini(iniPath_, QSettings::IniFormat);
+  QSettings ini(iniPath, QSettings::IniFormat);
   ReadPortPaths(ini);
 }
 
@@ -152,8 +153,9 @@ void TForm1::BitBtn1Click() {
   Settings().ParityMark = Mark1->isChecked();
   const StoredConfig stored{block, TurnaroundBlock{Settings().TxTurnaroundUs, Settings().RxTurnaroundUs},
                             Settings().ParityMark, Write_error_repeat->isChecked()};
-  if (!WriteIni(EncodeIni(stored))) {
-    ShowErrorMessage(this, QStringLiteral("Unable to write to %1").arg(iniPath_));
+  // A user's file that is not there yet starts as a copy of the site file.
+  if (!PrepareIniSave(ini_) || !WriteIni(EncodeIni(stored))) {
+    ShowErrorMessage(this, QStringLiteral("Unable to write to %1").arg(QFile::decodeName(ini_.Save.c_str())));
     return;
   }
   const BoxAnswer restart = ShowMessageBox(BoxRequest{
@@ -164,7 +166,8 @@ void TForm1::BitBtn1Click() {
 }
 
 bool TForm1::WriteIni(const IniValues& values) {
-  QSettings ini(iniPath_, QSettings::IniFormat);
+  const QString iniPath = QFile::decodeName(ini_.Save.c_str());
+  QSettings ini(iniPath, QSettings::IniFormat);
   // Where the folder forbids a temporary file, the file itself is rewritten.
   ini.setAtomicSyncRequired(false);
   ini.beginGroup(kSection);
@@ -178,5 +181,5 @@ bool TForm1::WriteIni(const IniValues& values) {
   }
   ini.endGroup();
   ini.sync();
-  return ini.status() != QSettings::AccessError && FileHolds(iniPath_, lines);
+  return ini.status() != QSettings::AccessError && FileHolds(iniPath, lines);
 }

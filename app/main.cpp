@@ -1,19 +1,28 @@
-// Program entry: the command line, the single-instance lock, the
-// application, the main window and the event loop. SIGTERM and SIGINT end the
-// program in order, as a confirmed close, from the first moment of the
-// start-up on.
+// Program entry: the command line, the start directory, the single-instance
+// lock, the application, the INI file's location, the main window and the
+// event loop. SIGTERM and SIGINT end the program in order, as a confirmed
+// close, from the first moment of the start-up on. Everything it writes to
+// standard error goes through WriteStandardError, Qt's own messages too.
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <QApplication>
-#include <cstdio>
+#include <QFile>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
 #include "app/Dialogs.h"
+#include "app/FileLocations.h"
 #include "app/Globals.h"
 #include "app/SingleInstance.h"
+#include "app/StandardError.h"
 #include "app/TerminationSignals.h"
 #include "app/Unit1.h"
 #include "link/WireTrace.h"
@@ -46,9 +55,56 @@ void RunHeadlessWithoutDisplay() {
     if (value != nullptr && *value != '\0') return;
   }
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  std::fputs("Tarvion: no display (DISPLAY and WAYLAND_DISPLAY are not set): running headless, as with "
-             "QT_QPA_PLATFORM=offscreen\n",
-             stderr);
+  WriteStandardError(Priority::Notice,
+                     "Tarvion: no display (DISPLAY and WAYLAND_DISPLAY are not set): running headless, as with "
+                     "QT_QPA_PLATFORM=offscreen");
+}
+
+Priority PriorityOf(QtMsgType type) {
+  switch (type) {
+    case QtDebugMsg: return Priority::Debug;
+    case QtInfoMsg: return Priority::Info;
+    case QtWarningMsg: return Priority::Warning;
+    case QtCriticalMsg: return Priority::Error;
+    case QtFatalMsg: break;
+  }
+  return Priority::Critical;
+}
+
+void QtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  WriteStandardError(PriorityOf(type), qFormatLogMessage(type, context, message).toStdString());
+}
+
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') return home;
+  const passwd* user = ::getpwuid(::getuid());
+  return user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
+}
+
+std::string EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// The --config file, or without it the usual file for this executable and
+// user.
+IniLocation FindIni(const std::string& configPath) {
+  return FindIniLocation(IniSearch{configPath, QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString(),
+                                   InstallBinDir(), SiteIniFile(), EnvironmentValue("XDG_CONFIG_HOME"), HomeDirectory()});
+}
+
+// Before anything else: the --config file made absolute against the
+// directory the program was started in, then the start directory entered;
+// false after saying why it cannot be used.
+bool EnterStartLocation(CommandLine& commandLine) {
+  std::error_code ignored;
+  if (!commandLine.ConfigPath.empty()) commandLine.ConfigPath = std::filesystem::absolute(commandLine.ConfigPath, ignored);
+  if (commandLine.StartDirectory.empty()) return true;
+  std::string error;
+  if (EnterStartDirectory(ExpandHome(commandLine.StartDirectory, HomeDirectory()), error)) return true;
+  WriteStandardError(Priority::Error, "tarvion: " + error);
+  return false;
 }
 
 void ShowRefusal(const QString& text) {
@@ -59,9 +115,9 @@ void ShowRefusal(const QString& text) {
 // Builds the window, runs the loop, and destroys the window (its orderly end).
 // A close accepted during the start-up (a signal, or "Konec" while the link
 // tests run) ends the program as soon as the window is built.
-void RunMainWindow(TApplication& app) {
+void RunMainWindow(TApplication& app, const IniLocation& ini) {
   const TerminationSignals termination;
-  TForm1 form(IniPathForExecutable(QCoreApplication::applicationFilePath()), &termination);
+  TForm1 form(ini, &termination);
   QObject::connect(&form, &TForm1::CloseAccepted, &app, [] { QCoreApplication::exit(0); });
   if (ShuttingDown) return;
   if (form.StatusIcon1Startup()) form.show();
@@ -71,17 +127,22 @@ void RunMainWindow(TApplication& app) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  const CommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  CommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   if (commandLine.What != CommandLine::Action::Run) return FinishCommandLine(commandLine);
+  if (!EnterStartLocation(commandLine)) return kBadUsageExit;
 
+  qInstallMessageHandler(QtMessage);
   RunHeadlessWithoutDisplay();
   const bool signalsWatched = TerminationSignals::Install();
+  const int signalsError = errno;
   // Qt sees the program name alone: its own options are not taken.
   int qtArgc = 1;
   TApplication app(qtArgc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Tarvion 2.3"));
   QApplication::setQuitOnLastWindowClosed(false);
-  if (!signalsWatched) std::perror("Tarvion: SIGTERM/SIGINT cannot be watched");
+  if (!signalsWatched) {
+    WriteStandardError(Priority::Error, std::string("Tarvion: SIGTERM/SIGINT cannot be watched: ") + std::strerror(signalsError));
+  }
 
   SingleInstance instance;
   switch (instance.Acquire()) {
@@ -98,11 +159,11 @@ int main(int argc, char* argv[]) {
 
   std::string traceError;
   if (!commandLine.TracePath.empty() && !StartWireTrace(commandLine.TracePath, traceError)) {
-    std::fprintf(stderr, "tarvion: %s\n", traceError.c_str());
+    WriteStandardError(Priority::Error, "tarvion: " + traceError);
     return kBadUsageExit;
   }
   try {
-    RunMainWindow(app);
+    RunMainWindow(app, FindIni(commandLine.ConfigPath));
   } catch (const std::exception& error) {
     ShowErrorMessage(nullptr, QString::fromUtf8(error.what()));
   }

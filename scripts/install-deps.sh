@@ -16,6 +16,8 @@ packages=(
   # runtimes (only recommended by clang, so named here), llvm-symbolizer for
   # readable reports.
   clang libclang-rt-14-dev llvm
+  # The service's readiness and status for systemd (sd_notify).
+  libsystemd-dev
 )
 
 if [ "$(id -u)" -eq 0 ]; then

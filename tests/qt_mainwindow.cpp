@@ -50,6 +50,7 @@ class MainWindowTest : public QObject {
   void savingRefusesBadNumbersAndWritesEveryValue();
   void turnaroundAndTimeoutControlsChangeTheLiveSettings();
   void anIniThatCannotBeWrittenIsReported();
+  void theUsersFirstSaveStartsFromTheSiteFileAndLeavesItAsItWas();
   void errorLogViewerShowsAndEmptiesTheStartDirectoryLog();
   void periodicCheckRetestsOnlyARedIndicator();
   void aboutPageLedsFollowTheSelectedTerminal();
@@ -445,6 +446,34 @@ void MainWindowTest::anIniThatCannotBeWrittenIsReported() {
   form_->BitBtn1Click();
   QCOMPARE(Boxes(QStringLiteral("Unable to write to %1").arg(ini)), 1);
   QCOMPARE(boxes_.size(), 1);  // no restart question after a failed save
+}
+
+// The installed program: read from the site file while the user has none;
+// "Uložit CFG" makes the user's file from it (the [Porty] section stays) and
+// the site file is not touched.
+void MainWindowTest::theUsersFirstSaveStartsFromTheSiteFileAndLeavesItAsItWas() {
+  const QString site = dir_->filePath(QStringLiteral("etc/tarvion.ini"));
+  const QString user = dir_->filePath(QStringLiteral("home/.config/tarvion/tarvion.ini"));
+  QVERIFY(QDir(dir_->path()).mkpath(QStringLiteral("etc")));
+  QVERIFY(QFile::rename(IniPath(), site));
+  QFile siteFile(site);
+  QVERIFY(siteFile.open(QIODevice::ReadOnly));
+  const QByteArray siteBefore = siteFile.readAll();
+  siteFile.close();
+  form_ = std::make_unique<TForm1>(
+      IniLocation{QFile::encodeName(site).toStdString(), QFile::encodeName(user).toStdString(),
+                  QFile::encodeName(site).toStdString()});
+  TForm1& f = *form_;
+  f.Adr1->setText(QStringLiteral("15"));
+  boxes_.clear();
+  f.BitBtn1Click();
+  QCOMPARE(boxes_.size(), 1);  // the restart question: saved
+  QSettings saved(user, QSettings::IniFormat);
+  QCOMPARE(saved.value("Porty/COM1").toString(), dir_->filePath(QStringLiteral("no-such-device")));
+  const auto bytes = BytesFromHex(saved.value("Konfigurace/Cfg_binary").toString().toStdString());
+  QCOMPARE(DecodeConfigBlock(bytes).Terminals[0].Address, 15);
+  QVERIFY(siteFile.open(QIODevice::ReadOnly));
+  QCOMPARE(siteFile.readAll(), siteBefore);
 }
 
 void MainWindowTest::errorLogViewerShowsAndEmptiesTheStartDirectoryLog() {

@@ -1,10 +1,21 @@
 // The configuration records of the INI file: defaults, the 68- and 8-byte
 // layouts, the hexadecimal values, the derived settings and the checks made
-// when the controls are saved.
+// when the controls are saved; where the INI file and the start directory
+// are; what the service tells systemd and the journal.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "app/Config.h"
+#include "app/FileLocations.h"
+#include "app/ServiceNotify.h"
+#include "app/StandardError.h"
 
 namespace {
 
@@ -403,4 +414,154 @@ TEST(ConfigSave, SaveThenLoadGivesBackEveryValue) {
   EXPECT_EQ(written.NeuspechKonec, std::optional<std::string>("0"));
   EXPECT_EQ(DecodeIni(written), config);
   EXPECT_EQ(EncodeIni(DecodeIni(written)), written);
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under /tmp, removed with the object.
+struct TempFolder {
+  TempFolder() {
+    char pattern[] = "/tmp/tarvion-config-XXXXXX";
+    path = mkdtemp(pattern);
+  }
+  ~TempFolder() { fs::remove_all(path); }
+  fs::path path;
+};
+
+void WriteText(const fs::path& file, const std::string& text) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << text;
+}
+
+std::string ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+// --config wins; the installed program (its folder is the install bindir,
+// also when that is reached through a link, as /bin is /usr/bin) uses the
+// user's file, or the site file until the user has one; any other program
+// keeps its INI beside it.
+TEST(IniLocation, OptionThenTheInstalledProgramsFilesThenBesideTheExecutable) {
+  TempFolder root;
+  const fs::path bin = root.path / "usr/bin";
+  fs::create_directories(bin);
+  fs::create_symlink(bin, root.path / "bin");
+  const std::string site = (root.path / "etc/tarvion/tarvion.ini").string();
+  const std::string home = (root.path / "home").string();
+  const std::string user = home + "/.config/tarvion/tarvion.ini";
+  IniSearch search{"", (bin / "tarvion").string(), (root.path / "bin").string(), site, "", home};
+
+  EXPECT_EQ(FindIniLocation(search), (IniLocation{site, user, site}));
+  search.ConfigHome = "relative/config";  // not absolute: ignored
+  EXPECT_EQ(FindIniLocation(search), (IniLocation{site, user, site}));
+  search.ConfigHome = (root.path / "xdg").string();
+  const std::string xdgUser = search.ConfigHome + "/tarvion/tarvion.ini";
+  EXPECT_EQ(FindIniLocation(search), (IniLocation{site, xdgUser, site}));
+  WriteText(xdgUser, "[Konfigurace]\n");
+  EXPECT_EQ(FindIniLocation(search), (IniLocation{xdgUser, xdgUser, site}));
+  search.ConfigHome = "";
+  search.Home = "";  // nobody's home: the site file alone
+  EXPECT_EQ(FindIniLocation(search), IniLocationAt(site));
+
+  IniSearch elsewhere = search;
+  elsewhere.Executable = (root.path / "build/tarvion").string();
+  EXPECT_EQ(FindIniLocation(elsewhere), IniLocationAt((root.path / "build/tarvion.ini").string()));
+  elsewhere.Executable = (root.path / "opt/tarvion.bin").string();
+  EXPECT_EQ(FindIniLocation(elsewhere), IniLocationAt((root.path / "opt/tarvion.ini").string()));
+
+  for (IniSearch withOption : {search, elsewhere}) {
+    withOption.ConfigOption = "/srv/tarvion/tarvion.ini";
+    EXPECT_EQ(FindIniLocation(withOption), IniLocationAt("/srv/tarvion/tarvion.ini"));
+  }
+}
+
+// The first save makes the user's folders and starts the file as a copy of
+// the site file, so its [Porty] section stays; later saves find it there.
+TEST(IniLocation, FirstSaveCopiesTheSiteFileLaterOnesKeepTheUsersFile) {
+  TempFolder root;
+  const fs::path site = root.path / "etc/tarvion/tarvion.ini";
+  const fs::path user = root.path / "home/.config/tarvion/tarvion.ini";
+  WriteText(site, "[Porty]\nCOM1=/dev/ttyUSB0\n");
+  const IniLocation location{site.string(), user.string(), site.string()};
+  ASSERT_TRUE(PrepareIniSave(location));
+  EXPECT_EQ(ReadFile(user), "[Porty]\nCOM1=/dev/ttyUSB0\n");
+
+  WriteText(user, "[Porty]\nCOM1=/dev/ttyUSB1\n");
+  ASSERT_TRUE(PrepareIniSave(location));
+  EXPECT_EQ(ReadFile(user), "[Porty]\nCOM1=/dev/ttyUSB1\n");
+
+  const fs::path fresh = root.path / "other/tarvion.ini";  // no site file: the folder alone
+  ASSERT_TRUE(PrepareIniSave(IniLocation{"", fresh.string(), (root.path / "missing.ini").string()}));
+  EXPECT_TRUE(fs::is_directory(fresh.parent_path()));
+  EXPECT_FALSE(fs::exists(fresh));
+
+  WriteText(root.path / "blocked", "a file where a folder would go");
+  EXPECT_FALSE(PrepareIniSave(IniLocation{"", (root.path / "blocked/tarvion.ini").string(), site.string()}));
+}
+
+// --start-dir: "~/" is the home (a desktop entry's Exec line reaches no
+// shell); the directory is made with its parents and entered.
+TEST(StartDirectory, HomeIsExpandedAndTheDirectoryIsMadeAndEntered) {
+  EXPECT_EQ(ExpandHome("~/Tarvion", "/home/jan"), "/home/jan/Tarvion");
+  EXPECT_EQ(ExpandHome("~", "/home/jan"), "/home/jan");
+  EXPECT_EQ(ExpandHome("~jan/Tarvion", "/home/jan"), "~jan/Tarvion");
+  EXPECT_EQ(ExpandHome("/srv/~/x", "/home/jan"), "/srv/~/x");
+
+  TempFolder root;
+  const fs::path before = fs::current_path();
+  std::string error;
+  ASSERT_TRUE(EnterStartDirectory((root.path / "a/b").string(), error)) << error;
+  EXPECT_EQ(fs::current_path(), root.path / "a/b");
+  fs::current_path(before);
+  WriteText(root.path / "file", "");
+  EXPECT_FALSE(EnterStartDirectory((root.path / "file").string(), error));
+  EXPECT_NE(error.find("start directory " + (root.path / "file").string()), std::string::npos) << error;
+  EXPECT_EQ(fs::current_path(), before);
+}
+
+TEST(ServiceStatus, EachPlaceAsItsIndicatorShowsItAndTheLastJob) {
+  EXPECT_EQ(PlaceStateFor(false, true, TerminalIndicator::Green), PlaceState::Off);
+  EXPECT_EQ(PlaceStateFor(true, false, TerminalIndicator::Green), PlaceState::PortNotOpen);
+  EXPECT_EQ(PlaceStateFor(true, true, TerminalIndicator::Green), PlaceState::Master);
+  EXPECT_EQ(PlaceStateFor(true, true, TerminalIndicator::Cyan), PlaceState::Slave);
+  EXPECT_EQ(PlaceStateFor(true, true, TerminalIndicator::Red), PlaceState::NotConnected);
+
+  const std::array<PlaceState, TerminalCount> places{PlaceState::Master, PlaceState::Slave,
+                                                     PlaceState::PortNotOpen, PlaceState::Off};
+  EXPECT_EQ(ServiceStatusText(places, std::nullopt), "T1 master, T2 slave, T3 port not open, T4 off");
+  std::tm time{};
+  time.tm_year = 2026 - 1900;
+  time.tm_mon = 11;
+  time.tm_mday = 9;
+  time.tm_hour = 10;
+  time.tm_min = 15;
+  time.tm_sec = 2;
+  EXPECT_EQ(ServiceStatusText({PlaceState::NotConnected, PlaceState::Off, PlaceState::Off, PlaceState::Off},
+                              LastJob{time, "4,3"}),
+            "T1 not connected, T2 off, T3 off, T4 off; last job 09.12.2026 10:15:02: 4,3");
+}
+
+// journald reads "<N>" in front of each line of its stream as the line's
+// priority; a line of a message without it would land as info.
+TEST(StandardErrorLines, EveryLineCarriesItsPriorityOnTheJournalsStreamOnly) {
+  EXPECT_EQ(JournalLines(Priority::Warning, "Pozor!: Neni otevřen žádný port\nje nutno provést konfiguraci portu!"),
+            "<4>Pozor!: Neni otevřen žádný port\n<4>je nutno provést konfiguraci portu!\n");
+  EXPECT_EQ(JournalLines(Priority::Error, "tarvion: bad\n"), "<3>tarvion: bad\n");
+
+  struct stat status {};
+  ASSERT_EQ(fstat(STDERR_FILENO, &status), 0);
+  const std::string own = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+  const std::string other = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino + 1);
+  for (const auto& [stream, journal] : {std::pair<std::string, bool>{own, true}, {other, false},
+                                        {own + "x", false}, {"", false}}) {
+    setenv("JOURNAL_STREAM", stream.c_str(), 1);
+    EXPECT_EQ(StandardErrorIsJournal(), journal) << stream;
+  }
+  unsetenv("JOURNAL_STREAM");
+  EXPECT_FALSE(StandardErrorIsJournal());
 }

@@ -105,8 +105,12 @@ TEST_F(FieldTools, ProgramOptionsAreCheckedBeforeAnythingStarts) {
   EXPECT_EQ(help->WaitExit(), 0);
   EXPECT_NE(help->Out().find("--trace FILE"), std::string::npos) << help->Out();
 
+  std::ofstream(directory_ / "in-the-way") << "a file, no directory";
   const std::vector<std::pair<Lines, std::string>> refused = {
       {{"--bogus"}, "unknown option '--bogus'"},
+      {{"--config"}, "option '--config' needs a FILE"},
+      {{"--start-dir="}, "option '--start-dir' needs a DIR"},
+      {{"--start-dir", (directory_ / "in-the-way" / "Tarvion").string()}, "cannot make the start directory"},
       {{"-platform", "offscreen"}, "unknown option '-platform'"},
       {{"--trace"}, "option '--trace' needs a FILE"},
       {{"--trace="}, "option '--trace' needs a FILE"},

@@ -1,14 +1,21 @@
 // The program as a process: a copy of build/tarvion in a fresh directory with
 // its INI beside it, talking to build/orveta-sim, run headless. Start-up lines
 // of the error log, the single-instance lock and its refusals, a start with no
-// display at all, and the orderly end on SIGTERM.
+// display at all, the orderly end on SIGTERM, and what a service tells
+// systemd and the journal.
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -16,7 +23,67 @@
 #include "app/SingleInstance.h"
 #include "support/ProgramProcess.h"
 
-class ProgramLifecycle : public ProgramFixture {};
+class ProgramLifecycle : public ProgramFixture {
+ protected:
+  std::string JournalStreamFor(const std::string& name) const;
+};
+
+namespace {
+
+// A datagram socket in place of systemd's NOTIFY_SOCKET: what the program
+// tells systemd, one message per datagram, in order.
+class NotifySocket {
+ public:
+  explicit NotifySocket(const std::filesystem::path& path) : path_(path) {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
+  }
+  ~NotifySocket() { close(fd_); }
+  NotifySocket(const NotifySocket&) = delete;
+  NotifySocket& operator=(const NotifySocket&) = delete;
+
+  // The messages so far.
+  const std::vector<std::string>& Messages() {
+    char buffer[4096];
+    for (ssize_t n; (n = recv(fd_, buffer, sizeof buffer, 0)) >= 0;) messages_.emplace_back(buffer, n);
+    return messages_;
+  }
+  bool Saw(const std::regex& message) {
+    const auto& all = Messages();
+    return std::any_of(all.begin(), all.end(), [&](const std::string& m) { return std::regex_match(m, message); });
+  }
+  std::string Path() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+  int fd_ = -1;
+  std::vector<std::string> messages_;
+};
+
+}  // namespace
+
+// The journal's stream is named by its device and inode: here those of the
+// file that the standard error of the process `name` goes to, made now.
+std::string ProgramLifecycle::JournalStreamFor(const std::string& name) const {
+  const std::filesystem::path file = directory_ / (name + ".err");
+  std::ofstream(file).close();
+  struct stat status {};
+  EXPECT_EQ(stat(file.c_str(), &status), 0);
+  return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+}
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& messages) {
+  std::string text;
+  for (const std::string& message : messages) text += "[" + message + "]\n";
+  return text;
+}
+
+}  // namespace
 
 TEST_F(ProgramLifecycle, MasterTerminalGivesFourLogLinesFromStartToStop) {
   WriteIni(DefaultConfigBlock(), (directory_ / "line").string());
@@ -114,6 +181,74 @@ TEST_F(ProgramLifecycle, WithNoDisplayAtAllItRunsHeadlessAndSaysSo) {
   program->Signal(SIGTERM);
   EXPECT_EQ(program->WaitExit(), 0) << program->Err();
   EXPECT_EQ(LogMessages(Log()).back(), "Stop programu");
+  sim->Signal(SIGTERM);
+  EXPECT_EQ(sim->WaitExit(), 0);
+}
+
+// As a systemd service (Type=notify): READY=1 once the start-up link tests
+// are done, with a status line of every terminal place; after a job the line
+// has its time and pair; STOPPING=1 as SIGTERM is accepted. Standard error
+// is the journal's stream there: each line carries its priority.
+TEST_F(ProgramLifecycle, AsAServiceItTellsSystemdHowItIsAndTheJournalEachLinesPriority) {
+  ConfigBlock block = DefaultConfigBlock();
+  block.Terminals[1] = TerminalEntry{2, 1, true};  // on COM2, whose device is missing
+  WriteIni(block, LinePath());
+  std::ofstream(directory_ / "tarvion.ini", std::ios::app) << "COM2=" << (directory_ / "no-such-device").string() << "\n";
+  auto sim = StartSimulator({"1:slave"});
+  NotifySocket notify(directory_ / "notify");
+  auto program = StartProgram(
+      "program", {},
+      {{"NOTIFY_SOCKET", notify.Path()}, {"JOURNAL_STREAM", JournalStreamFor("program")},
+       {"QT_QPA_PLATFORM", std::nullopt}, {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
+
+  const std::string places = "T1 slave, T2 port not open, T3 off, T4 off";
+  ASSERT_TRUE(WaitUntil([&] { return !notify.Messages().empty() || program->Exited(); }, kProcessTimeout))
+      << program->Err();
+  EXPECT_EQ(notify.Messages().front(), "READY=1\nSTATUS=" + places);
+  EXPECT_TRUE(LogHas("TERM 1 SLAVE"));  // the link tests came first
+
+  // A second start's refusal is an error box: an error in the journal.
+  auto second = StartProgram("second", {}, {{"JOURNAL_STREAM", JournalStreamFor("second")}});
+  EXPECT_EQ(second->WaitExit(), 255);
+  EXPECT_EQ(second->Err(), "<3>*** Pozor ***: Tento program je již spuštěn!!!\n");
+
+  std::ofstream(directory_ / "request.tmp", std::ios::binary) << "TERM1\r\nS\r\n";
+  std::filesystem::rename(directory_ / "request.tmp", directory_ / "request.cfg");
+  const std::regex afterJob("STATUS=" + places + R"(; last job \d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d: 1,1)");
+  EXPECT_TRUE(WaitUntil([&] { return notify.Saw(afterJob) || program->Exited(); }, kProcessTimeout))
+      << Joined(notify.Messages());
+
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitExit(), 0) << program->Err();
+  EXPECT_EQ(notify.Messages().back(), "STOPPING=1") << Joined(notify.Messages());
+  const auto lines = FileLines(directory_ / "program.err");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front().rfind("<5>Tarvion: no display", 0), 0u) << program->Err();
+  for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, std::regex("<[2-7]>.*"))) << line;
+  sim->Signal(SIGTERM);
+  EXPECT_EQ(sim->WaitExit(), 0);
+}
+
+// The desktop entry's start: "~/" is the home (no shell expands it there),
+// the start directory is made, and a relative --config names a file where
+// the program was started, not in the start directory.
+TEST_F(ProgramLifecycle, StartDirectoryIsMadeUnderTheHomeAndARelativeConfigIsWhereItStarted) {
+  WriteIni(DefaultConfigBlock(), LinePath());
+  std::filesystem::rename(directory_ / "tarvion.ini", directory_ / "other.ini");
+  auto sim = StartSimulator({"1:slave"});
+  const std::filesystem::path start = directory_ / "home" / "Tarvion";
+  auto program = StartProgram("program", {"--start-dir", "~/Tarvion", "--config", "other.ini"},
+                              {{"HOME", (directory_ / "home").string()}});
+  ASSERT_TRUE(WaitUntil([&] {
+    const auto messages = LogMessages(start / "errorlog.txt");
+    return std::find(messages.begin(), messages.end(), "TERM 1 SLAVE") != messages.end() || program->Exited();
+  }, kProcessTimeout)) << program->Err();
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitExit(), 0) << program->Err();
+  EXPECT_EQ(LogMessages(start / "errorlog.txt"),
+            (std::vector<std::string>{"Start programu", "COM1 otev\xF8" "en", "TERM 1 SLAVE", "Stop programu"}));
+  EXPECT_FALSE(std::filesystem::exists(Log()));
+  EXPECT_FALSE(std::filesystem::exists(directory_ / "tarvion.ini"));  // nothing saved beside the program
   sim->Signal(SIGTERM);
   EXPECT_EQ(sim->WaitExit(), 0);
 }

@@ -1,0 +1,56 @@
+#include "app/ServiceNotify.h"
+
+#include <systemd/sd-daemon.h>
+
+#include <string_view>
+
+namespace {
+
+std::string_view PlaceWords(PlaceState state) {
+  switch (state) {
+    case PlaceState::Master: return "master";
+    case PlaceState::Slave: return "slave";
+    case PlaceState::NotConnected: return "not connected";
+    case PlaceState::PortNotOpen: return "port not open";
+    case PlaceState::Off: break;
+  }
+  return "off";
+}
+
+// sd_notify does nothing without NOTIFY_SOCKET; a failure to send changes
+// nothing for the program.
+void Notify(const std::string& message) { sd_notify(0, message.c_str()); }
+
+}  // namespace
+
+PlaceState PlaceStateFor(bool inUse, bool portOpen, TerminalIndicator indicator) {
+  if (!inUse) return PlaceState::Off;
+  if (!portOpen) return PlaceState::PortNotOpen;
+  switch (indicator) {
+    case TerminalIndicator::Green: return PlaceState::Master;
+    case TerminalIndicator::Cyan: return PlaceState::Slave;
+    case TerminalIndicator::Red:
+    case TerminalIndicator::White: break;
+  }
+  return PlaceState::NotConnected;
+}
+
+std::string ServiceStatusText(const std::array<PlaceState, TerminalCount>& places,
+                              const std::optional<LastJob>& lastJob) {
+  std::string text;
+  for (int t = 0; t < TerminalCount; ++t) {
+    if (t > 0) text += ", ";
+    text += "T" + std::to_string(t + 1) + " ";
+    text += PlaceWords(places[t]);
+  }
+  if (!lastJob) return text;
+  char time[32];
+  std::strftime(time, sizeof time, "%d.%m.%Y %H:%M:%S", &lastJob->Time);
+  return text + "; last job " + time + ": " + lastJob->Pair;
+}
+
+void NotifyReady(const std::string& status) { Notify("READY=1\nSTATUS=" + status); }
+
+void NotifyStatus(const std::string& status) { Notify("STATUS=" + status); }
+
+void NotifyStopping() { Notify("STOPPING=1"); }

@@ -1,0 +1,37 @@
+#pragma once
+// What a service tells systemd (sd_notify): ready once the start-up link
+// tests are done, a status line that "systemctl status" shows, and stopping
+// once a close is accepted. Without NOTIFY_SOCKET (any start but the unit's)
+// nothing is sent. Plain C++.
+
+#include <array>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "link/Settings.h"
+#include "requests/TerminalIndicator.h"
+
+// A terminal place as its indicator and the configuration show it.
+enum class PlaceState { Master, Slave, NotConnected, PortNotOpen, Off };
+
+// Off when the place is not in use, PortNotOpen when its port is not open,
+// else by the indicator: green master, cyan slave, anything else (red: it
+// did not answer) not connected.
+PlaceState PlaceStateFor(bool inUse, bool portOpen, TerminalIndicator indicator);
+
+// The status pair of the last job and when it was reported.
+struct LastJob {
+  std::tm Time{};
+  std::string Pair;  // "4,3"
+};
+
+// "T1 master, T2 slave, T3 port not open, T4 off", and with a job
+// "; last job 09.12.2026 10:15:02: 4,3".
+std::string ServiceStatusText(const std::array<PlaceState, TerminalCount>& places,
+                              const std::optional<LastJob>& lastJob);
+
+// READY=1 with the first status line.
+void NotifyReady(const std::string& status);
+void NotifyStatus(const std::string& status);
+void NotifyStopping();
