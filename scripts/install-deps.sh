@@ -18,6 +18,8 @@ packages=(
   clang libclang-rt-14-dev llvm
   # The service's readiness and status for systemd (sd_notify).
   libsystemd-dev
+  # The Debian package (scripts/package.sh): Debian's build tools and lintian.
+  debhelper dpkg-dev fakeroot lintian
 )
 
 if [ "$(id -u)" -eq 0 ]; then

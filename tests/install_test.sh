@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # cmake --install honours the prefix and puts the program, the simulator, the
 # field tools, the help, the desktop entry and the icon where a Linux desktop
-# looks for them.
+# looks for them, the manual pages in share/man/man1 and the site INI file in
+# etc/tarvion.
 set -euo pipefail
 build_dir=$1
 prefix=$(mktemp -d)
@@ -9,7 +10,9 @@ trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build_dir" --prefix "$prefix" > /dev/null
 for file in bin/tarvion bin/orveta-sim bin/tarvion-scan bin/tarvion-request share/tarvion/help/Tarvion.html \
-            share/applications/tarvion.desktop share/icons/hicolor/scalable/apps/tarvion.svg; do
+            share/applications/tarvion.desktop share/icons/hicolor/scalable/apps/tarvion.svg \
+            share/man/man1/tarvion.1 share/man/man1/orveta-sim.1 share/man/man1/tarvion-scan.1 \
+            share/man/man1/tarvion-request.1 etc/tarvion/tarvion.ini; do
   if [ ! -e "$prefix/$file" ]; then
     echo "missing after install: $file" >&2
     exit 1
@@ -18,6 +21,7 @@ done
 for program in tarvion tarvion-scan tarvion-request; do
   [ -x "$prefix/bin/$program" ] || { echo "bin/$program is not executable" >&2; exit 1; }
 done
-grep -q '^Exec=tarvion$' "$prefix/share/applications/tarvion.desktop"
+grep -q '^Exec=tarvion --start-dir "~/Tarvion"$' "$prefix/share/applications/tarvion.desktop"
 grep -q '^Icon=tarvion$' "$prefix/share/applications/tarvion.desktop"
+grep -q '^\.TH TARVION 1 .*"Tarvion [0-9.]*"' "$prefix/share/man/man1/tarvion.1"
 echo "installed tree complete under a custom prefix"
