@@ -50,12 +50,26 @@ CommandLine Failed(std::string message) {
 
 const char* TarvionVersion() { return TARVION_VERSION; }
 
+std::string_view OptionName(std::string_view argument) { return argument.substr(0, argument.find('=')); }
+
+std::optional<std::string> TakeOptionValue(const std::vector<std::string>& arguments, size_t& i) {
+  const std::string_view argument = arguments[i];
+  const size_t equals = argument.find('=');
+  std::string value;
+  if (equals != std::string_view::npos) {
+    value = argument.substr(equals + 1);
+  } else if (i + 1 < arguments.size()) {
+    value = arguments[++i];
+  }
+  if (value.empty()) return std::nullopt;
+  return value;
+}
+
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine result;
   for (size_t i = 0; i < arguments.size(); ++i) {
-    const std::string_view argument = arguments[i];
-    const size_t equals = argument.find('=');
-    const std::string_view name = argument.substr(0, equals);
+    const std::string& argument = arguments[i];
+    const std::string_view name = OptionName(argument);
     bool known = false;
     for (const ActionOption& option : kActionOptions) {
       if (argument != option.Name) continue;
@@ -65,18 +79,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     for (const ValueOption& option : kValueOptions) {
       if (name != option.Name) continue;
       known = true;
-      std::string value;
-      if (equals != std::string_view::npos) {
-        value = argument.substr(equals + 1);
-      } else if (i + 1 < arguments.size()) {
-        value = arguments[++i];
-      }
-      if (value.empty()) return Failed("option '" + std::string(option.Name) + "' needs a " + std::string(option.Value));
-      result.*option.Field = value;
+      auto value = TakeOptionValue(arguments, i);
+      if (!value) return Failed("option '" + std::string(option.Name) + "' needs a " + std::string(option.Value));
+      result.*option.Field = std::move(*value);
     }
     if (!known) {
-      return Failed(argument.starts_with("-") ? "unknown option '" + std::string(argument) + "'"
-                                              : "unexpected argument '" + std::string(argument) + "'");
+      return Failed(argument.starts_with("-") ? "unknown option '" + argument + "'"
+                                              : "unexpected argument '" + argument + "'");
     }
   }
   return result;

@@ -299,6 +299,12 @@ bool ParseInteger(std::string_view text, int32_t& value) {
   return true;
 }
 
+std::optional<int32_t> IntegerWithin(std::string_view text, int32_t low, int32_t high) {
+  int32_t value = 0;
+  if (!ParseInteger(text, value) || value < low || value > high) return std::nullopt;
+  return value;
+}
+
 NumberField AddressField(int terminalIndex) {
   return {"Adresa terminálu " + std::to_string(terminalIndex + 1), 0, UINT8_MAX};
 }

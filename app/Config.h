@@ -170,6 +170,8 @@ std::string BoundedValueMessage(const BoundedValue& value);
 // A whole decimal number as typed: optional blanks in front, optional sign,
 // digits, nothing after; within 32 bits. False for anything else.
 bool ParseInteger(std::string_view text, int32_t& value);
+// ParseInteger's number when it lies within [low, high]; nullopt otherwise.
+std::optional<int32_t> IntegerWithin(std::string_view text, int32_t low, int32_t high);
 
 // The most person records one answer can hold: person numbers are 16 bits,
 // and each person has at most one continuation record.

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/CommandLine.h"
 #include "app/Config.h"
 #include "link/FileReplace.h"
 #include "requests/RequestFile.h"
@@ -88,13 +89,6 @@ bool ParseStatus(const std::string& text, int& first, int& second) {
   return std::sscanf(text.c_str(), "%d,%d", &first, &second) == 2;
 }
 
-bool ParseNumberOption(const std::string& text, int low, int high, int& value) {
-  int32_t parsed = 0;
-  if (!ParseInteger(text, parsed) || parsed < low || parsed > high) return false;
-  value = parsed;
-  return true;
-}
-
 // Renames the written request into place once the name is free.
 bool Drop(const std::string& temporary, const std::string& request, DirectoryWatch& watch, Clock::time_point deadline,
           bool& timedOut, std::string& error) {
@@ -120,38 +114,40 @@ std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& 
   bool inputGiven = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
+    const std::string_view name = OptionName(argument);
     const auto value = [&](std::string& out) {
-      if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
-        error = argument + " needs a value";
+      auto taken = TakeOptionValue(arguments, i);
+      if (!taken) {
+        error = std::string(name) + " needs a value";
         return false;
       }
-      out = arguments[++i];
+      out = std::move(*taken);
       return true;
     };
     std::string text;
     if (argument == "--help" || argument == "-h") {
       options.Help = true;
-    } else if (argument == "--dir") {
+    } else if (name == "--dir") {
       if (!value(options.Directory)) return std::nullopt;
-    } else if (argument == "--ini") {
+    } else if (name == "--ini") {
       if (!value(options.IniPath)) return std::nullopt;
-    } else if (argument == "--term") {
-      int terminal = 0;
+    } else if (name == "--term") {
       if (!value(text)) return std::nullopt;
-      if (!ParseNumberOption(text, 1, TerminalCount, terminal)) {
+      const auto terminal = IntegerWithin(text, 1, TerminalCount);
+      if (!terminal) {
         error = "--term: a terminal number from 1 to " + std::to_string(TerminalCount) + ", not '" + text + "'";
         return std::nullopt;
       }
-      options.Terminal = terminal;
-    } else if (argument == "--timeout") {
-      int seconds = 0;
+      options.Terminal = *terminal;
+    } else if (name == "--timeout") {
       if (!value(text)) return std::nullopt;
-      if (!ParseNumberOption(text, 1, 7 * 24 * 3600, seconds)) {
+      const auto seconds = IntegerWithin(text, 1, 7 * 24 * 3600);
+      if (!seconds) {
         error = "--timeout: whole seconds from 1 on, not '" + text + "'";
         return std::nullopt;
       }
-      options.Timeout = std::chrono::seconds(seconds);
-    } else if (argument != "-" && argument.rfind('-', 0) == 0) {
+      options.Timeout = std::chrono::seconds(*seconds);
+    } else if (argument != "-" && argument.starts_with('-')) {
       error = "unknown option " + argument;
       return std::nullopt;
     } else if (inputGiven) {

@@ -1,7 +1,9 @@
 #include "tools/tarvion-scan/ScanOptions.h"
 
 #include <string_view>
+#include <vector>
 
+#include "app/CommandLine.h"
 #include "app/Config.h"
 
 namespace {
@@ -17,40 +19,24 @@ bool IsProgramBaud(int baud) {
   return false;
 }
 
-bool ParseAddress(std::string_view text, int& out) {
-  int32_t value = 0;
-  if (!ParseInteger(text, value) || value < kLowestAddress || value > kHighestAddress) return false;
-  out = value;
-  return true;
-}
-
-// Takes the value of an option that needs one; false when there is none.
-bool TakeValue(std::string_view argument, size_t equals, int argc, char** argv, int& i, std::string& value) {
-  if (equals != std::string_view::npos) {
-    value = argument.substr(equals + 1);
-  } else if (i + 1 < argc) {
-    value = argv[++i];
-  } else {
-    return false;
-  }
-  return true;
-}
-
 // Stores the value of option `name`; false with `error` set when it is bad.
 bool SetValue(std::string_view name, const std::string& value, ScanOptions& out, std::string& error) {
-  int32_t number = 0;
   if (name == "--baud") {
-    if (ParseInteger(value, number) && IsProgramBaud(number)) {
-      out.Baud = number;
+    int32_t baud = 0;
+    if (ParseInteger(value, baud) && IsProgramBaud(baud)) {
+      out.Baud = baud;
       return true;
     }
     error = "--baud must be 1200, 2400, 4800, 9600 or 19200, not '" + value + "'";
   } else if (name == "--from" || name == "--to") {
-    if (ParseAddress(value, name == "--from" ? out.From : out.To)) return true;
+    if (const auto address = IntegerWithin(value, kLowestAddress, kHighestAddress)) {
+      (name == "--from" ? out.From : out.To) = *address;
+      return true;
+    }
     error = std::string(name) + " must be an address from 0 to 255, not '" + value + "'";
   } else {
-    if (ParseInteger(value, number) && number >= 0 && static_cast<uint32_t>(number) <= MaxTurnaroundUs) {
-      out.TurnaroundUs = static_cast<uint32_t>(number);
+    if (const auto us = IntegerWithin(value, 0, static_cast<int32_t>(MaxTurnaroundUs))) {
+      out.TurnaroundUs = static_cast<uint32_t>(*us);
       return true;
     }
     error = "--turnaround must be microseconds from 0 to 1000000, not '" + value + "'";
@@ -61,10 +47,10 @@ bool SetValue(std::string_view name, const std::string& value, ScanOptions& out,
 }  // namespace
 
 bool ParseScanOptions(int argc, char** argv, ScanOptions& out, std::string& error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    const size_t equals = argument.find('=');
-    const std::string_view name = argument.substr(0, equals);
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    const std::string_view name = OptionName(argument);
     if (argument == "--help") {
       out.Help = true;
       return true;
@@ -72,19 +58,19 @@ bool ParseScanOptions(int argc, char** argv, ScanOptions& out, std::string& erro
     if (argument == "--mark") {
       out.Mark = true;
     } else if (name == "--baud" || name == "--from" || name == "--to" || name == "--turnaround") {
-      std::string value;
-      if (!TakeValue(argument, equals, argc, argv, i, value)) {
+      const auto value = TakeOptionValue(arguments, i);
+      if (!value) {
         error = "option '" + std::string(name) + "' needs a value";
         return false;
       }
-      if (!SetValue(name, value, out, error)) return false;
+      if (!SetValue(name, *value, out, error)) return false;
     } else if (argument.starts_with("-")) {
-      error = "unknown option '" + std::string(argument) + "'";
+      error = "unknown option '" + argument + "'";
       return false;
     } else if (out.Device.empty()) {
       out.Device = argument;
     } else {
-      error = "only one DEVICE, not also '" + std::string(argument) + "'";
+      error = "only one DEVICE, not also '" + argument + "'";
       return false;
     }
   }
