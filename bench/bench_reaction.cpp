@@ -5,12 +5,16 @@
 // each also minus TxTurnaroundUs (the settling wait the PC makes on purpose).
 // With --trace the wire trace records everything into FILE meanwhile, as
 // tarvion --trace does: the figures show what the trace costs the line.
+// Then the first command after a quiet spell, ten times: the simulator
+// writes five minutes of polls nobody read, and one command follows; its
+// acknowledgement, reaction and duration are printed beside the others.
 //
 //   bench_reaction [--trace FILE] [commands]
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -30,11 +34,46 @@
 namespace {
 
 constexpr int DefaultCommands = 500;
+constexpr int kQuietSpells = 10;
+constexpr int kQuietSeconds = 300;
 
 double Percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
   const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * (values.size() - 1) + 0.5));
   return values[index];
+}
+
+// The reaction figures of the simulator's log lines from `from` on.
+std::vector<double> ReactionsUs(const Simulator& sim, size_t from) {
+  std::vector<double> reactions;
+  const std::vector<std::string> lines = sim.LogLines();
+  for (size_t i = from; i < lines.size(); ++i) {
+    if (lines[i].rfind("reaction ", 0) == 0) reactions.push_back(std::atof(lines[i].c_str() + 9));
+  }
+  return reactions;
+}
+
+struct QuietSpells {
+  int Acknowledged = 0;
+  std::vector<double> ReactionUs;
+  std::vector<double> CommandMs;
+};
+
+// One command after each of kQuietSpells backlogs.
+QuietSpells AfterQuietSpells(Simulator& sim, TOrveta& terminal) {
+  QuietSpells result;
+  for (int spell = 0; spell < kQuietSpells; ++spell) {
+    const size_t from = sim.LogCount();
+    sim.WriteBacklog(kQuietSeconds);
+    if (sim.WaitForLog("backlog ", std::chrono::seconds(5), from) < 0) break;
+    char line[WorkBufferSize] = "Hello";
+    const auto start = std::chrono::steady_clock::now();
+    if (terminal.SendCommand(line) == 0) ++result.Acknowledged;
+    result.CommandMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    const std::vector<double> reactions = ReactionsUs(sim, from);
+    result.ReactionUs.insert(result.ReactionUs.end(), reactions.begin(), reactions.end());
+  }
+  return result;
 }
 
 size_t LineCount(const std::string& path) {
@@ -83,13 +122,10 @@ int main(int argc, char** argv) {
     char line[WorkBufferSize] = "Hello";
     if (terminal.SendCommand(line) == 0) ++acknowledged;
   }
+  const std::vector<double> reactionUs = ReactionsUs(sim, 0);
+  const QuietSpells quiet = AfterQuietSpells(sim, terminal);
   sim.Stop();
   StopWireTrace();
-
-  std::vector<double> reactionUs;
-  for (const std::string& entry : sim.LogLines()) {
-    if (entry.rfind("reaction ", 0) == 0) reactionUs.push_back(std::atof(entry.c_str() + 9));
-  }
   std::filesystem::remove_all(directory);
   if (reactionUs.empty()) {
     std::fprintf(stderr, "no reaction was measured\n");
@@ -104,8 +140,23 @@ int main(int argc, char** argv) {
   std::printf("reaction us: median %.0f, p99 %.0f, max %.0f\n", median, p99, worst);
   std::printf("minus turnaround, ms: median %.3f, p99 %.3f, max %.3f (targets: median < 0.5, p99 < 2)\n",
               (median - turnaround) / 1000, (p99 - turnaround) / 1000, (worst - turnaround) / 1000);
+  std::printf("first command after %d s of quiet (%d times): acknowledged %d", kQuietSeconds, kQuietSpells,
+              quiet.Acknowledged);
+  if (!quiet.ReactionUs.empty()) {
+    std::printf(", reaction minus turnaround ms: median %.3f, max %.3f",
+                (Percentile(quiet.ReactionUs, 0.5) - turnaround) / 1000,
+                (*std::max_element(quiet.ReactionUs.begin(), quiet.ReactionUs.end()) - turnaround) / 1000);
+  }
+  if (!quiet.CommandMs.empty()) {
+    std::printf(", command ms: median %.1f, max %.1f", Percentile(quiet.CommandMs, 0.5),
+                *std::max_element(quiet.CommandMs.begin(), quiet.CommandMs.end()));
+  }
+  std::printf("\n");
   // A command lost on a loaded machine is reported, not failed on: this prints
   // figures; the link tests decide correctness.
   if (acknowledged != commands) std::printf("note: %d commands were not acknowledged\n", commands - acknowledged);
+  if (quiet.Acknowledged != kQuietSpells) {
+    std::printf("note: %d commands after a quiet spell were not acknowledged\n", kQuietSpells - quiet.Acknowledged);
+  }
   return 0;
 }

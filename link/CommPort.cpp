@@ -284,6 +284,10 @@ void CommPort::PurgeTransmit() {
   if (fd_ >= 0 && ::tcflush(fd_, TCOFLUSH) != 0) Fail(kCommIoError);
 }
 
+void CommPort::PurgeReceive() {
+  if (fd_ >= 0 && ::tcflush(fd_, TCIFLUSH) != 0) Fail(kCommIoError);
+}
+
 void CommPort::SetRts(bool on) {
   SetLines(TIOCM_RTS, on);
   if (fd_ >= 0) TraceRts(portIndex_, on);

@@ -88,8 +88,13 @@ class CommPort {
   int TransmitCount();
   int TransmitFree();
   // Bytes received and not yet read; kCommIoError when the device failed.
+  // This is only the read queue (4 KB): behind it the driver may hold much
+  // more, so a count of 0 does not mean that nothing is waiting.
   int ReceiveCount();
   void PurgeTransmit();
+  // Drops everything received and not yet read: the read queue and what the
+  // driver holds behind it.
+  void PurgeReceive();
   // RTS on or off; skipped on a device without modem-control lines.
   void SetRts(bool on);
   // Drops DTR and RTS, gives up the exclusive use, closes the device.

@@ -1,5 +1,6 @@
 #include "link/Customport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -14,6 +15,12 @@ constexpr int kDiscardChunk = 64;
 // Start bit, 8 data bits, parity and stop bit: the longest a byte takes.
 constexpr int64_t kBitsPerByte = 11;
 constexpr int64_t kDrainMarginUs = 1'000'000;
+// Bytes a UART still held when the receive queue was flushed come a few byte
+// times later: a 16550 hands over what lies below its trigger level after
+// four character times of quiet, a USB adapter what it holds at its latency
+// timer (1 ms with the udev rule).
+constexpr int64_t kSettleByteTimes = 4;
+constexpr int64_t kShortestSettleUs = 1000;
 
 int NoDataAsMinusOne(int result) { return result == kCommNoData ? -1 : result; }
 
@@ -34,6 +41,15 @@ bool WaitTransmitEmpty(CommPort& port, std::chrono::microseconds limit) {
     if (queued <= 0) return queued == 0;
     if (std::chrono::steady_clock::now() >= deadline) return false;
   }
+}
+
+// How long a clear goes on reading away what still comes. Never longer than
+// the receive turnaround: in a slave exchange the clear comes right after the
+// frame, and a terminal's answer that may follow the turnaround must stay.
+std::chrono::microseconds SettleTime(int baud) {
+  const int64_t rate = baud > 0 ? baud : 1;
+  const int64_t settle = std::max(kShortestSettleUs, kSettleByteTimes * kBitsPerByte * 1'000'000 / rate);
+  return std::chrono::microseconds(std::min<int64_t>(settle, Settings().RxTurnaroundUs));
 }
 
 }  // namespace
@@ -132,10 +148,18 @@ void TSer_Port::ClearTransmit() {
 }
 
 void TSer_Port::ClearReceive() {
-  if (Port->ReceiveCount() == 0) return;
+  // A read that returns nothing means only that the read queue (4 KB) is
+  // empty for the moment: behind it the driver may still hold up to 64 KB
+  // (20 KB on a pseudo-terminal), seconds of polls. The flush drops it all.
+  const int waiting = Port->ReceiveCount();
+  if (waiting > 0) TraceReceiveFlushed(PortIndex, static_cast<uint32_t>(waiting));
+  Port->PurgeReceive();
+  const auto settled = std::chrono::steady_clock::now() + SettleTime(Baud);
   uint8_t discard[kDiscardChunk];
-  while (Port->ReadBlock(discard, kDiscardChunk) > 0) {
-  }
+  do {
+    while (Port->ReadBlock(discard, kDiscardChunk) > 0) {
+    }
+  } while (std::chrono::steady_clock::now() < settled);
 }
 
 void TSer_Port::WaitMicroseconds(uint32_t us) {

@@ -51,6 +51,10 @@ class TSer_Port {
   void TransmitMode();
   void ReceiveMode();
   void ClearTransmit();
+  // Empties the whole receive queue, however much a master terminal left in
+  // it while nobody read, and reads away what arrives within a short settle
+  // time afterwards (see SettleTime): nothing received before the clear can
+  // then pass for a poll, an acknowledgement or a data block.
   void ClearReceive();
 
   // Busy-waits at least `us` microseconds on the monotonic clock; never sleeps.

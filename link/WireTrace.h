@@ -28,6 +28,7 @@ enum class TraceKind : uint8_t {
   LinkTest,   // arg: terminal address; detail: TraceLinkState
   PortOpen,   // bytes: device path; arg: baud; detail: kTraceOpened, kTraceReopen
               // (after a failure), kTraceNoModemLines
+  ReceiveFlushed,  // arg: bytes the read queue held when the receive queue was flushed
 };
 
 // Detail bits of PortOpen.
@@ -77,6 +78,9 @@ inline void TraceBlock(int portIndex, size_t length, TraceBlockEnd end) {
   if (WireTraceOn()) {
     wire_trace::Record(TraceKind::Block, portIndex, static_cast<uint32_t>(length), static_cast<uint8_t>(end));
   }
+}
+inline void TraceReceiveFlushed(int portIndex, uint32_t waiting) {
+  if (WireTraceOn()) wire_trace::Record(TraceKind::ReceiveFlushed, portIndex, waiting, 0);
 }
 inline void TraceLinkTest(int portIndex, uint32_t address, TraceLinkState state) {
   if (WireTraceOn()) wire_trace::Record(TraceKind::LinkTest, portIndex, address, static_cast<uint8_t>(state));

@@ -17,6 +17,10 @@ constexpr size_t kBytesPerLine = 32;
 // (10 bits each), and never one shorter than kShortestGapUs.
 constexpr int64_t kGapByteTimes = 3;
 constexpr int64_t kShortestGapUs = 1000;
+// A group that ends with the start of a poll waits this long for the poll's
+// rest (three bytes take 25 ms at 1200 baud); then it is written anyway, so
+// that a reader of the file sees what the line did within about 0.2 s.
+constexpr int64_t kPollRestWaitUs = 100'000;
 constexpr uint8_t kNak = 0x15;
 
 std::string HexOf(const uint8_t* bytes, size_t count) {
@@ -100,8 +104,14 @@ void TraceFormatter::Add(const TraceEventHead& head, const uint8_t* bytes) {
     return;
   }
   EndGroup(0, true);
-  PortState& port = ports_[head.Port];
   const TraceStamp at{head.WallUs, head.SinceUs};
+  if (head.Kind == TraceKind::ReceiveFlushed) {  // no step of an exchange: its frame and answer stay paired
+    Line(at, head.Port,
+         "receive queue flushed: " + std::to_string(head.Arg) +
+             " bytes waited in the read queue, and whatever the driver held behind them");
+    return;
+  }
+  PortState& port = ports_[head.Port];
   const bool frameSent = std::exchange(port.FrameSent, false);
   port.AnswerDue = false;
   std::string text;
@@ -128,6 +138,7 @@ void TraceFormatter::Add(const TraceEventHead& head, const uint8_t* bytes) {
       text = DescribePortOpen(head.Arg, head.Detail, bytes, head.Count);
       break;
     case TraceKind::Received:
+    case TraceKind::ReceiveFlushed:
       break;
   }
   Line(at, head.Port, text);
@@ -135,7 +146,8 @@ void TraceFormatter::Add(const TraceEventHead& head, const uint8_t* bytes) {
 
 void TraceFormatter::EndGroup(int64_t nowUs, bool all) {
   if (!group_.Open) return;
-  if (!all && (nowUs - group_.LastUs <= GapUs(group_.Port) || PollPrefixAtEnd() > 0)) return;
+  const int64_t quietUs = nowUs - group_.LastUs;
+  if (!all && (quietUs <= GapUs(group_.Port) || (PollPrefixAtEnd() > 0 && quietUs <= kPollRestWaitUs))) return;
   WriteGroup();
   group_.Open = false;
 }

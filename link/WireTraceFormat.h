@@ -1,7 +1,8 @@
 #pragma once
 // The wire trace's lines, made from its event records on the writer thread.
 // Received bytes are grouped as they arrived: a group ends at a pause of
-// three byte times (never inside a poll) or at the next event of another
+// three byte times (never inside a poll, unless its rest is 0.1 s late) or
+// at the next event of another
 // kind. In a group the poll is named; the first byte after a frame and the
 // drop of RTS that ends it is named ack or NAK when it is 06 or 15; the rest
 // are other bytes, at most 32 a line.
@@ -44,8 +45,8 @@ class TraceFormatter {
   // The lines of one event; received bytes may wait in the open group.
   void Add(const TraceEventHead& head, const uint8_t* bytes);
   // Writes out the open group of received bytes: with `all` at once, else
-  // once no byte has come for its gap by `nowUs` and its end cannot be the
-  // start of a poll.
+  // once no byte has come for its gap by `nowUs` (for a group that ends with
+  // the start of a poll, for 0.1 s).
   void EndGroup(int64_t nowUs, bool all);
 
  private:

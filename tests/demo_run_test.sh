@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # The README's run command, headless: scripts/run-demo.sh brings up the two
-# simulated terminals and Tarvion, takes in samples/write-persons.cfg, leaves
+# simulated terminals and Tarvion, and after the line has been left quiet as
+# long as a newcomer reads the README (five minutes of the master's polls
+# nobody read, which the simulator writes at once on SIGUSR1) takes in
+# samples/write-persons.cfg, leaves
 # the decoded persons in output.txt and the pair 4,3 in rudazo.sta, and on
 # Ctrl+C (SIGINT) ends everything it started.
 #
@@ -71,6 +74,11 @@ while IFS= read -r line; do
   expected+="${line:0:5}${ident}${line:13:43}"$'\r\n'
 done <"$sample"
 [ -n "$expected" ] || fail "no person lines in $sample"
+
+read -r master_pid _ <<<"${started[0]}"  # the first simulator plays the master on COM1
+kill -USR1 "$master_pid"
+backlog_written() { grep -q ' backlog ' "$demo/sim-com1.log"; }
+wait_for 10 backlog_written || fail "the master's simulator wrote no backlog"
 
 cp "$sample" "$demo/request.cfg"
 

@@ -51,11 +51,6 @@ std::string Answers(int first, int last) {
   return text;
 }
 
-Lines Plus(Lines lines, const Lines& more) {
-  lines.insert(lines.end(), more.begin(), more.end());
-  return lines;
-}
-
 // Tells when a file is opened by anyone (the program's attempts to read a
 // request file), or another event of `mask` happens to it or in a folder.
 class OpenWatch {
@@ -263,6 +258,25 @@ TEST_F(Faults, TerminalMisbehaviourOfEveryKindLeavesTheProgramWorking) {
   ASSERT_TRUE(RunRequest(RequestBytes(Plus(Persons(6, 7), {"P"})), "3,2"));
   EXPECT_EQ(CommandFrames(mark), FramesHex(1, Plus(Persons(6, 7), {"P"})));
   EXPECT_EQ(ReadFile(OutputPath()), Answers(6, 7));
+  EXPECT_TRUE(program->Running());
+}
+
+// A master polls while nobody reads: after minutes of quiet the driver holds
+// far more than a read sees. The first request after such a spell (and the
+// start-up test, which meets one too) must answer fresh polls only.
+TEST_F(Faults, AMasterLineQuietForMinutesTakesTheFirstRequestWholeAndEachFrameOnce) {
+  WriteConfig(StoredConfig{});
+  auto sim = StartDevice({"1:master"}, {"--backlog", "300"});
+  auto program = StartProgramUntil("TERM 1 MASTER");
+  for (int request = 1; request <= 2; ++request) {
+    const size_t mark = LogMark();
+    if (request == 1) {
+      sim->Signal(SIGUSR1);  // five minutes of polls nobody read
+      ASSERT_TRUE(WaitUntil([&] { return !Logged("backlog", mark).empty(); }, kProcessTimeout));
+    }
+    ASSERT_TRUE(RunRequest(RequestBytes(Persons(1, 3)), "3,0")) << "request " << request;
+    EXPECT_EQ(CommandFrames(mark), FramesHex(1, Persons(1, 3))) << "request " << request;
+  }
   EXPECT_TRUE(program->Running());
 }
 

@@ -692,4 +692,35 @@ TEST_F(OrvetaSim, APcThatDoesNotReadCannotHangTheSimulator) {
   EXPECT_EQ(Command(5, "A", 1), kAck);
 }
 
+TEST_F(OrvetaSim, AMasterNeverWaitsForAPcThatDoesNotRead) {
+  ASSERT_TRUE(Launch({"--backlog", "300", "--no-pacing"}));
+  // When the PC opens the line: the polls of five minutes at once, as many
+  // as the line takes; the PC reads none of them.
+  long backlog = sim_->WaitForLog("backlog 300 s: 7500 polls, ", 2s);
+  ASSERT_GE(backlog, 0);
+  // The polls go on at their time, one every 40 ms: those that find the
+  // line full are dropped (and counted once a poll leaves again), never
+  // waited for.
+  std::this_thread::sleep_for(1s);
+  pc_->ClearReceive();
+  EXPECT_TRUE(pc_->WaitForPoll(2s));
+  int polls = 0, cutLines = 0;
+  const std::vector<std::string> lines = sim_->LogLines();
+  for (std::size_t i = static_cast<std::size_t>(backlog) + 1; i < lines.size(); ++i) {
+    const std::string entry(SimLogEntry(lines[i]));
+    if (entry.rfind("polls-cut ", 0) == 0) {
+      polls += std::stoi(entry.substr(10));
+      ++cutLines;
+    } else if (entry.rfind("tx-poll", 0) == 0) {
+      ++polls;
+    }
+  }
+  EXPECT_GE(cutLines, 1);
+  EXPECT_GE(polls, 12) << "polls waited for a PC that does not read";
+  // SIGUSR1 (here the call behind it) writes a backlog again.
+  std::size_t from = sim_->LogCount();
+  sim_->WriteBacklog(2);
+  EXPECT_GE(sim_->WaitForLog("backlog 2 s: 50 polls, 50 queued, 0 cut", 2s, from), 0);
+}
+
 }  // namespace

@@ -1,13 +1,17 @@
 // Load: request files dropped one after another as fast as the program takes
 // them (each a few 'Q' lines and a 'P' line) against a slave terminal without
-// pacing. Every request is carried out exactly once, its frames reach the
-// line whole and in order, its read-back shows its own records, and the
-// program's resident memory does not grow after the warm-up.
+// pacing. Every tenth request goes instead to a master terminal on a second
+// line after a quiet spell, as in a canteen: five minutes of polls nobody
+// read (the simulator writes them at once). Every request is carried out
+// exactly once, its frames reach the line whole and in order, its read-back
+// shows its own records, and the program's resident memory does not grow
+// after the warm-up.
 //
 // TARVION_SOAK_REQUESTS chooses the number of requests (default 50, as CI
 // runs it; the benchmark runs 1000). The figures are printed.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <cstdio>
@@ -24,6 +28,7 @@ using Lines = std::vector<std::string>;
 
 constexpr int kDefaultRequests = 50;
 constexpr int kPersonsPerRequest = 3;
+constexpr int kQuietSpellEvery = 10;
 // Resident memory may move by allocator slack, never by a leak per request.
 constexpr long kMostGrowthKb = 2048;
 
@@ -52,17 +57,50 @@ std::string SoakAnswer(int number, int request) {
   return line.replace(5, 8, hex);
 }
 
-class Soak : public RequestFixture {};
+class Soak : public RequestFixture {
+ protected:
+  // A master terminal at address 2 on a line of its own, COM2.
+  std::unique_ptr<Process> StartMaster() {
+    std::ofstream(directory_ / "tarvion.ini", std::ios::app) << "COM2=" << (directory_ / "master-line").string() << "\n";
+    auto master = std::make_unique<Process>(
+        std::vector<std::string>{ORVETA_SIM_EXE, "--link", (directory_ / "master-line").string(), "--log",
+                                 MasterLog().string(), "--terminal", "2:master", "--no-pacing"},
+        directory_, "master", ProgramEnvironment());
+    EXPECT_TRUE(WaitUntil([&] { return master->Out().find("ready") != std::string::npos; }, kProcessTimeout));
+    ActLikeADevice(master->Pid());
+    return master;
+  }
+  std::filesystem::path MasterLog() const { return directory_ / "master.log"; }
+  // The master's log lines from line `from` on that begin their entry with `dir`.
+  Lines MasterLogged(const std::string& dir, size_t from) const {
+    const Lines lines = FileLines(MasterLog());
+    Lines found;
+    for (size_t i = from; i < lines.size(); ++i) {
+      std::istringstream fields(lines[i]);
+      std::string ms, entry;
+      fields >> ms >> entry;
+      if (entry != dir) continue;
+      std::string hex;
+      std::getline(fields, hex);
+      found.push_back(hex.empty() ? hex : hex.substr(1));
+    }
+    return found;
+  }
+};
 
 }  // namespace
 
 TEST_F(Soak, EveryRequestOnceInOrderAndNoGrowth) {
   const int count = RequestCount();
   const int warmUp = std::min(100, count / 2);
-  WriteConfig(FastConfig());
+  StoredConfig config = FastConfig();
+  config.Block.Terminals[1] = TerminalEntry{2, 1, true};
+  WriteConfig(config);
   auto sim = StartDevice({"1:slave"}, {"--no-pacing"});
-  auto program = StartProgramUntil("TERM 1 SLAVE");
+  auto master = StartMaster();
+  auto program = StartProgramUntil("TERM 2 MASTER");
   const size_t mark = LogMark();
+  int quietSpells = 0;
 
   Lines expectedFrames;
   long warmKb = -1;
@@ -75,13 +113,25 @@ TEST_F(Soak, EveryRequestOnceInOrderAndNoGrowth) {
       answers += SoakAnswer(number, request);
     }
     lines.push_back("P");
-    const Lines frames = FramesHex(1, lines);
-    expectedFrames.insert(expectedFrames.end(), frames.begin(), frames.end());
+    const bool quietMaster = request % kQuietSpellEvery == 0;
+    const size_t masterMark = FileLines(MasterLog()).size();
+    if (quietMaster) {
+      master->Signal(SIGUSR1);
+      ASSERT_TRUE(WaitUntil([&] { return !MasterLogged("backlog", masterMark).empty(); }, kProcessTimeout));
+      ++quietSpells;
+    } else {
+      const Lines frames = FramesHex(1, lines);
+      expectedFrames.insert(expectedFrames.end(), frames.begin(), frames.end());
+    }
 
-    ASSERT_TRUE(RunRequest(RequestBytes(lines), std::to_string(kPersonsPerRequest + 1) + "," +
-                                                    std::to_string(kPersonsPerRequest)))
+    const std::string terminalLine = quietMaster ? "TERM2" : "TERM1";
+    ASSERT_TRUE(RunRequest(RequestBytes(Plus({terminalLine}, lines)), std::to_string(kPersonsPerRequest + 1) + "," +
+                                                                          std::to_string(kPersonsPerRequest)))
         << "request " << request;
     ASSERT_EQ(ReadFile(OutputPath()), answers) << "request " << request;
+    if (quietMaster) {
+      ASSERT_EQ(MasterLogged("rx", masterMark), FramesHex(2, lines)) << "request " << request;
+    }
     if (request == warmUp) warmKb = ResidentKb(program->Pid());
     if (request % 100 == 0) {
       std::printf("request %d: VmRSS %ld kB\n", request, ResidentKb(program->Pid()));
@@ -97,7 +147,8 @@ TEST_F(Soak, EveryRequestOnceInOrderAndNoGrowth) {
   EXPECT_TRUE(frames == expectedFrames) << "the line's frames differ from the requests'";
   EXPECT_EQ(Logged("bad", mark), Lines{});
   EXPECT_TRUE(program->Running());
-  std::printf("requests %d in %.0f s (%.2f s each); VmRSS %ld kB at request %d, %ld kB at request %d\n", count,
-              seconds, seconds / count, warmKb, warmUp, endKb, count);
+  std::printf("requests %d in %.0f s (%.2f s each), %d of them after a quiet spell; VmRSS %ld kB at request %d, "
+              "%ld kB at request %d\n",
+              count, seconds, seconds / count, quietSpells, warmKb, warmUp, endKb, count);
   EXPECT_LE(endKb - warmKb, kMostGrowthKb);
 }

@@ -89,6 +89,12 @@ inline std::vector<std::string> FramesHex(uint32_t address, const std::vector<st
   return frames;
 }
 
+// `lines` followed by `more`.
+inline std::vector<std::string> Plus(std::vector<std::string> lines, const std::vector<std::string>& more) {
+  lines.insert(lines.end(), more.begin(), more.end());
+  return lines;
+}
+
 // Lines as one request file's bytes, each ended by CR LF.
 inline std::string RequestBytes(const std::vector<std::string>& lines) {
   std::string bytes;

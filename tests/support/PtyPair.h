@@ -41,6 +41,19 @@ class PtyPair {
     }
   }
 
+  // Writes as much of `bytes` as the line takes without waiting, as a
+  // terminal does on a line nobody reads; the number written.
+  size_t WriteWhatFits(const std::vector<uint8_t>& bytes) const {
+    const int flags = fcntl(master_, F_GETFL);
+    fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+    size_t done = 0;
+    for (ssize_t n = 1; done < bytes.size() && n > 0; done += n > 0 ? static_cast<size_t>(n) : 0) {
+      n = write(master_, bytes.data() + done, bytes.size() - done);
+    }
+    fcntl(master_, F_SETFL, flags);
+    return done;
+  }
+
   // Reads until `count` bytes came or `timeout` passed; returns what came.
   std::vector<uint8_t> Read(size_t count, std::chrono::milliseconds timeout) const {
     std::vector<uint8_t> out;

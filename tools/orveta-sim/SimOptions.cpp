@@ -11,6 +11,7 @@ namespace {
 constexpr int kMaxMs = 600000;
 constexpr int kMaxCount = 1000000000;
 constexpr int kMaxPersons = 65536;  // person numbers are 16 bits
+constexpr int kMaxBacklogSeconds = 86400;
 
 struct IntOption {
   std::string_view Name;
@@ -40,6 +41,7 @@ constexpr std::array kIntOptions = {
     IntOption{"--no-ack", &SimOptions::NoAck, 0, kMaxCount},
     IntOption{"--short-answer", &SimOptions::ShortAnswer, 0, kMaxCount},
     IntOption{"--noise-ms", &SimOptions::NoiseMs, 0, kMaxMs},
+    IntOption{"--backlog", &SimOptions::BacklogSeconds, 0, kMaxBacklogSeconds},
     IntOption{"--capacity", &SimOptions::Capacity, 0, kMaxPersons},
 };
 
@@ -197,6 +199,10 @@ std::string SimUsage() {
          "  --data-ms N            acknowledgement to the data answer (default 20)\n"
          "  --after-data-ms N      a master's silence after a data answer (default 400)\n"
          "  --log FILE             append one line per frame or event to FILE\n"
+         "  --backlog SECONDS      when a PC opens the line, a master's polls of SECONDS are\n"
+         "                         written at once, as if the PC had not read for that long;\n"
+         "                         SIGUSR1 writes such a backlog at any time (of SECONDS, or\n"
+         "                         300 without this option)\n"
          "Faults:\n"
          "  --no-ack N             the first N command frames get no acknowledgement\n"
          "  --nak                  answer every command frame with 0x15\n"
@@ -209,5 +215,7 @@ std::string SimUsage() {
          "  --o-switches-role      an 'O' command switches a terminal between master and slave\n"
          "  --help                 show this text\n"
          "\n"
-         "Prints \"ready PATH\" once the line is open; runs until SIGTERM or SIGINT.\n";
+         "Prints \"ready PATH\" once the line is open; runs until SIGTERM or SIGINT.\n"
+         "A poll that finds the line full (a PC that does not read) is dropped, never\n"
+         "waited for; the log counts them (\"polls-cut N\").\n";
 }

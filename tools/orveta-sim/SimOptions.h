@@ -26,6 +26,8 @@ struct SimOptions {
   int ShortAnswer = 0;                      // --short-answer N: the first N data answers lose their last byte
   bool PollAfterData = false;               // --poll-after-data: poll right after a data answer
   int NoiseMs = 0;                          // --noise-ms N: a non-poll byte every N ms while idle (0 = off)
+  int BacklogSeconds = 0;                   // --backlog SECONDS: a master's polls of that time at once when
+                                            // a PC opens the line (0 = none)
   bool Silent = false;                      // --silent: neither poll nor answer
   int Capacity = -1;                        // --capacity N: most persons per terminal (-1 = no limit)
   bool Dt = false;                          // --dt: person records carry five DT bytes

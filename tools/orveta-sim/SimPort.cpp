@@ -219,25 +219,38 @@ void SimPort::DiscardStale() {
   close(side);
 }
 
-std::size_t SimPort::Send(std::string_view bytes, const std::atomic<bool>& stop, SimTime& end) {
+bool SimPort::HasRoom() const {
+  pollfd line{fd_, POLLOUT, 0};
+  return poll(&line, 1, 0) > 0 && (line.revents & POLLOUT) != 0;
+}
+
+std::size_t SimPort::Send(std::string_view bytes, const std::atomic<bool>& stop, SimTime& end, WhenFull whenFull) {
   std::size_t sent = 0;
   if (pacingBaud_ > 0) {
-    SendPaced(bytes, stop, sent);
+    SendPaced(bytes, stop, sent, whenFull);
   } else {
-    WriteAll(bytes, stop, sent);
+    WriteAll(bytes, stop, sent, whenFull);
   }
   end = Clock::now();
   return sent;
 }
 
-void SimPort::SendPaced(std::string_view bytes, const std::atomic<bool>& stop, std::size_t& sent) {
+std::size_t SimPort::SendAvailable(std::string_view bytes) {
+  const std::atomic<bool> never{false};
+  std::size_t sent = 0;
+  WriteAll(bytes, never, sent, WhenFull::Drop);
+  return sent;
+}
+
+void SimPort::SendPaced(std::string_view bytes, const std::atomic<bool>& stop, std::size_t& sent,
+                        WhenFull whenFull) {
   const nanoseconds byteTime(10'000'000'000LL / pacingBaud_);
   // A byte is written when its last bit would have left the wire.
   SimTime next = Clock::now() + byteTime;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     SleepUntil(next);
     std::size_t one = 0;
-    if (stop || !Attached() || !WriteAll(bytes.substr(i, 1), stop, one)) return;
+    if (stop || !Attached() || !WriteAll(bytes.substr(i, 1), stop, one, whenFull)) return;
     ++sent;
     next += byteTime;
     // After a stall, carry on from now rather than in a burst.
@@ -250,7 +263,7 @@ void SimPort::Wake() {
   [[maybe_unused]] ssize_t written = write(wakeWrite_, &byte, 1);  // a full pipe wakes as well
 }
 
-bool SimPort::WriteAll(std::string_view bytes, const std::atomic<bool>& stop, std::size_t& sent) {
+bool SimPort::WriteAll(std::string_view bytes, const std::atomic<bool>& stop, std::size_t& sent, WhenFull whenFull) {
   SimTime lastProgress = Clock::now();
   while (sent < bytes.size()) {
     ssize_t count = write(fd_, bytes.data() + sent, bytes.size() - sent);
@@ -260,6 +273,7 @@ bool SimPort::WriteAll(std::string_view bytes, const std::atomic<bool>& stop, st
       continue;
     }
     if (count < 0 && errno != EAGAIN && errno != EINTR) return false;
+    if (count < 0 && errno == EAGAIN && whenFull == WhenFull::Drop) return false;
     if (stop || Clock::now() - lastProgress > kStallLimit) return false;
     pollfd line{fd_, POLLOUT, 0};
     timespec timeout = ToTimespec(kRoomWait);

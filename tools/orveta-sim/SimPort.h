@@ -48,19 +48,29 @@ class SimPort {
   // Drops what the last PC left unread on the pseudo-terminal.
   void DiscardStale();
 
+  // Whether a byte written now would be taken: false while the PC side's
+  // queue is full (a PC that does not read).
+  bool HasRoom() const;
+
+  // What Send does when the line takes no more: wait for room (up to a
+  // second, as for an answer the PC is about to read), or drop the rest at
+  // once, as a terminal's poll on a line nobody reads.
+  enum class WhenFull { Wait, Drop };
   // Sends `bytes`, paced or at once. Gives up early when the line hangs up,
-  // `stop` is set, or the line accepts nothing for a second (a PC that does
-  // not read). Returns the number of bytes sent; `end` is when the last one
-  // was written.
-  std::size_t Send(std::string_view bytes, const std::atomic<bool>& stop, SimTime& end);
+  // `stop` is set, or the line is full (see WhenFull). Returns the number of
+  // bytes sent; `end` is when the last one was written.
+  std::size_t Send(std::string_view bytes, const std::atomic<bool>& stop, SimTime& end,
+                   WhenFull whenFull = WhenFull::Wait);
+  // Writes as much of `bytes` as the line takes at once, unpaced; the count.
+  std::size_t SendAvailable(std::string_view bytes);
 
   // Ends the current or next Wait or Nap at once; callable from any thread.
   // Stays in effect: meant for stopping.
   void Wake();
 
  private:
-  bool WriteAll(std::string_view bytes, const std::atomic<bool>& stop, std::size_t& sent);
-  void SendPaced(std::string_view bytes, const std::atomic<bool>& stop, std::size_t& sent);
+  bool WriteAll(std::string_view bytes, const std::atomic<bool>& stop, std::size_t& sent, WhenFull whenFull);
+  void SendPaced(std::string_view bytes, const std::atomic<bool>& stop, std::size_t& sent, WhenFull whenFull);
 
   int fd_ = -1;
   int wakeRead_ = -1;

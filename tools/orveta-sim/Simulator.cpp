@@ -3,6 +3,8 @@
 #include <sys/prctl.h>
 
 #include <algorithm>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -97,6 +99,8 @@ bool Simulator::Store(int address, const std::string& payload) {
   return true;
 }
 
+void Simulator::WriteBacklog(int seconds) { backlogDue_ = std::max(seconds, 1); }
+
 bool Simulator::IsMaster(int address) const {
   std::lock_guard lock(terminalsMutex_);
   const SimTerminal* terminal = FindTerminal(terminals_, address);
@@ -118,7 +122,9 @@ void Simulator::Run() {
       nextPoll_ = now;
       windowEnd_ = now;
       nextNoise_ = now + milliseconds(options_.NoiseMs);
+      if (options_.BacklogSeconds > 0) backlogDue_ = options_.BacklogSeconds;
     }
+    if (const int seconds = backlogDue_.exchange(0); seconds > 0) SendBacklog(seconds);
     SimTime arrival;
     switch (port_.Wait(NextDeadline(now), bytes, arrival)) {
       case SimPort::WaitResult::Woken:
@@ -159,6 +165,7 @@ void Simulator::OnHungUp() {
   attached_ = false;
   replies_.clear();
   pollEnd_.reset();
+  pollsCut_ = 0;
 }
 
 void Simulator::OnBytes(const std::string& bytes, SimTime arrival) {
@@ -239,11 +246,35 @@ void Simulator::ContinueReply(SimTime now) {
   replies_.pop_front();
 }
 
+// A terminal never waits for the PC: a poll that finds the line full is
+// dropped, and only counted.
 void Simulator::SendPoll(SimTime now) {
-  SimTime end = Transmit("tx-poll", std::string_view(kSimPoll, sizeof kSimPoll));
+  if (!port_.HasRoom()) {
+    ++pollsCut_;
+    pollEnd_.reset();
+    nextPoll_ = now + milliseconds(options_.PollMs);
+    return;
+  }
+  if (pollsCut_ > 0) log_.Add(now, "polls-cut " + std::to_string(std::exchange(pollsCut_, 0)), {});
+  SimTime end = Transmit("tx-poll", std::string_view(kSimPoll, sizeof kSimPoll), SimPort::WhenFull::Drop);
   pollEnd_ = end;
   windowEnd_ = end + milliseconds(options_.WindowMs);
   nextPoll_ = std::max(now + milliseconds(options_.PollMs), windowEnd_);
+}
+
+void Simulator::SendBacklog(int seconds) {
+  if (!Polling()) return;
+  const long polls = std::max(1L, seconds * 1000L / options_.PollMs);
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(polls) * sizeof kSimPoll);
+  for (long i = 0; i < polls; ++i) bytes.append(kSimPoll, sizeof kSimPoll);
+  const std::size_t written = port_.SendAvailable(bytes);
+  pollEnd_.reset();
+  log_.Add(Clock::now(),
+           "backlog " + std::to_string(seconds) + " s: " + std::to_string(polls) + " polls, " +
+               std::to_string(written / sizeof kSimPoll) + " queued, " +
+               std::to_string(polls - static_cast<long>(written / sizeof kSimPoll)) + " cut",
+           {});
 }
 
 void Simulator::SendNoise(SimTime now) {
@@ -252,11 +283,11 @@ void Simulator::SendNoise(SimTime now) {
 }
 
 // Logged before the bytes leave, so whoever has received them finds the line.
-SimTime Simulator::Transmit(std::string_view dir, std::string_view bytes) {
+SimTime Simulator::Transmit(std::string_view dir, std::string_view bytes, SimPort::WhenFull whenFull) {
   pollEnd_.reset();
   log_.Add(Clock::now(), dir, bytes);
   SimTime end;
-  std::size_t sent = port_.Send(bytes, stop_, end);
+  std::size_t sent = port_.Send(bytes, stop_, end, whenFull);
   if (sent < bytes.size()) log_.Add(end, "tx-cut", bytes.substr(sent));
   return end;
 }

@@ -65,6 +65,11 @@ class Simulator {
   bool IsMaster(int address) const;
   // Whether a PC has the line open, as the line thread last saw it.
   bool PcAttached() const { return attached_; }
+  // A master's polls of `seconds` written at once, as if the PC had not read
+  // for that long: what the line takes stays queued for the PC, the rest is
+  // cut (the log line "backlog" says how much). Done by the line thread
+  // within 0.1 s; nothing when no terminal polls. Thread-safe.
+  void WriteBacklog(int seconds);
 
  private:
   struct PendingReply {
@@ -83,8 +88,10 @@ class Simulator {
   void RunDue(SimTime now);
   void ContinueReply(SimTime now);
   void SendPoll(SimTime now);
+  void SendBacklog(int seconds);
   void SendNoise(SimTime now);
-  SimTime Transmit(std::string_view dir, std::string_view bytes);
+  SimTime Transmit(std::string_view dir, std::string_view bytes,
+                   SimPort::WhenFull whenFull = SimPort::WhenFull::Wait);
   bool AnyMaster() const;
   bool Polling() const;
 
@@ -108,4 +115,6 @@ class Simulator {
   std::optional<SimTime> pollEnd_;  // the last thing sent was a poll, which ended then
   int noAckLeft_ = 0;
   int shortLeft_ = 0;
+  int pollsCut_ = 0;  // polls dropped on a full line since the last one that left
+  std::atomic<int> backlogDue_{0};  // seconds of backlog to write; 0 = none
 };

@@ -1,5 +1,6 @@
 // orveta-sim: plays ORVETA terminals on a pseudo-terminal or a serial device
 // until SIGTERM or SIGINT (or SIGHUP), then removes its link and exits 0.
+// SIGUSR1 writes a backlog of polls (--backlog seconds, else five minutes).
 // Exit codes: 0 after an orderly stop or --help, 1 when the line cannot be
 // opened, 2 for bad options.
 
@@ -24,12 +25,13 @@ int main(int argc, char** argv) {
   }
 
   // Blocked before the line thread starts, so that only sigwait below takes them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  sigset_t handledSignals;
+  sigemptyset(&handledSignals);
+  sigaddset(&handledSignals, SIGTERM);
+  sigaddset(&handledSignals, SIGINT);
+  sigaddset(&handledSignals, SIGHUP);
+  sigaddset(&handledSignals, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &handledSignals, nullptr);
 
   Simulator simulator(options);
   if (!simulator.Start(error)) {
@@ -39,8 +41,10 @@ int main(int argc, char** argv) {
   std::printf("ready %s\n", simulator.LinkPath().c_str());
   std::fflush(stdout);
 
+  constexpr int kSignalledBacklogSeconds = 300;
+  const int backlog = options.BacklogSeconds > 0 ? options.BacklogSeconds : kSignalledBacklogSeconds;
   int signal = 0;
-  sigwait(&stopSignals, &signal);
+  while (sigwait(&handledSignals, &signal) == 0 && signal == SIGUSR1) simulator.WriteBacklog(backlog);
   simulator.Stop();
   return 0;
 }
