@@ -7,6 +7,8 @@
 #include <limits>
 #include <tuple>
 
+#include "link/StartFiles.h"
+
 namespace {
 
 // Offsets of the fields of ConfigBlock in the 68-byte record.
@@ -277,6 +279,9 @@ std::vector<BoundedValue> BoundStoredConfig(StoredConfig& config) {
   NoteIndexOutsideList(bounded, "Cfg_binary, Rychlost BAUD (položka)", block.BaudIndex, BaudItemCount,
                        DefaultBaudIndex);
   Bound(bounded, "Cfg_binary, Kapacita", block.Capacity, 0, MaxCapacity);
+  Bound(bounded, "Cfg_binary, Max. p. snidaní", block.BreakfastCount, BreakfastCountField().Low,
+        BreakfastCountField().High);
+  Bound(bounded, "Cfg_binary, Max. p. večeří", block.DinnerCount, DinnerCountField().Low, DinnerCountField().High);
   NoteIndexOutsideList(bounded, "Cfg_binary, Max. počet pokusů (položka)", block.RepeatIndex, RepeatItemCount,
                        DefaultRepeatIndex);
   NoteIndexOutsideList(bounded, "Cfg_binary, Prodloužení testu MASTER (položka)", block.TimeoutIndex,
@@ -284,6 +289,33 @@ std::vector<BoundedValue> BoundStoredConfig(StoredConfig& config) {
   Bound(bounded, "Test_binary, vysílání (µs)", config.Turnaround.TxTurnaroundUs, 0, MaxTurnaroundUs);
   Bound(bounded, "Test_binary, příjem (µs)", config.Turnaround.RxTurnaroundUs, 0, MaxTurnaroundUs);
   return bounded;
+}
+
+std::optional<std::string> FileNameRefusal(const ConfigBlock& block) {
+  static const std::string kProgramFiles = std::string(" (") + kStatusFileName + ", " + kErrorLogFileName + ", " +
+                                           kDumpFileName + ")";
+  if (IsProgramFileName(block.RequestFileName)) {
+    return "Jméno souboru požadavků " + block.RequestFileName + " je jméno souboru programu" + kProgramFiles + ".";
+  }
+  if (IsProgramFileName(block.OutputFileName) || block.OutputFileName == block.RequestFileName) {
+    return "Jméno souboru výstupu " + block.OutputFileName +
+           " nesmí být jméno souboru požadavků ani souboru programu" + kProgramFiles + ".";
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> BoundFileNames(ConfigBlock& block) {
+  const ConfigBlock defaults = DefaultConfigBlock();
+  std::vector<std::string> notes;
+  while (const std::optional<std::string> refused = FileNameRefusal(block)) {
+    // The output takes its default, unless it has it already: then the
+    // request file's name gives way.
+    const bool request = IsProgramFileName(block.RequestFileName) || block.OutputFileName == defaults.OutputFileName;
+    std::string& name = request ? block.RequestFileName : block.OutputFileName;
+    name = request ? defaults.RequestFileName : defaults.OutputFileName;
+    notes.push_back("INI Cfg_binary: " + *refused + " Použito " + name + ".");
+  }
+  return notes;
 }
 
 std::string BoundedValueMessage(const BoundedValue& value) {
@@ -361,6 +393,7 @@ std::optional<std::string> BuildConfigBlock(const ConfigControls& controls, cons
   }
   block.RequestFileName = controls.RequestFileName.substr(0, FileNameFieldSize);
   block.OutputFileName = controls.OutputFileName.substr(0, FileNameFieldSize);
+  if (auto refused = FileNameRefusal(block)) return refused;
   block.RepeatIndex = static_cast<uint8_t>(item(controls.RepeatItem, stored.RepeatIndex));
   block.TimeoutIndex = static_cast<uint8_t>(item(controls.TimeoutItem, stored.TimeoutIndex));
   block.HighPriority = controls.HighPriority;

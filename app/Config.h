@@ -162,8 +162,21 @@ struct BoundedValue {
 // MaxTurnaroundUs; 0 keeps its meaning) are changed to the value used. A list
 // index outside its list (BaudIndex, RepeatIndex, TimeoutIndex) stays as
 // stored, so that a save keeps it; the program uses the list's default item.
-// One entry per value not used as stored, in record order.
+// One entry per value not used as stored, in record order. The two meal
+// counts are bounded as the window bounds them (0 and up): a negative count
+// would code wrong meals.
 std::vector<BoundedValue> BoundStoredConfig(StoredConfig& config);
+
+// The file names of the configuration may not take a name the program
+// writes itself (rudazo.sta, errorlog.txt, binarni.bin), and the output file
+// not the request file's name: the program would take its own output in as
+// a request, or write over its status or log. nullopt when the names are
+// fine, else the message (Czech, UTF-8) naming the name refused.
+std::optional<std::string> FileNameRefusal(const ConfigBlock& block);
+// At load: a name refused as above is replaced by its default (the request
+// file's too, when the output's default is the request file's name). The
+// error-log lines (Czech, UTF-8) of what was replaced.
+std::vector<std::string> BoundFileNames(ConfigBlock& block);
 // The error-log line of a bounded value, Czech, UTF-8.
 std::string BoundedValueMessage(const BoundedValue& value);
 

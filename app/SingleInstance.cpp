@@ -14,6 +14,7 @@
 namespace {
 
 constexpr char kLockName[] = "/Tarvionprogram.lock";
+constexpr char kStartDirectoryLockName[] = "/tarvion.lock";
 constexpr char kFallbackDirectory[] = "/tmp";
 
 // $XDG_RUNTIME_DIR as the session sets it up: a directory of this user that
@@ -54,8 +55,11 @@ std::string SingleInstance::LockPath() {
   return (UsableRuntimeDirectory(runtime) ? std::string(runtime) : std::string(kFallbackDirectory)) + kLockName;
 }
 
-SingleInstance::Result SingleInstance::Acquire() {
-  const std::string path = LockPath();
+std::string SingleInstance::StartDirectoryLockPath(const std::string& directory) {
+  return directory + kStartDirectoryLockName;
+}
+
+SingleInstance::Result SingleInstance::AcquireAt(const std::string& path) {
   fd_ = OpenLockFile(path);
   if (fd_ < 0) {
     const int reason = errno;

@@ -53,7 +53,7 @@ TForm1::TForm1(IniLocation ini, const TerminationSignals* termination, QWidget* 
   SetStartDirectory(std::filesystem::current_path().string());
   ShowConfig();
   Log("Start programu");
-  for (const BoundedValue& value : boundAtLoad_) Log(BoundedValueMessage(value));
+  for (const std::string& note : loadNotes_) Log(note);
   hide();
   // While the link layer waits for a byte, the window keeps serving its events.
   SetDispatchHook([] { QCoreApplication::processEvents(); });

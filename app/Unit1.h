@@ -278,7 +278,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   IniLocation ini_;
   StoredConfig config_;
   // Values of the file not used as stored, logged once the log is there.
-  std::vector<BoundedValue> boundAtLoad_;
+  std::vector<std::string> loadNotes_;
   std::array<bool, 2> turnaroundReported_{};
   bool showAtStart_ = false;
   bool trayAvailable_ = false;

@@ -54,7 +54,8 @@ bool FileHolds(const QString& path, const QList<QPair<QString, QString>>& lines)
 void TForm1::LoadConfig() {
   const QString iniPath = QFile::decodeName(ini_.Read.c_str());
   config_ = DecodeIni(ReadIniValues(iniPath));
-  boundAtLoad_ = BoundStoredConfig(config_);
+  for (const BoundedValue& value : BoundStoredConfig(config_)) loadNotes_.push_back(BoundedValueMessage(value));
+  for (std::string& note : BoundFileNames(config_.Block)) loadNotes_.push_back(std::move(note));
   Write_error_repeat->setChecked(config_.WriteErrorRepeat);
   DeriveSettings(config_, Settings());
   QSettings ini(iniPath, QSettings::IniFormat);

@@ -25,6 +25,7 @@
 #include "app/StandardError.h"
 #include "app/TerminationSignals.h"
 #include "app/Unit1.h"
+#include "link/ErrorLog.h"
 #include "link/WireTrace.h"
 
 namespace {
@@ -112,6 +113,29 @@ void ShowRefusal(const QString& text) {
                             BoxAnswer::Ok});
 }
 
+// Takes `lock`; false after the refusal has been shown. `where`, when given,
+// is said on standard error when another program holds the lock.
+bool AcquireLock(SingleInstance& lock, const std::string& path, const std::string& where) {
+  switch (lock.AcquireAt(path)) {
+    case SingleInstance::Result::Acquired:
+      return true;
+    case SingleInstance::Result::AlreadyRunning:
+      if (!where.empty()) WriteStandardError(Priority::Error, "tarvion: " + where);
+      ShowRefusal(QStringLiteral("Tento program je již spuštěn!!!"));
+      return false;
+    case SingleInstance::Result::Failed:
+      break;
+  }
+  ShowRefusal(QStringLiteral("Zámek proti druhému spuštění nelze vytvořit:\n%1").arg(QString::fromStdString(lock.Error())));
+  return false;
+}
+
+// Lines of the error log that must reach the journal too, and those the log
+// file could not take.
+void WriteLogLineToStandardError(bool failure, const std::string& line) {
+  WriteStandardError(failure ? Priority::Error : Priority::Notice, "Tarvion: " + line);
+}
+
 // Builds the window, runs the loop, and destroys the window (its orderly end).
 // A close accepted during the start-up (a signal, or "Konec" while the link
 // tests run) ends the program as soon as the window is built.
@@ -144,17 +168,17 @@ int main(int argc, char* argv[]) {
     WriteStandardError(Priority::Error, std::string("Tarvion: SIGTERM/SIGINT cannot be watched: ") + std::strerror(signalsError));
   }
 
-  SingleInstance instance;
-  switch (instance.Acquire()) {
-    case SingleInstance::Result::Acquired:
-      break;
-    case SingleInstance::Result::AlreadyRunning:
-      ShowRefusal(QStringLiteral("Tento program je již spuštěn!!!"));
-      return kAlreadyRunning;
-    case SingleInstance::Result::Failed:
-      ShowRefusal(QStringLiteral("Zámek proti druhému spuštění nelze vytvořit:\n%1")
-                      .arg(QString::fromStdString(instance.Error())));
-      return kAlreadyRunning;
+  SetStandardErrorWriter(WriteLogLineToStandardError);
+  // The session's lock, then the start directory's: nothing in the directory
+  // is touched before this program alone holds it.
+  SingleInstance instance, directoryLock;
+  std::error_code ignored;
+  const std::string directory = std::filesystem::current_path(ignored).string();
+  if (!AcquireLock(instance, SingleInstance::LockPath(), "") ||
+      !AcquireLock(directoryLock, SingleInstance::StartDirectoryLockPath(directory),
+                   "another Tarvion works in the start directory " + directory + " (it holds " +
+                       SingleInstance::StartDirectoryLockPath(directory) + ")")) {
+    return kAlreadyRunning;
   }
 
   std::string traceError;

@@ -151,8 +151,7 @@ void TSer_Port::ClearReceive() {
   // A read that returns nothing means only that the read queue (4 KB) is
   // empty for the moment: behind it the driver may still hold up to 64 KB
   // (20 KB on a pseudo-terminal), seconds of polls. The flush drops it all.
-  const int waiting = Port->ReceiveCount();
-  if (waiting > 0) TraceReceiveFlushed(PortIndex, static_cast<uint32_t>(waiting));
+  if (WireTraceOn()) TraceReceiveFlushed(PortIndex, static_cast<uint32_t>(std::max(Port->ReceiveCount(), 0)));
   Port->PurgeReceive();
   const auto settled = std::chrono::steady_clock::now() + SettleTime(Baud);
   uint8_t discard[kDiscardChunk];

@@ -1,20 +1,73 @@
 #include "link/ErrorLog.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+#include <utility>
+
+#include "link/Cp1250.h"
+#include "link/StartFiles.h"
 
 namespace {
+
 std::string& StartDirectoryStore() {
   static std::string directory = ".";
   return directory;
 }
+
+void WritePlainLine(bool, const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
+
+StandardErrorWriter& Writer() {
+  static StandardErrorWriter writer = WritePlainLine;
+  return writer;
+}
+
+void ToStandardError(bool failure, const std::string& cp1250Line) { Writer()(failure, Utf8FromCp1250(cp1250Line)); }
+
+// Appends the whole line or nothing of it; never through a symbolic link,
+// never blocking on a FIFO planted there. False with errno set.
+bool AppendToFile(const std::string& path, const std::string& line) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  const ssize_t written = ::write(fd, line.data(), line.size());
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return written == static_cast<ssize_t>(line.size());
+}
+
+bool unavailableSaid = false;
+
+// The line with the local time into the log; false (errno set) when the file
+// did not take it.
+bool AppendLogLine(const std::string& message) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  if (!AppendToFile(ErrorLogPath(), FormatErrorLogLine(local, message))) return false;
+  unavailableSaid = false;
+  return true;
+}
+
+// Why the log could not take a line: said on standard error once, and again
+// only after the log has worked in between.
+void SayUnavailable(int error) {
+  if (unavailableSaid) return;
+  unavailableSaid = true;
+  const std::string why = error == ELOOP ? "is a symbolic link; it is not followed" : std::strerror(error);
+  ToStandardError(false, ErrorLogPath() + ": " + why + ". Log lines go to standard error.");
+}
+
 }  // namespace
 
 void SetStartDirectory(const std::string& directory) { StartDirectoryStore() = directory; }
 
 const std::string& StartDirectory() { return StartDirectoryStore(); }
 
-std::string ErrorLogPath() { return StartDirectory() + "/errorlog.txt"; }
+std::string ErrorLogPath() { return StartDirectory() + "/" + kErrorLogFileName; }
 
 std::string FormatErrorLogLine(const std::tm& t, const std::string& message) {
   char stamp[64];
@@ -24,10 +77,16 @@ std::string FormatErrorLogLine(const std::tm& t, const std::string& message) {
 }
 
 void AppendErrorLog(const std::string& message) {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  std::ofstream file(ErrorLogPath(), std::ios::binary | std::ios::app);
-  if (!file) return;
-  file << FormatErrorLogLine(local, message);
+  if (AppendLogLine(message)) return;
+  SayUnavailable(errno);
+  ToStandardError(false, message);
+}
+
+void ReportErrorLog(const std::string& message) {
+  if (!AppendLogLine(message)) SayUnavailable(errno);
+  ToStandardError(true, message);
+}
+
+void SetStandardErrorWriter(StandardErrorWriter writer) {
+  Writer() = writer ? std::move(writer) : StandardErrorWriter(WritePlainLine);
 }

@@ -31,6 +31,7 @@ bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;
     if (n <= 0) return false;
     bytes.remove_prefix(static_cast<size_t>(n));
   }
@@ -38,30 +39,58 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 
 // The rename itself reaches the disk with the folder's entry.
-void SyncFolder(const std::string& folder) {
+bool SyncFolder(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  const int error = errno;
   ::close(fd);
+  errno = error;
+  return synced;
+}
+
+// Removes the temporary file of a failed replacement, keeping the errno of
+// the step that failed.
+void DropTemporary(const std::string& temporary) {
+  const int error = errno;
+  ::unlink(temporary.c_str());
+  errno = error;
 }
 
 }  // namespace
 
-bool ReplaceFile(const std::string& path, std::string_view bytes) {
+bool ReplaceFile(const std::string& path, std::string_view bytes, const std::function<void()>& then) {
   const auto [folder, name] = SplitPath(path);
-  if (name.empty()) return false;
+  if (name.empty()) {
+    errno = EISDIR;
+    return false;
+  }
   const std::string temporary = folder + "/." + name + ".tmp";
   const int fd = CreateTemporary(temporary);
   if (fd < 0) return false;
-  bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  if (::close(fd) != 0) written = false;
-  if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
+  const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  if (!written) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    DropTemporary(temporary);
     return false;
   }
+  if (::close(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    DropTemporary(temporary);
+    return false;
+  }
+  if (then) then();
   SyncFolder(folder);
   return true;
 }
+
+bool RemoveFileDurably(const std::string& path) {
+  if (::unlink(path.c_str()) == 0) return SyncFolderOf(path);
+  return errno == ENOENT;
+}
+
+bool SyncFolderOf(const std::string& path) { return SyncFolder(SplitPath(path).first); }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;

@@ -2,6 +2,7 @@
 // commands the answer block, its dump file and its decoding into lines.
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 #include "link/FileReplace.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
+#include "link/StartFiles.h"
 #include "link/WireTrace.h"
 
 namespace {
@@ -94,7 +96,9 @@ bool TOrveta::ReceiveBlock() {
 
 void TOrveta::WriteDumpFile() const {
   const std::string_view block(reinterpret_cast<const char*>(Answer.data()), static_cast<size_t>(AnswerLength));
-  if (!ReplaceFile(StartDirectory() + "/binarni.bin", block)) AppendErrorLog("Soubor binarni.bin nelze zapsat");
+  if (!ReplaceFile(StartDirectory() + "/" + kDumpFileName, block)) {
+    AppendErrorLog(std::string("Soubor ") + kDumpFileName + " nelze zapsat: " + std::strerror(errno));
+  }
 }
 
 void TOrveta::DecodeAnswer(char* line) {

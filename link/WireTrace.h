@@ -29,6 +29,7 @@ enum class TraceKind : uint8_t {
   PortOpen,   // bytes: device path; arg: baud; detail: kTraceOpened, kTraceReopen
               // (after a failure), kTraceNoModemLines
   ReceiveFlushed,  // arg: bytes the read queue held when the receive queue was flushed
+                   // (recorded also when 0: bytes on their way may have gone)
 };
 
 // Detail bits of PortOpen.

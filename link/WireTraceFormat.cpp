@@ -105,7 +105,10 @@ void TraceFormatter::Add(const TraceEventHead& head, const uint8_t* bytes) {
   }
   EndGroup(0, true);
   const TraceStamp at{head.WallUs, head.SinceUs};
-  if (head.Kind == TraceKind::ReceiveFlushed) {  // no step of an exchange: its frame and answer stay paired
+  // A flush is no step of an exchange: a frame and its answer stay paired
+  // across it. It ends the group before it, and is named when bytes waited.
+  if (head.Kind == TraceKind::ReceiveFlushed) {
+    if (head.Arg == 0) return;
     Line(at, head.Port,
          "receive queue flushed: " + std::to_string(head.Arg) +
              " bytes waited in the read queue, and whatever the driver held behind them");

@@ -33,6 +33,7 @@ int TRequestProcessor::SendBatch() {
   ExchangeScope exchange(*this);
   WatcherPause pause(host_);
   const int t = host_.SelectedIndex();
+  stoppedAt_.reset();
   TOrveta* terminal = TerminalFor(t);
   if (terminal == nullptr) return t;
   terminal->DoneCount = 0;
@@ -47,11 +48,15 @@ int TRequestProcessor::SendBatch() {
   return t;
 }
 
-// False when the batch stopped because the program is shutting down.
+// False when the batch stopped because the program is shutting down; where
+// is then in stoppedAt_.
 bool TRequestProcessor::SendLines(TOrveta& terminal) {
   const std::vector<std::string> lines = requestLines_;
   for (size_t i = 0; i < lines.size(); ++i) {
-    if (host_.IsShuttingDown()) return false;
+    if (host_.IsShuttingDown()) {
+      stoppedAt_ = StopPoint{i, lines.size()};
+      return false;
+    }
     if (!SendLine(terminal, lines[i]) && host_.Controls().StopOnFailure) break;
     ShowProgress(i + 1, lines.size());
     host_.Sleep(AfterLine(terminal));

@@ -2,6 +2,7 @@
 // the clock setting, with what they report afterwards.
 
 #include <chrono>
+#include <cstring>
 #include <optional>
 
 #include "link/Cp1250.h"
@@ -29,8 +30,36 @@ void LogFileEvent(const std::string& before, const std::string& path, const std:
   AppendErrorLog(Cp1250FromUtf8(before) + path + Cp1250FromUtf8(after));
 }
 
-void LogSetAside(const std::string& path) {
-  LogFileEvent("Požadavek ", path, " se stále zapisuje, uložen jako " + HalfWrittenPath(path));
+// ": " and the system's reason for `error`.
+std::string Reason(int error) { return std::string(": ") + std::strerror(error); }
+
+// A request found still being written after the rename, whose name a new
+// request had taken: where it is now.
+void LogSetAside(const std::string& path, int error) {
+  if (error == 0) {
+    LogFileEvent("Požadavek ", path, " se stále zapisuje, uložen jako " + HalfWrittenPath(path));
+    return;
+  }
+  LogFileEvent("Požadavek ", path,
+               " se stále zapisuje; soubor " + TakenInPath(path) + " nelze přejmenovat na " + HalfWrittenPath(path) +
+                   Reason(error));
+}
+
+void LogTooLarge(const std::string& path, const TakenRequest& taken) {
+  const std::string size = " je příliš velký (" + std::to_string(taken.Stamp.Size) + " bajtů, nejvýše " +
+                           std::to_string(MaxRequestFileBytes(Settings().Capacity)) + "), odmítnut";
+  if (taken.Error == 0) {
+    LogFileEvent("Požadavek ", path, size + " a uložen jako " + RefusedPath(path));
+    return;
+  }
+  LogFileEvent("Požadavek ", path,
+               size + "; soubor " + TakenInPath(path) + " nelze přejmenovat na " + RefusedPath(path) +
+                   Reason(taken.Error));
+}
+
+// The identity of a request file as far as a look at it tells.
+bool SameSighting(const FileSighting& a, const FileSighting& b) {
+  return a.RegularFile == b.RegularFile && a.LastWriteNs == b.LastWriteNs && a.Size == b.Size;
 }
 
 }  // namespace
@@ -48,79 +77,138 @@ JobResult TRequestProcessor::ProcessRequestFile(const std::string& path, const s
   if (Busy()) return JobResult::Busy;
   if (host_.IsShuttingDown()) return JobResult::Stopping;
   ExchangeScope exchange(*this);
+  SetAsideLeftover(path, false);
   TakenRequest taken;
-  switch (TakeInRequestFile(path, settled, MaxRequestFileBytes(Settings().Capacity), taken)) {
+  const TakeIn takeIn = TakeInRequestFile(path, settled, MaxRequestFileBytes(Settings().Capacity), taken);
+  if (takeIn != TakeIn::Unreadable) unreadableLogged_.reset();
+  switch (takeIn) {
     case TakeIn::Taken:
       break;
     case TakeIn::TooLarge:  // kept aside already; reported like an empty request
-      LogFileEvent("Požadavek ", path,
-                   " je příliš velký (" + std::to_string(taken.Stamp.Size) + " bajtů, nejvýše " +
-                       std::to_string(MaxRequestFileBytes(Settings().Capacity)) + "), odmítnut a uložen jako " +
-                       RefusedPath(path));
-      RunRequest({});
+      LogTooLarge(path, taken);
+      RunRequest({}, {});
       return JobResult::Done;
     case TakeIn::SetAside:
-      LogSetAside(path);
+      LogSetAside(path, taken.Error);
       return JobResult::FileUnreadable;
     case TakeIn::Blocked:
-      if (!takeInFailureLogged_) LogFileEvent("Soubor ", path, " nelze převzít, požadavek nebyl přijat");
+      if (!takeInFailureLogged_) {
+        LogFileEvent("Soubor ", path, " nelze převzít, požadavek nebyl přijat" + Reason(taken.Error));
+      }
       takeInFailureLogged_ = true;
       return JobResult::FileNotTakenIn;
+    case TakeIn::Unreadable:
+      LogUnreadable(path, taken.Error);
+      return JobResult::FileUnreadable;
     case TakeIn::NotReady:
     case TakeIn::PutBack:
       return JobResult::FileUnreadable;
   }
   takeInFailureLogged_ = false;
-  RunRequest(std::move(taken.Lines));
-  FinishTakenIn(path, taken.Stamp);
+  const JobEnd end = RunRequest(std::move(taken.Lines), [&](const JobEnd& finished) {
+    ReleaseAfterStatus(path, taken.Stamp, finished);
+  });
+  if (!end.StatusWritten) {
+    LogFileEvent("Úloha požadavku ", path,
+                 ": konečný stav nelze zapsat, požadavek zůstává jako " + TakenInPath(path) + " (nedokončená úloha)");
+  }
+  if (end.Terminal) RefreshIndicator(*end.Terminal);
   return JobResult::Done;
 }
 
 void TRequestProcessor::SetAsideInterruptedJob(const std::string& requestPath) {
+  if (SetAsideLeftover(requestPath, true)) ReportStatus(-1, -1);
+}
+
+// A taken-in file whose job did not finish: kept as InterruptedPath. True
+// when there was one. At start-up (`atStart`) the job was the last run's;
+// later it is one of this run whose final status could not be written, or
+// whose file could not be removed.
+bool TRequestProcessor::SetAsideLeftover(const std::string& requestPath, bool atStart) {
   switch (SetAsideInterruptedFile(requestPath)) {
     case Leftover::None:
-      return;
+      return false;
     case Leftover::SetAside:
       LogFileEvent("Úloha požadavku ", requestPath,
                    " nebyla dokončena, požadavek uložen jako " + InterruptedPath(requestPath));
       break;
     case Leftover::Failed:
-      LogFileEvent("Úloha požadavku ", requestPath,
-                   " nebyla dokončena, soubor " + TakenInPath(requestPath) + " nelze přejmenovat");
+      if (atStart || !takeInFailureLogged_) {
+        LogFileEvent("Úloha požadavku ", requestPath,
+                     " nebyla dokončena, soubor " + TakenInPath(requestPath) + " nelze přejmenovat" + Reason(errno));
+      }
       break;
   }
-  ReportStatus(-1, -1);
+  return true;
 }
 
-// The request's lines from the start of the job to its final status.
-void TRequestProcessor::RunRequest(std::vector<std::string> lines) {
+// Logged once for a file that stays unreadable, again when another one is.
+void TRequestProcessor::LogUnreadable(const std::string& path, int error) {
+  const FileSighting seen = LookUpRequestFile(path);
+  if (unreadableLogged_ && SameSighting(*unreadableLogged_, seen)) return;
+  unreadableLogged_ = seen;
+  LogFileEvent("Požadavek ", path, " nelze číst" + Reason(error));
+}
+
+// The request's lines from the start of the job to its final status, with
+// `release` run the moment that stands.
+TRequestProcessor::JobEnd TRequestProcessor::RunRequest(std::vector<std::string> lines,
+                                                        const TakenInRelease& release) {
   host_.SetTrayImage(kTrayTakingIn);
   StartJob(std::move(lines));
+  JobEnd end;
+  const auto released = [&] {
+    if (release) release(end);
+  };
   if (requestLines_.empty()) {
     host_.SetTrayImage(kTrayIdle);
-    ReportStatus(-1, -1);
-    return;
+    end.StatusWritten = ReportStatus(-1, -1, released);
+    return end;
   }
   const std::optional<int> number = TerminalLineNumber(requestLines_.front());
   if (number && !AcceptTerminalLine(*number)) {
-    ReportStatus(-1, 0);
-    return;
+    end.StatusWritten = ReportStatus(-1, 0, released);
+    return end;
   }
-  RunTakenInBatch();
+  return RunTakenInBatch(release);
 }
 
-// Once the final status is written the taken-in file has done its part.
-void TRequestProcessor::FinishTakenIn(const std::string& path, const FileStamp& stamp) {
+// Once the final status stands the taken-in file has done its part, and goes
+// at once, in the same flush of the folder (a kill after the status must not
+// make a finished job look interrupted at the next start). One whose job was
+// stopped in the middle is kept with the lines not sent. A file whose final
+// status could not be written is never released: it stays, an interrupted job.
+void TRequestProcessor::ReleaseAfterStatus(const std::string& path, const FileStamp& stamp, const JobEnd& end) {
+  if (end.Stopped && !ChangedSinceRead(TakenInPath(path), stamp)) {
+    KeepStoppedJob(path, *end.Stopped);
+    return;
+  }
   switch (ReleaseTakenIn(path, stamp)) {
     case Release::Removed:
-    case Release::PutBack:  // rewritten by its writer during the job: a new request
+    case Release::PutBack:  // written to by its writer during the job: a new request
       return;
     case Release::SetAside:
-      LogSetAside(path);
+      LogSetAside(path, 0);
+      return;
+    case Release::Stuck:
+      LogSetAside(path, errno);
       return;
     case Release::Failed:
-      LogFileEvent("Soubor ", TakenInPath(path), " nelze smazat");
+      LogFileEvent("Soubor ", TakenInPath(path), " nelze smazat" + Reason(errno));
       return;
+  }
+}
+
+// The lines not sent stay for a person to look at; the status pair written
+// is the real one of the lines sent.
+void TRequestProcessor::KeepStoppedJob(const std::string& path, const StopPoint& stop) {
+  const std::string after =
+      " zastavena po řádku " + std::to_string(stop.LinesDone) + " z " + std::to_string(stop.Lines);
+  if (SetAsideInterruptedFile(path) == Leftover::SetAside) {
+    LogFileEvent("Úloha požadavku ", path, after + ", požadavek uložen jako " + InterruptedPath(path));
+  } else {
+    LogFileEvent("Úloha požadavku ", path,
+                 after + ", soubor " + TakenInPath(path) + " nelze přejmenovat" + Reason(errno));
   }
 }
 
@@ -147,7 +235,8 @@ JobResult TRequestProcessor::SendCommandFile(const std::string& path) {
     ReportStatus(0, 0);
     return JobResult::Done;
   }
-  RunTakenInBatch();
+  const JobEnd end = RunTakenInBatch();
+  if (end.Terminal) RefreshIndicator(*end.Terminal);
   return JobResult::Done;
 }
 
@@ -161,13 +250,17 @@ JobResult TRequestProcessor::SetClock(const std::tm& localTime) {
   return JobResult::Done;
 }
 
-// The batch of a file taken in: sent and reported, the tray back to idle, then
-// the terminal's indicator refreshed.
-void TRequestProcessor::RunTakenInBatch() {
-  const int t = SendBatch();
-  FinishBatch(t);
+// The batch of a file taken in: sent and reported, the tray back to idle.
+// The caller refreshes the terminal's indicator afterwards.
+TRequestProcessor::JobEnd TRequestProcessor::RunTakenInBatch(const TakenInRelease& release) {
+  JobEnd end;
+  end.Terminal = SendBatch();
+  end.Stopped = stoppedAt_;
+  end.StatusWritten = FinishBatch(*end.Terminal, [&] {
+    if (release) release(end);
+  });
   host_.SetTrayImage(kTrayIdle);
-  RefreshIndicator(t);
+  return end;
 }
 
 bool TRequestProcessor::TryExchange(const std::function<void()>& work) {
@@ -182,9 +275,9 @@ void TRequestProcessor::SaveOutputFile(const std::string& name) {
   WriteOutputFile(name, host_.ResultLines());
 }
 
-void TRequestProcessor::ReportStatus(int first, int second) {
+bool TRequestProcessor::ReportStatus(int first, int second, const std::function<void()>& then) {
   host_.SetPanel(StatusPanel, StatusText(first, second));
-  WriteStatusFile(first, second);
+  return WriteStatusFile(first, second, then);
 }
 
 void ClearCounterPanels(BatchHost& host) {
@@ -231,17 +324,14 @@ void TRequestProcessor::StartJob(std::vector<std::string> lines) {
   ClearCounterPanels(host_);
 }
 
-void TRequestProcessor::FinishBatch(int t) {
+bool TRequestProcessor::FinishBatch(int t, const std::function<void()>& then) {
   SaveOutputFile(host_.OutputFileName());
-  ReportFinalStatus(t);
+  return ReportFinalStatus(t, then);
 }
 
 // DoneCount and RecordCount of the batch's terminal, -1,-1 when it has none.
-void TRequestProcessor::ReportFinalStatus(int t) {
+bool TRequestProcessor::ReportFinalStatus(int t, const std::function<void()>& then) {
   const TOrveta* terminal = TerminalFor(t);
-  if (terminal == nullptr) {
-    ReportStatus(-1, -1);
-    return;
-  }
-  ReportStatus(terminal->DoneCount, terminal->RecordCount);
+  if (terminal == nullptr) return ReportStatus(-1, -1, then);
+  return ReportStatus(terminal->DoneCount, terminal->RecordCount, then);
 }

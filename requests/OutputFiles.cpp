@@ -1,17 +1,24 @@
 #include "requests/OutputFiles.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "link/ErrorLog.h"
 #include "link/FileReplace.h"
 
+#include "link/StartFiles.h"
+
 namespace {
 
-constexpr char kStatusFileName[] = "rudazo.sta";
-
-// Replaces `path` whole with `bytes`; logs the path when that fails.
-bool WriteFileAnew(const std::string& path, const std::string& bytes) {
-  const bool written = ReplaceFile(path, bytes);
-  if (!written) AppendErrorLog("Soubor " + path + " nelze zapsat");
-  return written;
+// Replaces `path` whole with `bytes`. When that fails, the failure is
+// reported with its reason and the file of an earlier job goes, so that no
+// stale result stands beside the new status.
+bool WriteFileAnew(const std::string& path, const std::string& bytes, const std::function<void()>& then = {}) {
+  if (ReplaceFile(path, bytes, then)) return true;
+  std::string message = "Soubor " + path + " nelze zapsat: " + std::strerror(errno);
+  if (!RemoveFileDurably(path)) message += "; starý soubor nelze smazat: " + std::string(std::strerror(errno));
+  ReportErrorLog(message);
+  return false;
 }
 
 }  // namespace
@@ -24,6 +31,6 @@ bool WriteOutputFile(const std::string& name, const std::vector<std::string>& li
   return WriteFileAnew(StartDirectory() + "/" + name, bytes);
 }
 
-bool WriteStatusFile(int first, int second) {
-  return WriteFileAnew(StartDirectory() + "/" + kStatusFileName, StatusText(first, second) + "\r\n");
+bool WriteStatusFile(int first, int second, const std::function<void()>& then) {
+  return WriteFileAnew(StartDirectory() + "/" + kStatusFileName, StatusText(first, second) + "\r\n", then);
 }

@@ -54,7 +54,11 @@ FileRead ReadAll(int fd, std::string& bytes, uint64_t maxBytes) {
 FileRead OpenForReading(const std::string& path, int& fd, struct stat& info) {
   fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? FileRead::Vanished : FileRead::Unreadable;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return FileRead::Unreadable;
+  if (fstat(fd, &info) != 0) return FileRead::Unreadable;
+  if (!S_ISREG(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;  // a FIFO or a device is no request either
+    return FileRead::Unreadable;
+  }
   if (HeldByWriter(fd)) return FileRead::HeldByWriter;
   return FileRead::Read;
 }
@@ -63,10 +67,17 @@ FileStamp StampOf(const struct stat& info) {
   return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
 }
 
-bool SameStamp(const FileStamp& a, const FileStamp& b) {
+// The same file with the same content as far as its writer can tell: its
+// size and last-write time.
+bool SameContent(const FileStamp& a, const FileStamp& b) {
   return a.Device == b.Device && a.Inode == b.Inode && a.Size == b.Size &&
-         a.Modified.tv_sec == b.Modified.tv_sec && a.Modified.tv_nsec == b.Modified.tv_nsec &&
-         a.Changed.tv_sec == b.Changed.tv_sec && a.Changed.tv_nsec == b.Changed.tv_nsec;
+         a.Modified.tv_sec == b.Modified.tv_sec && a.Modified.tv_nsec == b.Modified.tv_nsec;
+}
+
+// While the file is read, even a change of its status (a link added or
+// removed, its mode) counts: the read is then made again later.
+bool SameStamp(const FileStamp& a, const FileStamp& b) {
+  return SameContent(a, b) && a.Changed.tv_sec == b.Changed.tv_sec && a.Changed.tv_nsec == b.Changed.tv_nsec;
 }
 
 }  // namespace
@@ -90,7 +101,7 @@ std::vector<std::string> SplitLines(std::string_view bytes) {
 bool ChangedSinceRead(const std::string& path, const FileStamp& stamp) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) return false;
-  return !SameStamp(StampOf(info), stamp);
+  return !SameContent(StampOf(info), stamp);
 }
 
 FileRead ProbeLinesFile(const std::string& path, FileStamp& stamp) {

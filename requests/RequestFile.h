@@ -31,9 +31,11 @@ struct FileStamp {
 };
 
 // True when `path` now names another file than the one read with `stamp`, or
-// the same file changed since (rewritten in place, or replaced): it is then a
-// new request, and what was read must not lead to its deletion. A path that
-// names nothing any more has not changed.
+// the same file whose content may have changed since (its size or last-write
+// time, to the nanosecond): it is then a new request, and what was read must
+// not lead to its deletion. A change of its names (a hard link added or
+// removed), its mode or its times but the last-write one is no change, and a
+// path that names nothing any more has not changed.
 bool ChangedSinceRead(const std::string& path, const FileStamp& stamp);
 
 // Splits file bytes into lines as described above.

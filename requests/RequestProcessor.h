@@ -53,8 +53,11 @@ class TRequestProcessor {
   // selects that terminal (status 1,0) or stops (-1,0 when it is not
   // available); an empty file, or one too large to be a request, gives -1,-1.
   // Otherwise the lines go out with SendBatch, the output file is written,
-  // then the final status pair, then the indicator is refreshed. The taken-in
-  // file goes once the final status is written. With `settled` (the watcher's
+  // then the final status pair; the taken-in file goes at once (durably),
+  // then the indicator is refreshed. A job stopped in the middle by a close
+  // keeps its file as InterruptedPath, and so does one whose final status
+  // could not be written (at the next start, or before the next take-in).
+  // An unreadable file is logged once. With `settled` (the watcher's
   // sighting that judged the file ready) a file that no longer matches it is
   // left where it is: its writer is at it again. Once a close is accepted
   // nothing is taken in.
@@ -122,18 +125,37 @@ class TRequestProcessor {
   // Writes the result list to StartDirectory()/`name`, created anew (the
   // status pair follows only once it is complete).
   void SaveOutputFile(const std::string& name);
-  // Panel 1 and the status file get the pair.
-  void ReportStatus(int first, int second);
+  // Panel 1 and the status file get the pair; false when the file could not
+  // be written. `then` runs once the status file stands (see ReplaceFile).
+  bool ReportStatus(int first, int second, const std::function<void()>& then = {});
+
+  // Where a batch stopped because a close was accepted: after LinesDone of
+  // its Lines.
+  struct StopPoint {
+    size_t LinesDone = 0;
+    size_t Lines = 0;
+  };
+  // How a job ended.
+  struct JobEnd {
+    std::optional<int> Terminal;       // the batch's terminal, to refresh after the job
+    bool StatusWritten = true;         // the final status reached its file
+    std::optional<StopPoint> Stopped;  // the batch stopped before its last line
+  };
+  // What becomes of a taken-in file once its job's final status stands.
+  using TakenInRelease = std::function<void(const JobEnd&)>;
 
   TOrveta* TerminalFor(int t);
   TOrveta* ConnectedTerminal(int t);
   bool AcceptTerminalLine(int number);
-  void RunRequest(std::vector<std::string> lines);
-  void FinishTakenIn(const std::string& path, const FileStamp& stamp);
+  JobEnd RunRequest(std::vector<std::string> lines, const TakenInRelease& release);
+  void ReleaseAfterStatus(const std::string& path, const FileStamp& stamp, const JobEnd& end);
+  void KeepStoppedJob(const std::string& path, const StopPoint& stop);
+  bool SetAsideLeftover(const std::string& requestPath, bool atStart);
+  void LogUnreadable(const std::string& path, int error);
   void StartJob(std::vector<std::string> lines);
-  void FinishBatch(int t);
-  void RunTakenInBatch();
-  void ReportFinalStatus(int t);
+  bool FinishBatch(int t, const std::function<void()>& then = {});
+  JobEnd RunTakenInBatch(const TakenInRelease& release = {});
+  bool ReportFinalStatus(int t, const std::function<void()>& then = {});
   bool SendLines(TOrveta& terminal);
   bool SendLine(TOrveta& terminal, const std::string& line);
   bool SendWithRepeats(TOrveta& terminal, const std::string& line);
@@ -149,4 +171,6 @@ class TRequestProcessor {
   std::array<char, 255> lineBuffer_{};
   int exchangeDepth_ = 0;
   bool takeInFailureLogged_ = false;
+  std::optional<FileSighting> unreadableLogged_;  // the unreadable request file last logged
+  std::optional<StopPoint> stoppedAt_;             // where the last batch stopped for a close
 };

@@ -26,21 +26,27 @@ std::string HalfWrittenPath(const std::string& requestPath);  // ".rozepsano": s
 uint64_t MaxRequestFileBytes(int capacity);
 
 enum class TakeIn {
-  Taken,       // renamed and read: the lines are in TakenRequest
-  NotReady,    // left where it is: gone, held by its writer, unreadable, or
-               // written to again since it was judged settled
+  Taken,       // renamed and read: the lines are in TakenRequest; the rename
+               // is on disk
+  NotReady,    // left where it is: gone, held by its writer, or written to
+               // again since it was judged settled
+  Unreadable,  // left where it is: it cannot be read (Error: why), such as a
+               // file of another user that only its owner may read
   PutBack,     // found still being written after the rename: renamed back,
                // to be taken in once it has settled
   SetAside,    // found still being written, and a new request already had its
-               // name: kept at HalfWrittenPath
-  TooLarge,    // more than the bound: kept at RefusedPath, nothing read
-  Blocked,     // could not be renamed (the folder refuses it, or an earlier
-               // taken-in file is still there): left where it is
+               // name: kept at HalfWrittenPath (or, with Error set, left at
+               // TakenInPath because that rename failed)
+  TooLarge,    // more than the bound: kept at RefusedPath, nothing read (or,
+               // with Error set, left at TakenInPath because that rename failed)
+  Blocked,     // could not be renamed (Error: why; an earlier taken-in file
+               // still there is EEXIST): left where it is
 };
 
 struct TakenRequest {
   std::vector<std::string> Lines;
   FileStamp Stamp;  // the taken-in file as read (for TooLarge: its size)
+  int Error = 0;    // the errno of the step that failed, else 0
 };
 
 // Takes the request file at `path` in. With `settled` (the watcher's
@@ -50,11 +56,13 @@ TakeIn TakeInRequestFile(const std::string& path, const std::optional<FileSighti
                          TakenRequest& taken);
 
 enum class Release {
-  Removed,   // the job's file is gone
-  PutBack,   // its writer wrote to it again during the job: it is a new
-             // request under its name again
+  Removed,   // the job's file is gone, and that is on disk
+  PutBack,   // its writer wrote to it again during the job (its content may
+             // have changed): it is a new request under its name again
   SetAside,  // written to again, and a new request had the name: HalfWrittenPath
-  Failed,    // it could not be removed
+  Stuck,     // written to again, and it could be neither put back nor set
+             // aside (errno tells why): it stays at TakenInPath
+  Failed,    // it could not be removed (errno tells why)
 };
 
 // After the job's final status: removes the taken-in file read with `stamp`.
@@ -62,7 +70,8 @@ Release ReleaseTakenIn(const std::string& path, const FileStamp& stamp);
 
 enum class Leftover { None, SetAside, Failed };
 
-// At start-up: a taken-in file left by a job that never finished (the program
-// was killed, the machine lost power) moves to InterruptedPath, replacing an
-// older one. Failed: it could not be moved and stays where it is.
+// A taken-in file left by a job that did not finish (the program was killed
+// or stopped in the middle of it, the machine lost power, or its final
+// status could not be written) moves to InterruptedPath, replacing an older
+// one. Failed (errno tells why): it could not be moved and stays where it is.
 Leftover SetAsideInterruptedFile(const std::string& path);

@@ -379,11 +379,57 @@ TEST(ConfigBounds, FileValuesThatSizeMemoryOrTimeAreBounded) {
   EXPECT_EQ(more[2].High, 8);
   EXPECT_EQ(more[3].Used, DefaultTimeoutIndex);
 
+  // Meal counts below 0 would code wrong meal days: bounded as the window
+  // bounds them.
+  config = StoredConfig{};
+  config.Block.BreakfastCount = -3;
+  config.Block.DinnerCount = INT32_MIN;
+  const std::vector<BoundedValue> meals = BoundStoredConfig(config);
+  ASSERT_EQ(meals.size(), 2u);
+  EXPECT_EQ(BoundedValueMessage(meals[0]),
+            "INI Cfg_binary, Max. p. snidaní: uložená hodnota -3 je mimo rozsah 0 až 2147483647, použita hodnota 0");
+  EXPECT_EQ(meals[1].Key, "Cfg_binary, Max. p. večeří");
+  EXPECT_EQ(config.Block.DinnerCount, 0);
+
   StoredConfig edges;
   edges.Block.Capacity = MaxCapacity;
   edges.Turnaround = {MaxTurnaroundUs, 0};
   edges.Block.TimeoutIndex = DelayAddItemCount - 1;
   EXPECT_TRUE(BoundStoredConfig(edges).empty());
+}
+
+// A name that makes the program take its own output in as a request, or
+// write over its status, log or dump: refused at save, replaced at load.
+TEST(ConfigBounds, NoFileNameTakesTheRequestFilesOrTheProgramsOwn) {
+  ConfigBlock block = DefaultConfigBlock();
+  EXPECT_EQ(FileNameRefusal(block), std::nullopt);
+  block.OutputFileName = "request.cfg";
+  EXPECT_EQ(FileNameRefusal(block), "Jméno souboru výstupu request.cfg nesmí být jméno souboru požadavků ani souboru "
+                                    "programu (rudazo.sta, errorlog.txt, binarni.bin).");
+  EXPECT_EQ(BoundFileNames(block).size(), 1u);
+  EXPECT_EQ(block.OutputFileName, "output.txt");
+
+  block.RequestFileName = "output.txt";  // the output's default is taken: the request file's name gives way
+  const std::vector<std::string> notes = BoundFileNames(block);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].substr(0, 16), "INI Cfg_binary: ");
+  EXPECT_TRUE(notes[0].ends_with(" Použito request.cfg.")) << notes[0];
+  EXPECT_EQ(block.RequestFileName, "request.cfg");
+  EXPECT_EQ(block.OutputFileName, "output.txt");
+  for (const char* own : {"rudazo.sta", "errorlog.txt", "binarni.bin"}) {
+    block.RequestFileName = own;
+    block.OutputFileName = own;
+    EXPECT_EQ(BoundFileNames(block).size(), 2u) << own;
+    EXPECT_EQ(FileNameRefusal(block), std::nullopt) << own;
+  }
+
+  ConfigControls controls = ValidControls();
+  controls.OutputFileName = "rudazo.sta";
+  EXPECT_NE(BuildConfigBlock(controls, DefaultConfigBlock(), block), std::nullopt);
+  controls = ValidControls();
+  controls.RequestFileName = "errorlog.txt";
+  EXPECT_EQ(BuildConfigBlock(controls, DefaultConfigBlock(), block),
+            "Jméno souboru požadavků errorlog.txt je jméno souboru programu (rudazo.sta, errorlog.txt, binarni.bin).");
 }
 
 TEST(ConfigSave, SaveThenLoadGivesBackEveryValue) {

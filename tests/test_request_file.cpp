@@ -195,12 +195,42 @@ TEST_F(TempDirectory, OutputAndStatusFilesEndLinesWithCrLf) {
   EXPECT_EQ(Read("rudazo.sta"), "-1,-1\r\n");
   EXPECT_FALSE(std::filesystem::exists(Path("errorlog.txt")));
 
-  // A file that cannot be written is named in the error log.
+  // A file that cannot be written is named in the error log with the reason,
+  // and an earlier job's file goes: no stale result beside a new status.
   EXPECT_FALSE(WriteOutputFile("missing/output.txt", {"A"}));
+  ASSERT_TRUE(WriteOutputFile("output.txt", {"an earlier job's line"}));
+  std::filesystem::create_directory(Path(".output.txt.tmp"));  // where the new file would be written
+  EXPECT_FALSE(WriteOutputFile("output.txt", {"A"}));
+  EXPECT_FALSE(std::filesystem::exists(Path("output.txt")));
   std::filesystem::remove(Path("rudazo.sta"));
   std::filesystem::create_directory(Path("rudazo.sta"));
   EXPECT_FALSE(WriteStatusFile(1, 0));
   const std::string log = Read("errorlog.txt");
-  EXPECT_NE(log.find(" - Soubor " + Path("missing/output.txt") + " nelze zapsat\r\n"), std::string::npos) << log;
-  EXPECT_NE(log.find(" - Soubor " + Path("rudazo.sta") + " nelze zapsat\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" - Soubor " + Path("missing/output.txt") + " nelze zapsat: No such file or directory\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" - Soubor " + Path("output.txt") + " nelze zapsat: Is a directory\r\n"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" - Soubor " + Path("rudazo.sta") + " nelze zapsat: Is a directory; starý soubor nelze smazat: "
+                                                         "Is a directory\r\n"),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(TempDirectory, TheErrorLogIsNeverWrittenThroughALinkPlantedThere) {
+  std::vector<std::pair<bool, std::string>> standardError;
+  SetStandardErrorWriter([&](bool failure, const std::string& line) { standardError.push_back({failure, line}); });
+  Write("victim.txt", "victim\r\n");
+  ASSERT_EQ(symlink("victim.txt", Path("errorlog.txt").c_str()), 0);
+  AppendErrorLog("A");
+  AppendErrorLog("B");
+  ReportErrorLog("C");
+  SetStandardErrorWriter(nullptr);
+  EXPECT_EQ(Read("victim.txt"), "victim\r\n");
+  const std::vector<std::pair<bool, std::string>> expected = {
+      {false, Path("errorlog.txt") + ": is a symbolic link; it is not followed. Log lines go to standard error."},
+      {false, "A"},
+      {false, "B"},
+      {true, "C"}};
+  EXPECT_EQ(standardError, expected);
 }

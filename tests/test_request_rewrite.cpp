@@ -5,6 +5,8 @@
 // ever lost.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -57,6 +59,21 @@ TEST_F(RequestRewrite, OnlyTheUnchangedFileReadMayBeDeleted) {
   stamp = ReadRequest();
   Write("request.tmp", "X3\r\nX4\r\n");
   std::filesystem::rename(Path("request.tmp"), Path("request.cfg"));
+  EXPECT_TRUE(ChangedSinceRead(Path("request.cfg"), stamp));
+
+  // Its names, mode and access time may change (the other program handed it
+  // in by a hard link and removes its own name afterwards, or changes its
+  // mode): the content is the same, so it is the same request.
+  stamp = ReadRequest();
+  ASSERT_EQ(link(Path("request.cfg").c_str(), Path("work.cfg").c_str()), 0);
+  ASSERT_EQ(unlink(Path("work.cfg").c_str()), 0);
+  ASSERT_EQ(chmod(Path("request.cfg").c_str(), 0600), 0);
+  const timespec accessedNow[2] = {{0, UTIME_NOW}, {0, UTIME_OMIT}};
+  ASSERT_EQ(utimensat(AT_FDCWD, Path("request.cfg").c_str(), accessedNow, 0), 0);
+  EXPECT_FALSE(ChangedSinceRead(Path("request.cfg"), stamp));
+  // A new last-write time says its content may have changed.
+  const timespec writtenNow[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+  ASSERT_EQ(utimensat(AT_FDCWD, Path("request.cfg").c_str(), writtenNow, 0), 0);
   EXPECT_TRUE(ChangedSinceRead(Path("request.cfg"), stamp));
 
   // Gone: nothing new is there to lose.

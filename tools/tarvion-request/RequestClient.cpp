@@ -13,6 +13,7 @@
 #include "app/CommandLine.h"
 #include "app/Config.h"
 #include "link/FileReplace.h"
+#include "link/StartFiles.h"
 #include "requests/RequestFile.h"
 #include "requests/RequestLine.h"
 #include "requests/RequestTakeIn.h"
@@ -21,7 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr char kStatusFileName[] = "rudazo.sta";
 constexpr auto kRetryName = std::chrono::milliseconds(250);
 
 // The renames in one folder, in the order they happened.
