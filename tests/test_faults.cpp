@@ -10,10 +10,12 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -338,9 +340,12 @@ TEST_F(Faults, RequestFilesThatCannotBeTakenInYetStayUntilTheyCan) {
     std::ofstream(RequestPath(), std::ios::binary) << RequestBytes(Persons(2, 2));
   }
   fs::permissions(RequestPath(), fs::perms::none);
-  std::this_thread::sleep_for(kTwoChecks);
+  std::this_thread::sleep_for(2 * kTwoChecks);
   EXPECT_TRUE(fs::exists(RequestPath()));
   EXPECT_FALSE(fs::exists(StatusPath()));
+  // Logged once, with the reason, not at every look.
+  EXPECT_EQ(Count("Po\x9E" "adavek " + RequestPath().string() + " nelze \xE8\xEDst: Permission denied"), 1)
+      << ReadFile(Log());
   mark = LogMark();
   fs::permissions(RequestPath(), fs::perms::owner_read | fs::perms::owner_write);
   ASSERT_TRUE(WaitForStatus("1,0"));
@@ -366,6 +371,70 @@ TEST_F(Faults, RequestFilesThatCannotBeTakenInYetStayUntilTheyCan) {
   ASSERT_TRUE(WaitForStatus("2,0"));
   EXPECT_EQ(CommandFrames(mark), FramesHex(1, Persons(3, 4)));
   EXPECT_TRUE(program->Running());
+}
+
+// The other program may hand a request in by a hard link and remove its own
+// name once the final pair is there; meanwhile it may change the file's mode
+// or names. The content stays the same, so every line goes out once.
+TEST_F(Faults, AHardLinkedRequestIsSentOnceWhateverHappensToItsNamesAndMode) {
+  WriteConfig(FastConfig());
+  auto sim = StartDevice({"1:master"}, {"--no-pacing"});  // 300 ms a line: time to act during the job
+  auto program = StartProgramUntil("TERM 1 MASTER");
+  const fs::path work = directory_ / "work.cfg";
+  std::ofstream(work, std::ios::binary) << RequestBytes(Persons(1, 5));
+  const size_t mark = LogMark();
+  ASSERT_EQ(link(work.c_str(), RequestPath().c_str()), 0);
+  ASSERT_TRUE(WaitUntil([&] { return !CommandFrames(mark).empty(); }, kProcessTimeout));
+  ASSERT_EQ(chmod(work.c_str(), 0600), 0);
+  ASSERT_EQ(link(work.c_str(), (directory_ / "copy.cfg").c_str()), 0);
+  fs::remove(directory_ / "copy.cfg");
+  const timespec accessedNow[2] = {{0, UTIME_NOW}, {0, UTIME_OMIT}};
+  ASSERT_EQ(utimensat(AT_FDCWD, work.c_str(), accessedNow, 0), 0);
+  ASSERT_TRUE(WaitForStatus("5,0"));
+  fs::remove(work);
+  std::this_thread::sleep_for(kTwoChecks);  // a request put back would be taken in again by now
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, Persons(1, 5)));
+  EXPECT_FALSE(fs::exists(RequestPath()));
+  EXPECT_FALSE(fs::exists(RequestPath().string() + ".rozepsano"));
+  EXPECT_EQ(ReadFile(StatusPath()), "5,0\r\n");
+}
+
+// A full disk, as a limit on the size of the program's files (writes past
+// it fail as on a disk without room): an output that cannot be written
+// takes the earlier job's with it and the reason is said; a final status
+// that cannot be written keeps the job as interrupted.
+TEST_F(Faults, AResultThatCannotBeWrittenIsNeverReportedAsSuccess) {
+  WriteConfig(FastConfig());
+  auto sim = StartDevice({"1:slave"}, {"--no-pacing"});
+  std::signal(SIGXFSZ, SIG_IGN);  // inherited: a write past the limit fails instead of ending the program
+  auto program = StartProgramUntil("TERM 1 SLAVE");
+  std::signal(SIGXFSZ, SIG_DFL);
+  const auto limitFiles = [&](rlim_t bytes) {
+    const rlimit limit{bytes, bytes};
+    return prlimit(program->Pid(), RLIMIT_FSIZE, &limit, nullptr) == 0;
+  };
+  ASSERT_TRUE(RunRequest(RequestBytes(Plus(Persons(1, 30), {"P"})), "31,30"));
+  ASSERT_TRUE(limitFiles(1500));  // the 60 lines read back take 3,600 bytes
+  ASSERT_TRUE(RunRequest(RequestBytes(Plus(Persons(31, 60), {"P"})), "31,60"));
+  EXPECT_FALSE(fs::exists(OutputPath())) << "the earlier job's records stand beside the new pair";
+  const std::string failed = "Soubor " + OutputPath().string() + " nelze zapsat: File too large";
+  EXPECT_TRUE(LogHas(failed)) << ReadFile(Log());
+  EXPECT_NE(program->Err().find(failed), std::string::npos) << program->Err();
+
+  // Not even the pair fits (nor the log, nor the file standard error goes
+  // to here): the earlier pair goes, and the job is kept as interrupted.
+  ASSERT_TRUE(limitFiles(4));
+  const std::string request = RequestBytes(Persons(61, 61));
+  DropRequest(request);
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(OutputPath()) && !fs::exists(StatusPath()); }, kProcessTimeout))
+      << "an earlier pair stands as this job's";
+  std::this_thread::sleep_for(kTwoChecks);
+  EXPECT_EQ(ReadFile(RequestPath().string() + ".prevzato"), request);
+  program->Signal(SIGTERM);
+  ASSERT_EQ(program->WaitExit(), 0) << program->Err();
+  program = StartProgramUntil("TERM 1 SLAVE");
+  EXPECT_TRUE(WaitUntil([&] { return ReadFile(StatusPath()) == "-1,-1\r\n"; }, kProcessTimeout));
+  EXPECT_EQ(ReadFile(RequestPath().string() + ".nedokonceno"), request);
 }
 
 TEST_F(Faults, RequestRewrittenWhileItIsReadIsNeitherMixedNorLost) {
@@ -453,10 +522,18 @@ TEST_F(Faults, ResultFilesAreReplacedWholeAndAJobSurvivesAStopOrAKill) {
   ASSERT_EQ(program->WaitExit(), 0) << program->Err();
   EXPECT_LT(std::chrono::steady_clock::now() - signalled, 5s);
   ExpectStartOf(stopped, mark);
-  EXPECT_EQ(ReadFile(StatusPath()), std::to_string(Logged("tx-ack", mark).size()) + ",0\r\n");
+  const size_t sent = Logged("tx-ack", mark).size();
+  EXPECT_EQ(ReadFile(StatusPath()), std::to_string(sent) + ",0\r\n");
   EXPECT_EQ(ReadFile(OutputPath()), "");  // written anew for this job
   EXPECT_EQ(LogMessages(Log()).back(), "Stop programu");
+  // The lines never sent stay for a person to look at, and the log says
+  // where the job stopped.
+  const std::string interrupted = RequestPath().string() + ".nedokonceno";
   EXPECT_FALSE(fs::exists(RequestPath().string() + ".prevzato"));
+  EXPECT_EQ(ReadFile(interrupted), RequestBytes(stopped));
+  EXPECT_TRUE(LogHas("\xDAloha po\x9E" "adavku " + RequestPath().string() + " zastavena po \xF8\xE1" "dku " +
+                     std::to_string(sent) + " z 200, po\x9E" "adavek ulo\x9E" "en jako " + interrupted))
+      << ReadFile(Log());
 
   // SIGKILL in the middle of a batch: at the next start the job's file is
   // kept and logged, never sent again, and the status says so.
@@ -469,7 +546,6 @@ TEST_F(Faults, ResultFilesAreReplacedWholeAndAJobSurvivesAStopOrAKill) {
   ExpectStartOf(killed, mark);
   mark = LogMark();
   program = StartAgain(3);
-  const std::string interrupted = RequestPath().string() + ".nedokonceno";
   EXPECT_TRUE(WaitUntil([&] { return LogHas("\xDAloha po\x9E" "adavku " + RequestPath().string() +
                                             " nebyla dokon\xE8" "ena, po\x9E" "adavek ulo\x9E" "en jako " + interrupted); },
                         kProcessTimeout)) << ReadFile(Log());
@@ -479,4 +555,17 @@ TEST_F(Faults, ResultFilesAreReplacedWholeAndAJobSurvivesAStopOrAKill) {
   ASSERT_TRUE(RunRequest(RequestBytes(Persons(1, 1)), "1,0"));
   EXPECT_EQ(CommandFrames(mark), FramesHex(1, Persons(1, 1)));
   EXPECT_TRUE(program->Running());
+
+  // SIGKILL the moment the final pair is there: the job was done, so the
+  // next start keeps the pair and sets nothing aside.
+  const size_t logged = LogMessages(Log()).size();
+  ASSERT_TRUE(RunRequest(RequestBytes(Persons(2, 2)), "1,0"));
+  program->Signal(SIGKILL);
+  ASSERT_TRUE(WaitUntil([&] { return program->Exited(); }, kProcessTimeout));
+  program = StartAgain(4);
+  EXPECT_EQ(ReadFile(StatusPath()), "1,0\r\n");
+  EXPECT_EQ(ReadFile(interrupted), RequestBytes(killed));
+  for (const std::string& message : LogMessagesSince(logged)) {
+    EXPECT_EQ(message.find("nebyla dokon"), std::string::npos) << message;
+  }
 }

@@ -692,6 +692,27 @@ TEST_F(OrvetaSim, APcThatDoesNotReadCannotHangTheSimulator) {
   EXPECT_EQ(Command(5, "A", 1), kAck);
 }
 
+// A log file that takes its lines slowly (a busy disk; here a pipe nobody
+// reads) never holds the terminal's answers back.
+TEST_F(OrvetaSim, ASlowLogFileNeverDelaysAnAnswer) {
+  const std::string fifo = NewLinkPath() + ".log";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  fcntl(reader, F_SETPIPE_SZ, 4096);  // full after some 70 commands' lines
+  ASSERT_TRUE(Launch({"--terminal", "5:slave", "--no-pacing", "--ack-ms", "0", "--log", fifo}));
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(Command(5, "A", 1), kAck) << "command " << i;
+  pc_.reset();
+  std::thread drain([reader] {
+    char buffer[4096];
+    while (read(reader, buffer, sizeof buffer) != 0) std::this_thread::sleep_for(1ms);
+  });
+  sim_.reset();  // writes the rest of its log before it ends
+  drain.join();
+  close(reader);
+  unlink(fifo.c_str());
+}
+
 TEST_F(OrvetaSim, AMasterNeverWaitsForAPcThatDoesNotRead) {
   ASSERT_TRUE(Launch({"--backlog", "300", "--no-pacing"}));
   // When the PC opens the line: the polls of five minutes at once, as many

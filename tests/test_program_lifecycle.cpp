@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -121,6 +122,31 @@ TEST_F(ProgramLifecycle, TwoTerminalsShareOnePortASecondCopyIsRefusedAndTheEndIs
   EXPECT_NE(second->Err().find("Tento program je již spuštěn!!!"), std::string::npos) << second->Err();
   EXPECT_TRUE(first->Running());
   EXPECT_EQ(LogMessages(Log()).size(), 4u);  // the refused copy opened nothing and logged nothing
+
+  // Another session (another user, or the service beside a desktop) on the
+  // same start directory: refused by the directory's own lock before it
+  // touches a file there.
+  const std::filesystem::path otherSession = directory_ / "other-session";
+  std::filesystem::create_directory(otherSession);
+  const auto filesNow = [&] {
+    std::map<std::string, std::pair<uintmax_t, std::filesystem::file_time_type>> files;
+    for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
+      const std::string name = entry.path().filename().string();
+      if (entry.is_regular_file() && !name.starts_with("third.")) {
+        files[name] = {entry.file_size(), entry.last_write_time()};
+      }
+    }
+    return files;
+  };
+  const auto before = filesNow();
+  auto third = StartProgram("third", {}, {{"XDG_RUNTIME_DIR", otherSession.string()}});
+  EXPECT_EQ(third->WaitExit(), 255);
+  EXPECT_NE(third->Err().find("another Tarvion works in the start directory " + directory_.string()),
+            std::string::npos)
+      << third->Err();
+  EXPECT_NE(third->Err().find("Tento program je již spuštěn!!!"), std::string::npos) << third->Err();
+  EXPECT_EQ(filesNow(), before);
+  EXPECT_TRUE(first->Running());
 
   first->Signal(SIGTERM);
   EXPECT_EQ(first->WaitExit(), 0) << first->Err();

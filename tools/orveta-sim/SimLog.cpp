@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace {
 
 constexpr std::size_t kMaxKeptChars = 16 * 1024 * 1024;
+// What may wait for the file before further lines are counted as lost.
+constexpr std::size_t kMaxUnwrittenChars = 16 * 1024 * 1024;
 
 }  // namespace
 
@@ -28,9 +31,7 @@ std::string_view SimLogEntry(std::string_view line) {
   return blank == std::string_view::npos ? std::string_view{} : line.substr(blank + 1);
 }
 
-SimLog::~SimLog() {
-  if (file_) std::fclose(file_);
-}
+SimLog::~SimLog() { StopWriter(); }
 
 bool SimLog::OpenFile(const std::string& path, std::string& error) {
   std::FILE* file = std::fopen(path.c_str(), "a");
@@ -38,10 +39,43 @@ bool SimLog::OpenFile(const std::string& path, std::string& error) {
     error = "cannot open the log file " + path + ": " + std::strerror(errno);
     return false;
   }
+  StopWriter();
   std::lock_guard lock(mutex_);
-  if (file_) std::fclose(file_);
   file_ = file;
+  stopping_ = false;
+  writer_ = std::thread(&SimLog::WriteFile, this);
   return true;
+}
+
+// Writes what was added, as it comes, until stopped; then the rest.
+void SimLog::WriteFile() {
+  std::string taken;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    toWrite_.wait(lock, [this] { return stopping_ || !unwritten_.empty() || unwrittenLost_ > 0; });
+    taken.swap(unwritten_);
+    if (unwrittenLost_ > 0) {
+      taken += std::to_string(std::exchange(unwrittenLost_, 0)) + " log lines lost: the log file fell behind\n";
+    }
+    const bool last = stopping_;
+    lock.unlock();
+    std::fputs(taken.c_str(), file_);
+    std::fflush(file_);
+    taken.clear();
+    lock.lock();
+    if (last && unwritten_.empty()) return;
+  }
+}
+
+void SimLog::StopWriter() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  toWrite_.notify_one();
+  if (writer_.joinable()) writer_.join();
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
 }
 
 void SimLog::Add(SimTime at, std::string_view dir, std::string_view bytes) {
@@ -58,10 +92,11 @@ void SimLog::AddReaction(std::chrono::microseconds reaction) {
 void SimLog::Append(std::string line) {
   {
     std::lock_guard lock(mutex_);
-    if (file_) {
-      std::fputs(line.c_str(), file_);
-      std::fputc('\n', file_);
-      std::fflush(file_);
+    if (file_ && unwritten_.size() + line.size() < kMaxUnwrittenChars) {
+      unwritten_ += line;
+      unwritten_ += '\n';
+    } else if (file_) {
+      ++unwrittenLost_;
     }
     keptChars_ += line.size();
     lines_.push_back(std::move(line));
@@ -72,6 +107,7 @@ void SimLog::Append(std::string line) {
     }
   }
   changed_.notify_all();
+  toWrite_.notify_one();
 }
 
 std::vector<std::string> SimLog::Lines() const {

@@ -11,6 +11,10 @@
 // took), and
 //   "reaction <microseconds>"
 // after a frame received after a poll. Thread-safe.
+//
+// The file is written by a thread of the log's own: a write to a busy disk
+// can take tens of milliseconds (a journal commit under other programs'
+// fsyncs), and the terminal must answer on time all the same.
 
 #include <chrono>
 #include <condition_variable>
@@ -19,6 +23,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "tools/orveta-sim/SimClock.h"
@@ -36,7 +41,9 @@ class SimLog {
   SimLog(const SimLog&) = delete;
   SimLog& operator=(const SimLog&) = delete;
 
-  // Appends to `path` from now on. False with `error` set when it cannot be opened.
+  // Appends to `path` from now on. False with `error` set when it cannot be
+  // opened. Lines reach the file soon after they are added, all of them by
+  // the time the log is destroyed.
   bool OpenFile(const std::string& path, std::string& error);
   // "<ms> <dir> <hex>" with the time of `at`.
   void Add(SimTime at, std::string_view dir, std::string_view bytes);
@@ -52,6 +59,8 @@ class SimLog {
 
  private:
   void Append(std::string line);
+  void WriteFile();
+  void StopWriter();
 
   const SimTime start_;
   mutable std::mutex mutex_;
@@ -59,5 +68,12 @@ class SimLog {
   std::deque<std::string> lines_;
   std::size_t dropped_ = 0;
   std::size_t keptChars_ = 0;
+
+  // The file and what is still to be written to it (under mutex_).
   std::FILE* file_ = nullptr;
+  std::string unwritten_;
+  std::size_t unwrittenLost_ = 0;  // lines not written: the file fell too far behind
+  bool stopping_ = false;
+  std::condition_variable toWrite_;
+  std::thread writer_;
 };

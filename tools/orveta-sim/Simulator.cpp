@@ -15,6 +15,8 @@ using std::chrono::milliseconds;
 constexpr milliseconds kHungUpNap(2);
 // Longest wait without a reason, so the loop never depends on one wake-up.
 constexpr milliseconds kLongestWait(100);
+// How long a backlog waits for the line to take more.
+constexpr milliseconds kBacklogTopUp(10);
 
 // A frame still incomplete after this pause is given up: 5 byte times, at
 // least 50 ms. A PC writes a frame in one go, so a pause inside it is a fault;
@@ -268,7 +270,14 @@ void Simulator::SendBacklog(int seconds) {
   std::string bytes;
   bytes.reserve(static_cast<std::size_t>(polls) * sizeof kSimPoll);
   for (long i = 0; i < polls; ++i) bytes.append(kSimPoll, sizeof kSimPoll);
-  const std::size_t written = port_.SendAvailable(bytes);
+  // The line takes what its queues hold; a pseudo-terminal moves its bytes
+  // on to the PC's read queue a moment later and then takes more.
+  std::size_t written = port_.SendAvailable(bytes);
+  while (written < bytes.size() && !stop_) {
+    port_.Nap(kBacklogTopUp);
+    if (!port_.HasRoom()) break;
+    written += port_.SendAvailable(std::string_view(bytes).substr(written));
+  }
   pollEnd_.reset();
   log_.Add(Clock::now(),
            "backlog " + std::to_string(seconds) + " s: " + std::to_string(polls) + " polls, " +
