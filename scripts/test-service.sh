@@ -359,8 +359,8 @@ say "ok: DevicePolicy=closed: /dev/net/tun refused to the service's control grou
 pid=$(main_pid)
 nice_of() { in_container sh -c 'sed "s/^.*) //" "$1/stat" | cut -d " " -f 17' sh "$1"; }
 thread_nices() { for task in $(in_container sh -c 'echo /proc/$1/task/*' sh "$pid"); do nice_of "$task"; done; }
-nices=$(thread_nices)
-grep -qx 1 <<<"$nices" || fail "no thread at nice 1: setpriority fails under the unit ($(xargs <<<"$nices"))"
+watcher_lowered() { grep -qx 1 <<<"$(thread_nices)"; }
+wait_for 5 watcher_lowered || fail "no thread at nice 1: setpriority fails under the unit ($(thread_nices | xargs))"
 nice_limit=$(in_container sh -c 'sed -n "s/^Max nice priority *\([0-9]*\) .*/\1/p" /proc/$1/limits' sh "$pid")
 if [ "$nice_limit" = 30 ]; then
   check_exchange_nice=1
