@@ -21,6 +21,7 @@
 
 #include "app/Dialogs.h"
 #include "app/Globals.h"
+#include "app/StandardError.h"
 #include "app/TerminationSignals.h"
 #include "app/Zmena.h"
 #include "link/CommPort.h"
@@ -34,6 +35,14 @@ constexpr auto kPauseBeforeLinkTest = std::chrono::milliseconds(100);
 
 // Appends a Czech message (UTF-8 in the source) to the error log.
 void Log(const std::string& message) { AppendErrorLog(Cp1250FromUtf8(message)); }
+
+// A value of the INI file used other than stored: in the error log, and as a
+// warning on standard error, where a service's administrator reads it in the
+// journal.
+void ReportLoadNote(const std::string& message) {
+  Log(message);
+  WriteStandardError(Priority::Warning, "Tarvion: " + message);
+}
 
 }  // namespace
 
@@ -53,7 +62,7 @@ TForm1::TForm1(IniLocation ini, const TerminationSignals* termination, QWidget* 
   SetStartDirectory(std::filesystem::current_path().string());
   ShowConfig();
   Log("Start programu");
-  for (const std::string& note : loadNotes_) Log(note);
+  for (const std::string& note : loadNotes_) ReportLoadNote(note);
   hide();
   // While the link layer waits for a byte, the window keeps serving its events.
   SetDispatchHook([] { QCoreApplication::processEvents(); });

@@ -20,6 +20,9 @@ packages=(
   libsystemd-dev
   # The Debian package (scripts/package.sh): Debian's build tools and lintian.
   debhelper dpkg-dev fakeroot lintian
+  # The service under a real systemd (scripts/test-service.sh): a Debian root
+  # file system made from the mirror, booted in a container.
+  debootstrap systemd-container
 )
 
 if [ "$(id -u)" -eq 0 ]; then

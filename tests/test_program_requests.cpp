@@ -334,6 +334,11 @@ TEST_F(ProgramRequests, AHugeCapacityInTheFileIsBoundedAndLogged) {
   EXPECT_TRUE(LogHas(Cp1250FromUtf8("INI Cfg_binary, Kapacita: uložená hodnota 2147483647 je mimo rozsah 0 až "
                                     "131072, použita hodnota 131072")))
       << ReadFile(Log());
+  // and on standard error, the journal of a service
+  EXPECT_NE(tarvion_->Err().find("Tarvion: INI Cfg_binary, Kapacita: uložená hodnota 2147483647 je mimo rozsah 0 až "
+                                 "131072, použita hodnota 131072\n"),
+            std::string::npos)
+      << tarvion_->Err();
   EXPECT_LT(ResidentKb(tarvion_->Pid()), kResidentLimitKb);
   const std::string answer = WriteAndReadBack();
   const std::string expected = AnswerLine('Q', 40, false);
