@@ -3,8 +3,8 @@
 // and appended to a file when one is given. Lines are
 //   "<ms since start> <dir> <hex bytes, space separated>"
 // with dir rx (a whole frame received), bad (bytes that made no frame),
-// tx-ack, tx-nak, tx-data, tx-poll, tx-noise (written when the bytes start to
-// leave), tx-cut (the bytes of the transmission before it that never left:
+// tx-ack, tx-nak, tx-data, tx-poll, tx-bad-poll, tx-noise (written when the
+// bytes start to leave), tx-cut (the bytes of the transmission before it that never left:
 // the PC closed the line or stopped reading), and
 //   "reaction <microseconds>"
 // after a frame received after a poll. Thread-safe.

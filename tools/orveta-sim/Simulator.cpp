@@ -240,6 +240,7 @@ void Simulator::ContinueReply(SimTime now) {
 }
 
 void Simulator::SendPoll(SimTime now) {
+  if (options_.BadPoll) Transmit("tx-bad-poll", std::string_view(kSimBadPoll, sizeof kSimBadPoll));
   SimTime end = Transmit("tx-poll", std::string_view(kSimPoll, sizeof kSimPoll));
   pollEnd_ = end;
   windowEnd_ = end + milliseconds(options_.WindowMs);
