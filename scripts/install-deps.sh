@@ -20,6 +20,9 @@ packages=(
   libsystemd-dev
   # The Debian package (scripts/package.sh): Debian's build tools and lintian.
   debhelper dpkg-dev fakeroot lintian
+  # The capture test: Wireshark's command-line reader, with its Lua support,
+  # reads a capture of the program through the shipped dissector.
+  tshark
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -127,8 +127,9 @@ class RequestFixture : public ProgramFixture {
 
   // StartSimulator, its threads at the priority of ActLikeADevice.
   std::unique_ptr<Process> StartDevice(const std::vector<std::string>& terminals,
-                                       const std::vector<std::string>& options = {}) {
-    auto sim = StartSimulator(terminals, options);
+                                       const std::vector<std::string>& options = {},
+                                       const std::string& name = "sim") {
+    auto sim = StartSimulator(terminals, options, name);
     if (sim->Running()) ActLikeADevice(sim->Pid());
     return sim;
   }
