@@ -144,6 +144,7 @@ TEST_F(FieldTools, ProgramOptionsAreCheckedBeforeAnythingStarts) {
   auto help = Run(program_.string(), "help", {"--help"});
   EXPECT_EQ(help->WaitExit(), 0);
   EXPECT_NE(help->Out().find("--trace FILE"), std::string::npos) << help->Out();
+  EXPECT_NE(help->Out().find("--capture FILE"), std::string::npos) << help->Out();
 
   std::ofstream(directory_ / "in-the-way") << "a file, no directory";
   const std::vector<std::pair<Lines, std::string>> refused = {
@@ -156,6 +157,7 @@ TEST_F(FieldTools, ProgramOptionsAreCheckedBeforeAnythingStarts) {
       {{"--trace="}, "option '--trace' needs a FILE"},
       {{"extra"}, "unexpected argument 'extra'"},
       {{"--trace", (directory_ / "no-such-dir" / "trace.log").string()}, "cannot be opened"},
+      {{"--capture", (directory_ / "no-such-dir" / "line.pcapng").string()}, "the capture file"},
   };
   for (const auto& [arguments, message] : refused) {
     auto program = Run(program_.string(), "refused", arguments);
