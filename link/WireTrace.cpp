@@ -60,6 +60,8 @@ class TraceFile {
     const long size = std::ftell(file_);
     size_ = size > 0 ? static_cast<uint64_t>(size) : 0;
     buffer_ = start_;
+    // A file already full moves aside before it gets another section start.
+    if (size_ > 0 && size_ + start_.size() > limit_) Rotate();
     return true;
   }
 
