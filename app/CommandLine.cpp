@@ -32,6 +32,10 @@ constexpr ValueOption kValueOptions[] = {
     {"--trace", "FILE", &CommandLine::TracePath,
      "record every event on the serial lines in FILE, one a line,\n"
      "                   appended (past 10 MB FILE moves to FILE.1, a new one starts)"},
+    {"--capture", "FILE", &CommandLine::CapturePath,
+     "record every frame, poll, ack, NAK, data block and RTS switch\n"
+     "                   in FILE as a pcapng capture for Wireshark, appended (past\n"
+     "                   10 MB FILE moves to FILE.1); beside --trace or alone"},
 };
 
 constexpr ActionOption kActionOptions[] = {
@@ -116,8 +120,8 @@ std::string CommandLineUsage() {
          "\nQt's own options (-platform, -display, ...) are not taken: set QT_QPA_PLATFORM,\n"
          "DISPLAY and the like in the environment (QT_QPA_PLATFORM=offscreen: no display).\n\n"
          "Exit status: 0 after an orderly end; 2 for a bad option, a start directory\n"
-         "that cannot be made or entered, or a trace file that cannot be opened; 255\n"
-         "when Tarvion is already running.\n";
+         "that cannot be made or entered, or a trace or capture file that cannot be\n"
+         "opened; 255 when Tarvion is already running.\n";
 }
 
 int FinishCommandLine(const CommandLine& commandLine) {

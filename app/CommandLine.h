@@ -9,7 +9,8 @@
 #include <string_view>
 #include <vector>
 
-// Exit status of a bad option (and of a trace file that cannot be opened).
+// Exit status of a bad option (and of a trace or capture file that cannot be
+// opened).
 constexpr int kBadUsageExit = 2;
 
 // The version, from the build (CMake's project version).
@@ -19,6 +20,7 @@ struct CommandLine {
   enum class Action { Run, Help, Version, Error };
   Action What = Action::Run;
   std::string TracePath;       // --trace FILE: the wire trace's file; empty for none
+  std::string CapturePath;     // --capture FILE: the capture for Wireshark; empty for none
   std::string ConfigPath;      // --config FILE: the INI file to read and save; empty for the usual one
   std::string StartDirectory;  // --start-dir DIR: changed into (made when missing) first; empty to stay
   std::string Error;           // with Action::Error: what was wrong

@@ -181,8 +181,10 @@ int main(int argc, char* argv[]) {
     return kAlreadyRunning;
   }
 
+  const WireTraceFiles traceFiles{commandLine.TracePath, commandLine.CapturePath,
+                                  std::string("Tarvion ") + TarvionVersion()};
   std::string traceError;
-  if (!commandLine.TracePath.empty() && !StartWireTrace(commandLine.TracePath, traceError)) {
+  if (!StartWireTrace(traceFiles, traceError)) {
     WriteStandardError(Priority::Error, "tarvion: " + traceError);
     return kBadUsageExit;
   }

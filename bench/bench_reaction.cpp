@@ -4,17 +4,19 @@
 // to the frame's first byte. Prints the median, 99th percentile and maximum,
 // each also minus TxTurnaroundUs (the settling wait the PC makes on purpose).
 // With --trace the wire trace records everything into FILE meanwhile, as
-// tarvion --trace does: the figures show what the trace costs the line.
+// tarvion --trace does, with --capture the capture for Wireshark, as tarvion
+// --capture does (or both): the figures show what they cost the line.
 // Then the first command after a quiet spell, ten times: the simulator
 // writes five minutes of polls nobody read, and one command follows; its
 // acknowledgement, reaction and duration are printed beside the others.
 //
-//   bench_reaction [--trace FILE] [commands]
+//   bench_reaction [--trace FILE] [--capture FILE] [commands]
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -86,19 +88,20 @@ size_t LineCount(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string tracePath;
+  WireTraceFiles files;
   int next = 1;
-  if (argc > 2 && std::string(argv[1]) == "--trace") {
-    tracePath = argv[2];
-    next = 3;
+  for (; next + 1 < argc; next += 2) {
+    const std::string option = argv[next];
+    if (option != "--trace" && option != "--capture") break;
+    (option == "--trace" ? files.Trace : files.Capture) = argv[next + 1];
   }
   const int commands = argc > next ? std::atoi(argv[next]) : DefaultCommands;
   if (commands < 1 || commands > 100000 || argc > next + 1) {
-    std::fprintf(stderr, "usage: bench_reaction [--trace FILE] [commands]\n");
+    std::fprintf(stderr, "usage: bench_reaction [--trace FILE] [--capture FILE] [commands]\n");
     return 2;
   }
   std::string error;
-  if (!tracePath.empty() && !StartWireTrace(tracePath, error)) {
+  if (!StartWireTrace(files, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
@@ -136,7 +139,11 @@ int main(int argc, char** argv) {
   const double worst = *std::max_element(reactionUs.begin(), reactionUs.end());
   std::printf("commands %d, acknowledged %d, reactions measured %zu, TxTurnaroundUs %.0f\n", commands, acknowledged,
               reactionUs.size(), turnaround);
-  if (!tracePath.empty()) std::printf("wire trace on: %zu lines in %s\n", LineCount(tracePath), tracePath.c_str());
+  if (!files.Trace.empty()) std::printf("wire trace on: %zu lines in %s\n", LineCount(files.Trace), files.Trace.c_str());
+  if (!files.Capture.empty()) {
+    std::printf("wire capture on: %ju bytes in %s\n", static_cast<uintmax_t>(std::filesystem::file_size(files.Capture)),
+                files.Capture.c_str());
+  }
   std::printf("reaction us: median %.0f, p99 %.0f, max %.0f\n", median, p99, worst);
   std::printf("minus turnaround, ms: median %.3f, p99 %.3f, max %.3f (targets: median < 0.5, p99 < 2)\n",
               (median - turnaround) / 1000, (p99 - turnaround) / 1000, (worst - turnaround) / 1000);

@@ -8,12 +8,14 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "link/CommPort.h"
+#include "link/WireCapture.h"
 #include "link/WireTraceFormat.h"
 
 namespace {
@@ -33,31 +35,43 @@ int64_t MicrosecondsOf(std::chrono::system_clock::time_point t) {
   return duration_cast<microseconds>(t.time_since_epoch()).count();
 }
 
-// The trace file: lines appended; a line that would take the file past its
-// limit first moves it to FILE.1 and starts a new one.
+// A file of the recording: lines or packets appended; one that would take
+// the file past its limit first moves it to FILE.1 and starts a new one.
+// `start` is written first in each file and at each opening (a capture's
+// section header); the trace's is empty.
 class TraceFile {
  public:
-  bool Open(const std::string& path, uint64_t limit, std::string& error) {
+  TraceFile() = default;
+  ~TraceFile() { Close(); }
+  TraceFile(const TraceFile&) = delete;
+  TraceFile& operator=(const TraceFile&) = delete;
+
+  bool Open(const std::string& path, uint64_t limit, const std::string& start, const char* what,
+            std::string& error) {
     path_ = path;
     limit_ = limit;
+    start_ = start;
     file_ = std::fopen(path.c_str(), "ab");
     if (file_ == nullptr) {
-      error = "the trace file " + path + " cannot be opened: " + std::strerror(errno);
+      error = std::string("the ") + what + " file " + path + " cannot be opened: " + std::strerror(errno);
       return false;
     }
     std::fseek(file_, 0, SEEK_END);
     const long size = std::ftell(file_);
     size_ = size > 0 ? static_cast<uint64_t>(size) : 0;
+    buffer_ = start_;
+    // A file already full moves aside before it gets another section start.
+    if (size_ > 0 && size_ + start_.size() > limit_) Rotate();
     return true;
   }
 
-  void Add(const std::string& line) {
+  void Add(const std::string& piece) {
     const uint64_t held = size_ + buffer_.size();
-    if (held > 0 && held + line.size() > limit_) {
+    if (held > start_.size() && held + piece.size() > limit_) {
       Flush();
       Rotate();
     }
-    buffer_ += line;
+    buffer_ += piece;
   }
 
   void Flush() {
@@ -79,27 +93,60 @@ class TraceFile {
   void Rotate() {
     if (file_ != nullptr) std::fclose(file_);
     // When the old file cannot be moved aside, it is started anew: the
-    // trace stays bounded either way.
+    // recording stays bounded either way.
     const bool moved = std::rename(path_.c_str(), (path_ + ".1").c_str()) == 0;
     file_ = std::fopen(path_.c_str(), moved ? "ab" : "wb");
     size_ = 0;
+    buffer_ = start_;
   }
 
   std::string path_;
   uint64_t limit_ = kTraceRotateBytes;
+  std::string start_;
   std::FILE* file_ = nullptr;
   uint64_t size_ = 0;
   std::string buffer_;
 };
 
+// One file of the recording and what makes its contents from the records.
+struct Output {
+  TraceFile File;
+  std::unique_ptr<TraceOutput> Writer;
+};
+
+// Opens the file of one output and adds it with its `Writer`.
+template <typename Writer>
+bool AddOutput(std::vector<std::unique_ptr<Output>>& outputs, const std::string& path, uint64_t limit,
+               const std::string& start, const char* what, std::string& error) {
+  auto output = std::make_unique<Output>();
+  if (!output->File.Open(path, limit, start, what, error)) return false;
+  TraceFile* file = &output->File;
+  output->Writer = std::make_unique<Writer>([file](const std::string& piece) { file->Add(piece); });
+  outputs.push_back(std::move(output));
+  return true;
+}
+
+// The outputs of `files`, opened; none with `error` set when one cannot be.
+std::vector<std::unique_ptr<Output>> OpenOutputs(const WireTraceFiles& files, std::string& error) {
+  std::vector<std::unique_ptr<Output>> outputs;
+  const bool opened =
+      (files.Trace.empty() ||
+       AddOutput<TraceFormatter>(outputs, files.Trace, files.RotateBytes, "", "trace", error)) &&
+      (files.Capture.empty() || AddOutput<CaptureFormatter>(outputs, files.Capture, files.RotateBytes,
+                                                            CaptureSectionStart(files.Application), "capture", error));
+  if (!opened) outputs.clear();
+  return outputs;
+}
+
 class Recorder {
  public:
   ~Recorder() { Stop(); }
 
-  bool Start(const std::string& path, std::string& error, uint64_t rotateBytes) {
+  bool Start(const WireTraceFiles& files, std::string& error) {
     Stop();
-    if (!file_.Open(path, rotateBytes, error)) return false;
-    formatter_.Reset();
+    if (files.Trace.empty() && files.Capture.empty()) return true;
+    outputs_ = OpenOutputs(files, error);
+    if (outputs_.empty()) return false;
     {
       std::lock_guard lock(mutex_);
       start_ = Clock::now();
@@ -124,7 +171,8 @@ class Recorder {
     }
     wake_.notify_one();
     writer_.join();
-    file_.Close();
+    for (auto& output : outputs_) output->File.Close();
+    outputs_.clear();
   }
 
   // `head` carries everything but SinceUs, which comes from `happened`.
@@ -149,7 +197,7 @@ class Recorder {
 
   void Run() {
     setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWriterNice);
-    formatter_.Note({startWallUs_, 0}, "trace started");
+    for (auto& output : outputs_) output->Writer->Note({startWallUs_, 0}, "trace started");
     std::vector<uint8_t> taken;
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -169,14 +217,17 @@ class Recorder {
     for (size_t at = 0; at + sizeof(TraceEventHead) <= records.size();) {
       TraceEventHead head;
       std::memcpy(&head, records.data() + at, sizeof head);
-      formatter_.Add(head, records.data() + at + sizeof head);
+      for (auto& output : outputs_) output->Writer->Add(head, records.data() + at + sizeof head);
       at += sizeof head + head.Count;
     }
     const TraceStamp now = Now();
-    formatter_.EndGroup(now.SinceUs, last);
-    if (lost > 0) formatter_.Note(now, std::to_string(lost) + " events lost: the trace writer fell behind");
-    if (last) formatter_.Note(now, "trace ended");
-    file_.Flush();
+    for (auto& output : outputs_) {
+      TraceOutput& writer = *output->Writer;
+      writer.EndGroup(now.SinceUs, last);
+      if (lost > 0) writer.Note(now, std::to_string(lost) + " events lost: the trace writer fell behind");
+      if (last) writer.Note(now, "trace ended");
+      output->File.Flush();
+    }
   }
 
   std::mutex mutex_;
@@ -189,8 +240,7 @@ class Recorder {
   int64_t startWallUs_ = 0;
   std::thread writer_;
   // The writer thread's own while it runs.
-  TraceFile file_;
-  TraceFormatter formatter_{[this](const std::string& line) { file_.Add(line); }};
+  std::vector<std::unique_ptr<Output>> outputs_;
 };
 
 Recorder& TheRecorder() {
@@ -223,8 +273,10 @@ void RecordPortOpen(int portIndex, int baud, bool opened, bool reopen, bool mode
                      reinterpret_cast<const uint8_t*>(path.data()), path.size());
 }
 
+bool StartWireTrace(const WireTraceFiles& files, std::string& error) { return TheRecorder().Start(files, error); }
+
 bool StartWireTrace(const std::string& path, std::string& error, uint64_t rotateBytes) {
-  return TheRecorder().Start(path, error, rotateBytes);
+  return StartWireTrace(WireTraceFiles{path, "", "", rotateBytes}, error);
 }
 
 void StopWireTrace() { TheRecorder().Stop(); }

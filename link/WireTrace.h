@@ -40,11 +40,22 @@ constexpr uint8_t kTraceNoModemLines = 4;
 enum class TraceBlockEnd : uint8_t { Silence, Poll, Capacity };
 enum class TraceLinkState : uint8_t { NotConnected, Master, Slave };
 
-// Starts the trace into `path` (appended to). False with `error` set when the
-// file cannot be opened; a running trace is stopped first.
+// The files of a recording; an empty name: not that one.
+struct WireTraceFiles {
+  std::string Trace;        // the text trace
+  std::string Capture;      // the pcapng capture
+  std::string Application;  // named in the capture's section headers
+  uint64_t RotateBytes = kTraceRotateBytes;  // for each of the two files
+};
+
+// Starts recording into the files named (each appended to). True with
+// nothing started when neither is named. False with `error` set when a file
+// cannot be opened; a running recording is stopped first.
+bool StartWireTrace(const WireTraceFiles& files, std::string& error);
+// The text trace alone into `path`.
 bool StartWireTrace(const std::string& path, std::string& error, uint64_t rotateBytes = kTraceRotateBytes);
-// Writes out everything recorded, ends the writer thread, closes the file.
-// Nothing happens when no trace runs.
+// Writes out everything recorded, ends the writer thread, closes the files.
+// Nothing happens when no recording runs.
 void StopWireTrace();
 
 namespace wire_trace {

@@ -91,63 +91,34 @@ std::string DescribePortOpen(uint32_t baud, uint8_t detail, const uint8_t* path,
 
 }  // namespace
 
-void TraceFormatter::Reset() {
-  group_ = {};
-  ports_.clear();
+TraceStamp ReceivedPiece::StampAt(size_t at) const {
+  const auto after = std::upper_bound(Marks->begin(), Marks->end(), Offset + at,
+                                      [](size_t offset, const std::pair<size_t, TraceStamp>& m) { return offset < m.first; });
+  return std::prev(after)->second;
 }
 
-void TraceFormatter::Note(TraceStamp at, const std::string& text) { Line(at, std::nullopt, text); }
-
-void TraceFormatter::Add(const TraceEventHead& head, const uint8_t* bytes) {
+void ReceivedGrouping::Add(const TraceEventHead& head, const uint8_t* bytes) {
   if (head.Kind == TraceKind::Received) {
     AddReceived(head, bytes);
-    return;
+  } else {
+    EndGroup(0, true);
+    NoteEvent(head);
   }
-  EndGroup(0, true);
-  const TraceStamp at{head.WallUs, head.SinceUs};
+}
+
+void ReceivedGrouping::NoteEvent(const TraceEventHead& head) {
   // A flush is no step of an exchange: a frame and its answer stay paired
-  // across it. It ends the group before it, and is named when bytes waited.
-  if (head.Kind == TraceKind::ReceiveFlushed) {
-    if (head.Arg == 0) return;
-    Line(at, head.Port,
-         "receive queue flushed: " + std::to_string(head.Arg) +
-             " bytes waited in the read queue, and whatever the driver held behind them");
-    return;
-  }
+  // across it.
+  if (head.Kind == TraceKind::ReceiveFlushed) return;
   PortState& port = ports_[head.Port];
   const bool frameSent = std::exchange(port.FrameSent, false);
   port.AnswerDue = false;
-  std::string text;
-  switch (head.Kind) {
-    case TraceKind::Rts:
-      text = head.Arg != 0 ? "RTS on" : "RTS off";
-      port.AnswerDue = head.Arg == 0 && frameSent;
-      break;
-    case TraceKind::Written:
-      text = "tx " + HexOf(bytes, head.Count) + "  " + DescribeFrame(bytes, head.Count, head.Arg);
-      port.FrameSent = true;
-      break;
-    case TraceKind::IdleLimit:
-      text = "listening ended: no poll within the idle limit of " + std::to_string(head.Arg) + " ms";
-      break;
-    case TraceKind::Block:
-      text = DescribeBlock(head.Arg, head.Detail);
-      break;
-    case TraceKind::LinkTest:
-      text = DescribeLinkTest(head.Arg, head.Detail);
-      break;
-    case TraceKind::PortOpen:
-      if ((head.Detail & kTraceOpened) != 0) port.Baud = static_cast<int>(head.Arg);
-      text = DescribePortOpen(head.Arg, head.Detail, bytes, head.Count);
-      break;
-    case TraceKind::Received:
-    case TraceKind::ReceiveFlushed:
-      break;
-  }
-  Line(at, head.Port, text);
+  if (head.Kind == TraceKind::Rts) port.AnswerDue = head.Arg == 0 && frameSent;
+  if (head.Kind == TraceKind::Written) port.FrameSent = true;
+  if (head.Kind == TraceKind::PortOpen && (head.Detail & kTraceOpened) != 0) port.Baud = static_cast<int>(head.Arg);
 }
 
-void TraceFormatter::EndGroup(int64_t nowUs, bool all) {
+void ReceivedGrouping::EndGroup(int64_t nowUs, bool all) {
   if (!group_.Open) return;
   const int64_t quietUs = nowUs - group_.LastUs;
   if (!all && (quietUs <= GapUs(group_.Port) || (PollPrefixAtEnd() > 0 && quietUs <= kPollRestWaitUs))) return;
@@ -155,13 +126,13 @@ void TraceFormatter::EndGroup(int64_t nowUs, bool all) {
   group_.Open = false;
 }
 
-int64_t TraceFormatter::GapUs(int port) {
+int64_t ReceivedGrouping::GapUs(int port) {
   const int baud = std::max(ports_[port].Baud, 1);
   return std::max(kShortestGapUs, kGapByteTimes * 10 * 1'000'000 / baud);
 }
 
 // How many bytes at the end of the group begin a poll (0-3).
-size_t TraceFormatter::PollPrefixAtEnd() const {
+size_t ReceivedGrouping::PollPrefixAtEnd() const {
   const std::string& bytes = group_.Bytes;
   for (size_t k = std::min<size_t>(3, bytes.size()); k > 0; --k) {
     if (std::memcmp(bytes.data() + bytes.size() - k, PollFrame, k) == 0) return k;
@@ -169,7 +140,7 @@ size_t TraceFormatter::PollPrefixAtEnd() const {
   return 0;
 }
 
-void TraceFormatter::AddReceived(const TraceEventHead& head, const uint8_t* bytes) {
+void ReceivedGrouping::AddReceived(const TraceEventHead& head, const uint8_t* bytes) {
   if (group_.Open) {
     const size_t prefix = PollPrefixAtEnd();
     const bool continuesPoll = prefix > 0 && bytes[0] == PollFrame[prefix];
@@ -188,48 +159,111 @@ void TraceFormatter::AddReceived(const TraceEventHead& head, const uint8_t* byte
   group_.LastUs = head.SinceUs;
 }
 
-void TraceFormatter::WriteGroup() {
+void ReceivedGrouping::WriteGroup() {
   const std::string& bytes = group_.Bytes;
   const std::string_view poll(reinterpret_cast<const char*>(PollFrame), sizeof PollFrame);
   size_t i = 0;
   const uint8_t first = static_cast<uint8_t>(bytes[0]);
   if (group_.AnswerPosition && (first == Ack || first == kNak)) {
-    WriteReceived(0, 1, first == Ack ? "ack" : "NAK");
+    Piece(first == Ack ? ReceivedPiece::Kind::Ack : ReceivedPiece::Kind::Nak, 0, 1);
     i = 1;
   }
   while (i < bytes.size()) {
     const size_t found = bytes.find(poll, i);
-    WriteOther(i, found == std::string::npos ? bytes.size() : found);
+    const size_t otherEnd = found == std::string::npos ? bytes.size() : found;
+    if (otherEnd > i) Piece(ReceivedPiece::Kind::Other, i, otherEnd - i);
     if (found == std::string::npos) break;
-    // Polls queued while nobody listened come in one go: one line for a run.
+    // Polls queued while nobody listened come in one go: one piece for a run.
     size_t polls = 1;
     while (bytes.compare(found + polls * poll.size(), poll.size(), poll) == 0) ++polls;
-    WriteReceived(found, poll.size(), polls == 1 ? "poll" : "poll (" + std::to_string(polls) + " in a row)");
+    Piece(ReceivedPiece::Kind::Poll, found, polls * poll.size(), polls);
     i = found + polls * poll.size();
   }
 }
 
-void TraceFormatter::WriteOther(size_t from, size_t to) {
-  const size_t count = to - from;
+void ReceivedGrouping::Piece(ReceivedPiece::Kind what, size_t offset, size_t count, size_t polls) {
+  ReceivedPiece piece;
+  piece.What = what;
+  piece.Port = group_.Port;
+  piece.Bytes = reinterpret_cast<const uint8_t*>(group_.Bytes.data()) + offset;
+  piece.Count = count;
+  piece.Polls = polls;
+  piece.Offset = offset;
+  piece.Marks = &group_.Marks;
+  sink_(piece);
+}
+
+std::string DescribeTraceEvent(const TraceEventHead& head, const uint8_t* bytes) {
+  switch (head.Kind) {
+    case TraceKind::Rts:
+      return head.Arg != 0 ? "RTS on" : "RTS off";
+    case TraceKind::Written:
+      return "tx " + HexOf(bytes, head.Count) + "  " + DescribeFrame(bytes, head.Count, head.Arg);
+    case TraceKind::IdleLimit:
+      return "listening ended: no poll within the idle limit of " + std::to_string(head.Arg) + " ms";
+    case TraceKind::Block:
+      return DescribeBlock(head.Arg, head.Detail);
+    case TraceKind::LinkTest:
+      return DescribeLinkTest(head.Arg, head.Detail);
+    case TraceKind::PortOpen:
+      return DescribePortOpen(head.Arg, head.Detail, bytes, head.Count);
+    case TraceKind::ReceiveFlushed:
+      if (head.Arg == 0) return {};  // named only when bytes waited
+      return "receive queue flushed: " + std::to_string(head.Arg) +
+             " bytes waited in the read queue, and whatever the driver held behind them";
+    case TraceKind::Received:
+      break;
+  }
+  return "rx " + HexOf(bytes, head.Count);
+}
+
+TraceFormatter::TraceFormatter(std::function<void(const std::string&)> sink)
+    : sink_(std::move(sink)), grouping_([this](const ReceivedPiece& piece) { WritePiece(piece); }) {}
+
+void TraceFormatter::Note(TraceStamp at, const std::string& text) { Line(at, std::nullopt, text); }
+
+void TraceFormatter::Add(const TraceEventHead& head, const uint8_t* bytes) {
+  grouping_.Add(head, bytes);
+  if (head.Kind == TraceKind::Received) return;
+  const std::string text = DescribeTraceEvent(head, bytes);
+  if (!text.empty()) Line({head.WallUs, head.SinceUs}, head.Port, text);
+}
+
+void TraceFormatter::WritePiece(const ReceivedPiece& piece) {
+  switch (piece.What) {
+    case ReceivedPiece::Kind::Ack:
+      WriteReceived(piece, 0, 1, "ack");
+      break;
+    case ReceivedPiece::Kind::Nak:
+      WriteReceived(piece, 0, 1, "NAK");
+      break;
+    case ReceivedPiece::Kind::Poll:
+      WriteReceived(piece, 0, sizeof PollFrame,
+                    piece.Polls == 1 ? "poll" : "poll (" + std::to_string(piece.Polls) + " in a row)");
+      break;
+    case ReceivedPiece::Kind::Other:
+      WriteOther(piece);
+      break;
+  }
+}
+
+void TraceFormatter::WriteOther(const ReceivedPiece& piece) {
+  const size_t count = piece.Count;
   if (count <= kBytesPerLine) {
-    if (count > 0) WriteReceived(from, count, "other");
+    WriteReceived(piece, 0, count, "other");
     return;
   }
-  for (size_t at = from; at < to; at += kBytesPerLine) {
-    const size_t n = std::min(kBytesPerLine, to - at);
-    WriteReceived(at, n,
-                  "other, bytes " + std::to_string(at - from + 1) + "-" + std::to_string(at - from + n) + " of " +
+  for (size_t at = 0; at < count; at += kBytesPerLine) {
+    const size_t n = std::min(kBytesPerLine, count - at);
+    WriteReceived(piece, at, n,
+                  "other, bytes " + std::to_string(at + 1) + "-" + std::to_string(at + n) + " of " +
                       std::to_string(count));
   }
 }
 
 // A line of received bytes, with the time of the read that brought the first.
-void TraceFormatter::WriteReceived(size_t offset, size_t count, const std::string& name) {
-  const auto& marks = group_.Marks;
-  const auto after = std::upper_bound(marks.begin(), marks.end(), offset,
-                                      [](size_t at, const std::pair<size_t, TraceStamp>& m) { return at < m.first; });
-  const uint8_t* data = reinterpret_cast<const uint8_t*>(group_.Bytes.data()) + offset;
-  Line(std::prev(after)->second, group_.Port, "rx " + HexOf(data, count) + "  " + name);
+void TraceFormatter::WriteReceived(const ReceivedPiece& piece, size_t at, size_t count, const std::string& name) {
+  Line(piece.StampAt(at), piece.Port, "rx " + HexOf(piece.Bytes + at, count) + "  " + name);
 }
 
 void TraceFormatter::Line(TraceStamp at, std::optional<int> port, const std::string& text) {

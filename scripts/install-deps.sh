@@ -23,6 +23,9 @@ packages=(
   # The service under a real systemd (scripts/test-service.sh): a Debian root
   # file system made from the mirror, booted in a container.
   debootstrap systemd-container
+  # The capture test: Wireshark's command-line reader, with its Lua support,
+  # reads a capture of the program through the shipped dissector.
+  tshark
 )
 
 if [ "$(id -u)" -eq 0 ]; then

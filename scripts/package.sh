@@ -3,8 +3,10 @@
 # (dpkg-buildpackage -b -us -uc), checks it with lintian (no error, no
 # warning), checks that its version, the CMake project's and the unpacked
 # `tarvion --version` agree, and runs the unpacked programs: orveta-sim as
-# terminal 1, tarvion headless with --config on the package's own INI file,
-# and tarvion-request handing in one person and reading it back with P. The
+# terminal 1, tarvion headless with --config on the package's own INI file
+# and a capture, and tarvion-request handing in one person and reading it
+# back with P; where tshark is installed, the package's dissector sits in
+# its folder for every user's Lua plugins and reads the capture. The
 # package is never installed. The .deb ends up in build/package/ (or DIR);
 # --keep leaves the temporary folder (build log, lintian's report, the
 # unpacked tree and the files of the run) for a look.
@@ -88,7 +90,8 @@ echo "package.sh: lintian: no error, no warning ($(grep -c '^I: ' "$work/lintian
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 # Units, sysusers and udev rules sit in /lib or /usr/lib, as debhelper puts them.
-for file in usr/bin/tarvion usr/bin/orveta-sim usr/bin/tarvion-scan usr/bin/tarvion-request \
+dissector=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/wireshark/plugins/tarvion.lua
+for file in "$dissector" usr/bin/tarvion usr/bin/orveta-sim usr/bin/tarvion-scan usr/bin/tarvion-request \
             etc/tarvion/tarvion.ini usr/share/tarvion/help/Tarvion.html usr/share/applications/tarvion.desktop \
             usr/share/icons/hicolor/scalable/apps/tarvion.svg lib/systemd/system/tarvion.service \
             lib/sysusers.d/tarvion.conf lib/udev/rules.d/99-tarvion-serial.rules \
@@ -139,7 +142,7 @@ wait_for 30 sim_ready || { show "$work/sim.err"; fail "orveta-sim is not ready";
 
 (cd "$start_dir" && exec env -u DISPLAY -u WAYLAND_DISPLAY -u NOTIFY_SOCKET -u JOURNAL_STREAM \
   QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$work/runtime" \
-  "$root/usr/bin/tarvion" --config "$ini") >"$work/tarvion.out" 2>"$work/tarvion.err" &
+  "$root/usr/bin/tarvion" --config "$ini" --capture "$work/line.pcapng") >"$work/tarvion.out" 2>"$work/tarvion.err" &
 pids+=($!)
 tarvion_pid=${pids[1]}
 master_found() { running "$tarvion_pid" && grep -q 'TERM 1 MASTER' "$start_dir/errorlog.txt" 2>/dev/null; }
@@ -165,6 +168,16 @@ wait "$tarvion_pid" || tarvion_status=$?
 [ "$(tail -n 1 "$start_dir/errorlog.txt" | tr -d '\r' | cut -c 23-)" = "Stop programu" ] ||
   fail "tarvion did not end in order"
 
+# The dissector where Wireshark looks for every user's Lua plugins, and the
+# capture of the run through it: the person's frame, named.
+if command -v tshark >/dev/null; then
+  plugins=$(tshark -G folders 2>/dev/null | sed -n 's/^Global Lua Plugins:[[:space:]]*//p')
+  [ "$plugins/tarvion.lua" = "/$dissector" ] || fail "Wireshark's Lua plugins are in $plugins, the dissector in /$dissector"
+  frames=$(tshark -X lua_script:"$root/$dissector" -r "$work/line.pcapng" -Y 'tarvion.person.name == "NOVAK JAN"' \
+    2>"$work/tshark.err" | wc -l)
+  [ "$frames" -eq 1 ] || { show "$work/tshark.err"; fail "tshark finds $frames frames of the person in the capture, not 1"; }
+fi
+
 mkdir -p "$out_dir"
 cp "$deb" "$out_dir/"
-echo "package.sh: PASS: $out_dir/$(basename "$deb"): lintian clean, version $deb_version, a request ran"
+echo "package.sh: PASS: $out_dir/$(basename "$deb"): lintian clean, version $deb_version, a request ran and was captured"

@@ -1,6 +1,7 @@
 // CommPort: the line settings as a pure function, the port over a
 // pseudo-terminal (which has no modem lines and drops parity flags), and the
-// wire trace of what the port does.
+// wire trace and capture of what the port does, with the capture's pcapng
+// blocks.
 
 #include "link/CommPort.h"
 
@@ -14,6 +15,8 @@
 #include <sstream>
 #include <thread>
 
+#include "link/Pcapng.h"
+#include "link/WireCapture.h"
 #include "link/WireTrace.h"
 
 #include "support/PtyPair.h"
@@ -368,6 +371,131 @@ TEST_F(WireTracePty, PastItsSizeTheFileMovesToDotOneReplacingTheOlder) {
   for (const auto* file : {&previous, &current}) {
     for (const std::string& line : *file) EXPECT_TRUE(std::regex_match(line, whole)) << "a whole line: " << line;
   }
+}
+
+// "0A 0D ..." as bytes.
+std::string Bytes(const std::string& hex) {
+  std::istringstream in(hex);
+  std::string bytes;
+  for (std::string pair; in >> pair;) bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
+  return bytes;
+}
+
+uint32_t Little32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
+  return value;
+}
+
+uint32_t Big32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
+  return value;
+}
+
+TEST(Pcapng, SectionHeaderAndInterfaceBlocks) {
+  EXPECT_EQ(PcapngSectionHeader(""),
+            Bytes("0A 0D 0D 0A 1C 00 00 00 4D 3C 2B 1A 01 00 00 00 FF FF FF FF FF FF FF FF 1C 00 00 00"));
+  EXPECT_EQ(PcapngSectionHeader("Tarvion"),
+            Bytes("0A 0D 0D 0A 2C 00 00 00 4D 3C 2B 1A 01 00 00 00 FF FF FF FF FF FF FF FF "
+                  "04 00 07 00 54 61 72 76 69 6F 6E 00 00 00 00 00 2C 00 00 00"));
+  EXPECT_EQ(PcapngInterface(kLinkTypeUser0, "COM"),
+            Bytes("01 00 00 00 28 00 00 00 93 00 00 00 00 00 00 00 "
+                  "02 00 03 00 43 4F 4D 00 09 00 01 00 06 00 00 00 00 00 00 00 28 00 00 00"));
+}
+
+TEST(Pcapng, PacketWithMicrosecondsPaddingAndDirection) {
+  EXPECT_EQ(PcapngPacket((int64_t{1} << 32) + 2, PacketDirection::Outbound, "AB"),
+            Bytes("06 00 00 00 30 00 00 00 00 00 00 00 01 00 00 00 02 00 00 00 02 00 00 00 02 00 00 00 "
+                  "41 42 00 00 02 00 04 00 02 00 00 00 00 00 00 00 30 00 00 00"));
+}
+
+// A packet of the capture: its direction and pseudo-header.
+struct CapturedPacket {
+  uint32_t Direction;
+  int Kind, Com;
+  uint32_t Value, Offset;
+  size_t Count;  // bytes after the pseudo-header
+  bool operator==(const CapturedPacket&) const = default;
+};
+
+CapturedPacket ReadPacket(const std::string& block) {
+  const uint32_t captured = Little32(block, 20);
+  const std::string data = block.substr(28, captured);
+  const size_t flags = 28 + (captured + 3) / 4 * 4 + 4;
+  return {Little32(block, flags) & 3, data[1], data[2], Big32(data, 4), Big32(data, 8),
+          captured - kCaptureHeaderSize};
+}
+
+TEST(WireCapture, DataBlockIsWhatCameAfterTheAckInPacketsWiresharkTakes) {
+  std::vector<std::string> packets;
+  CaptureFormatter capture([&](const std::string& packet) { packets.push_back(packet); });
+  const uint8_t frame[] = {0x01, 0x04, 0x50, 0x55}, ack = 0x06;
+  const std::string block(300'000, 'R');
+  int64_t us = 0;
+  const auto add = [&](TraceKind kind, uint32_t arg, const void* bytes = nullptr, size_t count = 0) {
+    us += 2000;  // longer than a group's gap at 19200 baud: each read a group of its own
+    const TraceEventHead head{us, us, arg, static_cast<uint32_t>(count), kind, 0, 1};
+    capture.Add(head, static_cast<const uint8_t*>(bytes));
+  };
+  add(TraceKind::Written, 4, frame, 4);
+  add(TraceKind::Rts, 0);
+  add(TraceKind::Received, 0, &ack, 1);
+  add(TraceKind::Received, 0, block.data(), 100'000);
+  add(TraceKind::Received, 0, block.data() + 100'000, 200'000);
+  add(TraceKind::Block, 300'000);
+  capture.EndGroup(us, true);
+
+  std::vector<CapturedPacket> got;
+  for (const std::string& packet : packets) got.push_back(ReadPacket(packet));
+  const std::vector<CapturedPacket> expected = {
+      {2, 1, 2, 4, 0, 4},  // the frame, outbound, COM2
+      {2, 3, 2, 0, 0, 0},  // RTS off
+      {1, 5, 2, 0, 0, 1},  // the ack
+      {1, 7, 2, 300'000, 0, kCaptureMostBytes},  // one block, in two parts
+      {1, 7, 2, 300'000, kCaptureMostBytes, 300'000 - kCaptureMostBytes},
+  };
+  EXPECT_EQ(got, expected);
+  for (const std::string& packet : packets) EXPECT_LE(Little32(packet, 20), 262'144u);
+}
+
+TEST_F(WireTracePty, EachCaptureFileIsAPcapngOfItsOwnBesideTheTrace) {
+  const std::filesystem::path capture = directory_ / "line.pcapng";
+  constexpr uint64_t limit = 4000;
+  std::string error;
+  ASSERT_TRUE(StartWireTrace(WireTraceFiles{trace_, capture, "test", limit}, error)) << error;
+  auto port = CommPort::Open(0, 19200, 'N', 8, 1);
+  for (int i = 0; i < 200; ++i) port->SetRts(i % 2 == 0);  // 56 bytes a packet: several rotations
+  StopWireTrace();
+
+  for (const std::string& file : {capture.string() + ".1", capture.string()}) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_LE(bytes.size(), limit) << file;
+    // Whole blocks from the first byte to the last: a section header, its
+    // interface, then packets.
+    std::vector<uint32_t> types;
+    std::vector<CapturedPacket> packets;
+    size_t at = 0;
+    while (at + 12 <= bytes.size()) {
+      const uint32_t length = Little32(bytes, at + 4);
+      ASSERT_TRUE(length >= 12 && at + length <= bytes.size() && Little32(bytes, at + length - 4) == length)
+          << file << " at " << at;
+      types.push_back(Little32(bytes, at));
+      if (types.back() == 6) packets.push_back(ReadPacket(bytes.substr(at, length)));
+      at += length;
+    }
+    EXPECT_EQ(at, bytes.size()) << file;
+    ASSERT_GE(types.size(), 4u) << file;
+    EXPECT_EQ(types[0], 0x0A0D0D0Au) << file;
+    EXPECT_EQ(types[1], 1u) << file;
+    EXPECT_EQ(packets.size(), types.size() - 2) << file;
+    if (file == capture.string()) {
+      EXPECT_EQ(packets[packets.size() - 2].Kind, static_cast<int>(CaptureKind::RtsOff));
+      EXPECT_EQ(packets.back().Kind, static_cast<int>(CaptureKind::Event)) << "trace ended";
+    }
+  }
+  EXPECT_TRUE(Lines(trace_).back().ends_with(" trace ended")) << "the trace beside it, from the same records";
 }
 
 }  // namespace

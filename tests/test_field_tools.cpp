@@ -1,13 +1,20 @@
 // The field tools against the real processes: the program's command line, its
 // wire trace of a request compared with what the simulated terminal logged,
-// tarvion-scan on lines of simulated terminals and on a port the running
-// program holds, and tarvion-request handing requests to the running program.
+// its capture read by tshark with the shipped dissector, tarvion-scan on
+// lines of simulated terminals and on a port the running program holds, and
+// tarvion-request handing requests to the running program.
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -69,6 +76,39 @@ std::string FrameDescription(const std::string& hex) {
          "', checksum ok";
 }
 
+// The program tshark from PATH; empty when it is not installed.
+std::string TsharkPath() {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path != nullptr ? path : "");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    const fs::path candidate = fs::path(folder) / "tshark";
+    if (!folder.empty() && access(candidate.c_str(), X_OK) == 0) return candidate.string();
+  }
+  return "";
+}
+
+// What tshark decodes of one packet of a capture with the dissector.
+struct CapturedPacket {
+  std::string Direction, Com, Kind, Hex, Address, Length, Command, ChecksumOk, Person, Name, Credit, Line;
+  double Time = 0;
+};
+
+// The fields asked of tshark, in the order of CapturedPacket.
+const Lines kCaptureFields = {"frame.packet_flags_direction", "tarvion.com", "tarvion.kind", "tarvion.bytes",
+                              "tarvion.frame.address", "tarvion.frame.length", "tarvion.frame.command",
+                              "tarvion.frame.checksum_ok", "tarvion.person.number", "tarvion.person.name",
+                              "tarvion.person.credit", "tarvion.line", "frame.time_epoch"};
+
+CapturedPacket PacketOf(const std::string& line) {
+  std::vector<std::string> field;
+  std::istringstream in(line);
+  for (std::string value; std::getline(in, value, '|');) field.push_back(value);
+  field.resize(kCaptureFields.size());
+  for (char& c : field[3]) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));  // as logged
+  return {field[0], field[1], field[2], field[3], field[4], field[5], field[6], field[7], field[8], field[9],
+          field[10], field[11], field[12].empty() ? 0 : std::stod(field[12])};
+}
+
 class FieldTools : public RequestFixture {
  protected:
   std::unique_ptr<Process> Run(const std::string& exe, const std::string& name, const Lines& arguments) {
@@ -104,6 +144,7 @@ TEST_F(FieldTools, ProgramOptionsAreCheckedBeforeAnythingStarts) {
   auto help = Run(program_.string(), "help", {"--help"});
   EXPECT_EQ(help->WaitExit(), 0);
   EXPECT_NE(help->Out().find("--trace FILE"), std::string::npos) << help->Out();
+  EXPECT_NE(help->Out().find("--capture FILE"), std::string::npos) << help->Out();
 
   std::ofstream(directory_ / "in-the-way") << "a file, no directory";
   const std::vector<std::pair<Lines, std::string>> refused = {
@@ -116,6 +157,7 @@ TEST_F(FieldTools, ProgramOptionsAreCheckedBeforeAnythingStarts) {
       {{"--trace="}, "option '--trace' needs a FILE"},
       {{"extra"}, "unexpected argument 'extra'"},
       {{"--trace", (directory_ / "no-such-dir" / "trace.log").string()}, "cannot be opened"},
+      {{"--capture", (directory_ / "no-such-dir" / "line.pcapng").string()}, "the capture file"},
   };
   for (const auto& [arguments, message] : refused) {
     auto program = Run(program_.string(), "refused", arguments);
@@ -200,6 +242,97 @@ TEST_F(FieldTools, TraceOfARequestHoldsEveryFrameAndByteTheTerminalSawInOrder) {
       << block;
   const std::string last = FileLines(directory_ / "trace.log").back();
   EXPECT_TRUE(last.ends_with(" trace ended")) << last;
+}
+
+TEST_F(FieldTools, CaptureReadByTsharkWithTheDissectorShowsWhatTheTerminalsLogged) {
+  const std::string tshark = TsharkPath();
+  if (tshark.empty()) GTEST_SKIP() << "tshark is not installed (scripts/install-deps.sh installs it): no capture read";
+  // Terminal 1 on COM1 takes a person and answers P; terminal 2 on COM2
+  // refuses every frame with a NAK and sends a damaged poll before each poll.
+  StoredConfig config = FastConfig();
+  config.Block.Terminals[1] = TerminalEntry{2, 1, true};
+  WriteConfig(config);
+  std::ofstream(directory_ / "tarvion.ini", std::ios::app) << "COM2=" << LinePath("sim2") << "\n";
+  auto sim = StartDevice({"1:master"});
+  auto sim2 = StartDevice({"2:master"}, {"--nak", "--bad-poll"}, "sim2");
+  const double start = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  auto program = StartProgramUntil("TERM 2 MASTER", {"--capture", "line.pcapng"});
+  ASSERT_TRUE(RunRequest(RequestBytes({"TERM1", PersonLine('Q', 1, false), "P"}), "2,1"));
+  ASSERT_TRUE(RunRequest(RequestBytes({"TERM2", "S"}), "0,0"));
+  program->Signal(SIGTERM);
+  ASSERT_EQ(program->WaitExit(), 0) << program->Err();
+  const double end = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+
+  Lines arguments{tshark, "-X", "lua_script:" TARVION_DISSECTOR, "-r", "line.pcapng", "-T", "fields",
+                  "-E", "separator=|", "-E", "occurrence=a", "-E", "aggregator=/"};
+  for (const std::string& field : kCaptureFields) arguments.insert(arguments.end(), {"-e", field});
+  Process reader(arguments, directory_, "tshark", {{"HOME", directory_.string()}});  // no personal plugins
+  ASSERT_EQ(reader.WaitExit(), 0) << reader.Err();
+  std::map<std::string, std::vector<CapturedPacket>> byKind;  // "COM kind"
+  for (const std::string& line : FileLines(directory_ / "tshark.out")) {
+    const CapturedPacket packet = PacketOf(line);
+    EXPECT_TRUE(packet.Time >= start && packet.Time <= end) << std::fixed << packet.Time << ": " << line;
+    const bool outbound = packet.Kind == "1" || packet.Kind == "2" || packet.Kind == "3";
+    if (packet.Kind != "9") {
+      EXPECT_EQ(packet.Direction, outbound ? "0x00000002" : "0x00000001") << line;
+    }
+    byKind[packet.Com + " " + packet.Kind].push_back(packet);
+  }
+
+  // The frames each terminal received, as sent and described; each answered.
+  for (const auto& [com, log] : {std::pair{"1", "sim"}, std::pair{"2", "sim2"}}) {
+    Lines frames;
+    for (const CapturedPacket& frame : byKind[std::string(com) + " 1"]) {
+      frames.push_back(frame.Hex);
+      EXPECT_EQ(frame.Address, std::to_string(std::stoi(frame.Hex.substr(0, 2), nullptr, 16)));
+      EXPECT_EQ(frame.Length, std::to_string(std::stoi(frame.Hex.substr(3, 2), nullptr, 16)));
+      EXPECT_EQ(frame.Command, std::string(1, static_cast<char>(std::stoi(frame.Hex.substr(6, 2), nullptr, 16))));
+      EXPECT_EQ(frame.ChecksumOk, "1") << frame.Hex;
+    }
+    EXPECT_EQ(frames, SimulatorFrames(log)) << "COM" << com;
+  }
+  const auto logged = [this](const std::string& log, const std::string& dir) {
+    Lines hex;
+    for (const SimLogEntry& entry : SimulatorLog(log)) {
+      if (entry.Dir == dir) hex.push_back(entry.Hex);
+    }
+    return hex;
+  };
+  EXPECT_EQ(byKind["1 5"].size(), logged("sim", "tx-ack").size());
+  EXPECT_EQ(byKind["2 6"].size(), logged("sim2", "tx-nak").size());
+  EXPECT_EQ(byKind["2 6"].size(), 1u) << "the S refused";
+  EXPECT_TRUE(byKind["2 5"].empty()) << "terminal 2 acknowledges nothing";
+
+  // The person as the request line had it, and the data block as the
+  // terminal sent it, decoded into the answer line the program writes.
+  const auto person = std::find_if(byKind["1 1"].begin(), byKind["1 1"].end(),
+                                   [](const CapturedPacket& p) { return !p.Person.empty(); });
+  ASSERT_NE(person, byKind["1 1"].end());
+  EXPECT_EQ(person->Command, "X");
+  EXPECT_EQ(person->Person, "1");
+  EXPECT_EQ(person->Name, "NOVAK JAN");
+  EXPECT_EQ(person->Credit, "150");
+  ASSERT_EQ(byKind["1 7"].size(), 1u);
+  EXPECT_EQ(byKind["1 7"][0].Hex, logged("sim", "tx-data").at(0));
+  const std::string answer = AnswerLine('Q', 1, false);
+  EXPECT_EQ(byKind["1 7"][0].Line, answer.substr(0, answer.size() - 2));
+
+  // The damaged polls the PC read: other bytes, a frame with a wrong
+  // checksum, as terminal 2 sent them; the polls are frames with a right one.
+  const Lines badPolls = logged("sim2", "tx-bad-poll");
+  ASSERT_FALSE(badPolls.empty());
+  size_t damaged = 0;
+  for (const CapturedPacket& other : byKind["2 8"]) {
+    EXPECT_EQ(other.Hex, badPolls.front()) << "nothing else came on COM2";
+    EXPECT_EQ(other.Address, "16");
+    EXPECT_EQ(other.Command, "U");
+    EXPECT_EQ(other.ChecksumOk, "0");
+    ++damaged;
+  }
+  EXPECT_GE(damaged, 1u);
+  EXPECT_LE(damaged, badPolls.size());
+  ASSERT_FALSE(byKind["2 4"].empty());
+  for (const CapturedPacket& poll : byKind["2 4"]) EXPECT_EQ(poll.ChecksumOk, "1");
 }
 
 TEST_F(FieldTools, ScanListsExactlyTheSlavesThatAnswer) {

@@ -57,36 +57,7 @@ std::string SoakAnswer(int number, int request) {
   return line.replace(5, 8, hex);
 }
 
-class Soak : public RequestFixture {
- protected:
-  // A master terminal at address 2 on a line of its own, COM2.
-  std::unique_ptr<Process> StartMaster() {
-    std::ofstream(directory_ / "tarvion.ini", std::ios::app) << "COM2=" << (directory_ / "master-line").string() << "\n";
-    auto master = std::make_unique<Process>(
-        std::vector<std::string>{ORVETA_SIM_EXE, "--link", (directory_ / "master-line").string(), "--log",
-                                 MasterLog().string(), "--terminal", "2:master", "--no-pacing"},
-        directory_, "master", ProgramEnvironment());
-    EXPECT_TRUE(WaitUntil([&] { return master->Out().find("ready") != std::string::npos; }, kProcessTimeout));
-    ActLikeADevice(master->Pid());
-    return master;
-  }
-  std::filesystem::path MasterLog() const { return directory_ / "master.log"; }
-  // The master's log lines from line `from` on that begin their entry with `dir`.
-  Lines MasterLogged(const std::string& dir, size_t from) const {
-    const Lines lines = FileLines(MasterLog());
-    Lines found;
-    for (size_t i = from; i < lines.size(); ++i) {
-      std::istringstream fields(lines[i]);
-      std::string ms, entry;
-      fields >> ms >> entry;
-      if (entry != dir) continue;
-      std::string hex;
-      std::getline(fields, hex);
-      found.push_back(hex.empty() ? hex : hex.substr(1));
-    }
-    return found;
-  }
-};
+class Soak : public RequestFixture {};
 
 }  // namespace
 
@@ -96,8 +67,10 @@ TEST_F(Soak, EveryRequestOnceInOrderAndNoGrowth) {
   StoredConfig config = FastConfig();
   config.Block.Terminals[1] = TerminalEntry{2, 1, true};
   WriteConfig(config);
+  std::ofstream(directory_ / "tarvion.ini", std::ios::app) << "COM2=" << LinePath("master") << "\n";
   auto sim = StartDevice({"1:slave"}, {"--no-pacing"});
-  auto master = StartMaster();
+  auto master = StartSimulator({"2:master"}, {"--no-pacing"}, "master");  // COM2
+  ActLikeADevice(master->Pid());
   auto program = StartProgramUntil("TERM 2 MASTER");
   const size_t mark = LogMark();
   int quietSpells = 0;
@@ -114,10 +87,10 @@ TEST_F(Soak, EveryRequestOnceInOrderAndNoGrowth) {
     }
     lines.push_back("P");
     const bool quietMaster = request % kQuietSpellEvery == 0;
-    const size_t masterMark = FileLines(MasterLog()).size();
+    const size_t masterMark = LogMark("master");
     if (quietMaster) {
       master->Signal(SIGUSR1);
-      ASSERT_TRUE(WaitUntil([&] { return !MasterLogged("backlog", masterMark).empty(); }, kProcessTimeout));
+      ASSERT_TRUE(WaitUntil([&] { return !Logged("backlog", masterMark, "master").empty(); }, kProcessTimeout));
       ++quietSpells;
     } else {
       const Lines frames = FramesHex(1, lines);
@@ -130,7 +103,7 @@ TEST_F(Soak, EveryRequestOnceInOrderAndNoGrowth) {
         << "request " << request;
     ASSERT_EQ(ReadFile(OutputPath()), answers) << "request " << request;
     if (quietMaster) {
-      ASSERT_EQ(MasterLogged("rx", masterMark), FramesHex(2, lines)) << "request " << request;
+      ASSERT_EQ(Logged("rx", masterMark, "master"), FramesHex(2, lines)) << "request " << request;
     }
     if (request == warmUp) warmKb = ResidentKb(program->Pid());
     if (request % 100 == 0) {

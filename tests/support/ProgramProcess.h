@@ -146,16 +146,19 @@ class ProgramFixture : public ::testing::Test {
   }
 
   // orveta-sim on the link `line` in the directory, logging to sim.log, with
-  // the terminals ("1:master", ...) and any further options.
+  // the terminals ("1:master", ...) and any further options; another `name`
+  // than "sim" plays a line of its own, LinePath(name), logging to name.log.
   std::unique_ptr<Process> StartSimulator(const std::vector<std::string>& terminals,
-                                          const std::vector<std::string>& options = {}) {
-    std::vector<std::string> argv{ORVETA_SIM_EXE, "--link", LinePath(), "--log", (directory_ / "sim.log").string()};
+                                          const std::vector<std::string>& options = {},
+                                          const std::string& name = "sim") {
+    std::vector<std::string> argv{ORVETA_SIM_EXE, "--link", LinePath(name), "--log",
+                                  (directory_ / (name + ".log")).string()};
     for (const std::string& t : terminals) {
       argv.push_back("--terminal");
       argv.push_back(t);
     }
     argv.insert(argv.end(), options.begin(), options.end());
-    auto sim = std::make_unique<Process>(argv, directory_, "sim", ProgramEnvironment());
+    auto sim = std::make_unique<Process>(argv, directory_, name, ProgramEnvironment());
     EXPECT_TRUE(WaitUntil([&] { return sim->Out().find("ready") != std::string::npos || sim->Exited(); },
                           kProcessTimeout));
     EXPECT_TRUE(sim->Running()) << sim->Err();
@@ -177,7 +180,9 @@ class ProgramFixture : public ::testing::Test {
     return {{"QT_QPA_PLATFORM", "offscreen"}, {"XDG_RUNTIME_DIR", directory_.string()}};
   }
 
-  std::string LinePath() const { return (directory_ / "line").string(); }
+  std::string LinePath(const std::string& sim = "sim") const {
+    return (directory_ / (sim == "sim" ? std::string("line") : sim + "-line")).string();
+  }
   std::filesystem::path Log() const { return directory_ / "errorlog.txt"; }
 
   bool LogHas(const std::string& message) const {
@@ -185,9 +190,9 @@ class ProgramFixture : public ::testing::Test {
     return std::find(messages.begin(), messages.end(), message) != messages.end();
   }
 
-  std::vector<SimLogEntry> SimulatorLog() const {
+  std::vector<SimLogEntry> SimulatorLog(const std::string& sim = "sim") const {
     std::vector<SimLogEntry> entries;
-    for (const std::string& line : FileLines(directory_ / "sim.log")) {
+    for (const std::string& line : FileLines(directory_ / (sim + ".log"))) {
       std::istringstream fields(line);
       SimLogEntry entry;
       fields >> entry.Ms >> entry.Dir;
@@ -200,9 +205,9 @@ class ProgramFixture : public ::testing::Test {
   }
 
   // Frames the simulator received, as hex text.
-  std::vector<std::string> SimulatorFrames() const {
+  std::vector<std::string> SimulatorFrames(const std::string& sim = "sim") const {
     std::vector<std::string> frames;
-    for (const SimLogEntry& entry : SimulatorLog()) {
+    for (const SimLogEntry& entry : SimulatorLog(sim)) {
       if (entry.Dir == "rx") frames.push_back(entry.Hex);
     }
     return frames;

@@ -133,8 +133,9 @@ class RequestFixture : public ProgramFixture {
 
   // StartSimulator, its threads at the priority of ActLikeADevice.
   std::unique_ptr<Process> StartDevice(const std::vector<std::string>& terminals,
-                                       const std::vector<std::string>& options = {}) {
-    auto sim = StartSimulator(terminals, options);
+                                       const std::vector<std::string>& options = {},
+                                       const std::string& name = "sim") {
+    auto sim = StartSimulator(terminals, options, name);
     if (sim->Running()) ActLikeADevice(sim->Pid());
     return sim;
   }
@@ -183,16 +184,16 @@ class RequestFixture : public ProgramFixture {
   }
 
   // The simulator's log entries of one kind ("rx", "tx-ack", ...) from entry
-  // `from` on.
-  std::vector<std::string> Logged(const std::string& dir, size_t from = 0) const {
-    const std::vector<SimLogEntry> entries = SimulatorLog();
+  // `from` on; of the simulator `sim` (see StartSimulator).
+  std::vector<std::string> Logged(const std::string& dir, size_t from = 0, const std::string& sim = "sim") const {
+    const std::vector<SimLogEntry> entries = SimulatorLog(sim);
     std::vector<std::string> found;
     for (size_t i = from; i < entries.size(); ++i) {
       if (entries[i].Dir == dir) found.push_back(entries[i].Hex);
     }
     return found;
   }
-  size_t LogMark() const { return SimulatorLog().size(); }
+  size_t LogMark(const std::string& sim = "sim") const { return SimulatorLog(sim).size(); }
 
   // Frames received since `from`, without the link tests' 'A' frames.
   std::vector<std::string> CommandFrames(size_t from) const {

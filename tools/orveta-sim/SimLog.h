@@ -3,12 +3,12 @@
 // and appended to a file when one is given. Lines are
 //   "<ms since start> <dir> <hex bytes, space separated>"
 // with dir rx (a whole frame received), bad (bytes that made no frame),
-// tx-ack, tx-nak, tx-data, tx-poll, tx-noise (written when the bytes start to
-// leave), tx-cut (the bytes of the transmission before it that never left:
-// the PC closed the line or stopped reading), polls-cut N (before a poll
-// that left: N polls before it found the line full and were dropped),
-// backlog (a backlog of polls written at once: how many, how many the line
-// took), and
+// tx-ack, tx-nak, tx-data, tx-poll, tx-bad-poll, tx-noise (written when the
+// bytes start to leave), tx-cut (the bytes of the transmission before it
+// that never left: the PC closed the line or stopped reading), polls-cut N
+// (before a poll that left: N polls before it found the line full and were
+// dropped), backlog (a backlog of polls written at once: how many, how many
+// the line took), and
 //   "reaction <microseconds>"
 // after a frame received after a poll. Thread-safe.
 //

@@ -49,6 +49,7 @@ constexpr std::array kFlagOptions = {
     FlagOption{"--no-pacing", &SimOptions::Pacing, false},
     FlagOption{"--nak", &SimOptions::Nak, true},
     FlagOption{"--poll-after-data", &SimOptions::PollAfterData, true},
+    FlagOption{"--bad-poll", &SimOptions::BadPoll, true},
     FlagOption{"--silent", &SimOptions::Silent, true},
     FlagOption{"--dt", &SimOptions::Dt, true},
     FlagOption{"--o-switches-role", &SimOptions::OSwitchesRole, true},
@@ -208,6 +209,8 @@ std::string SimUsage() {
          "  --nak                  answer every command frame with 0x15\n"
          "  --short-answer N       the first N data answers lose their last byte\n"
          "  --poll-after-data      a master polls right after a data answer\n"
+         "  --bad-poll             a master sends a damaged poll (10 04 55 6A, its checksum\n"
+         "                         wrong, as noise leaves one) right before each poll\n"
          "  --noise-ms N           while idle, a byte other than a poll every N ms\n"
          "  --silent               neither poll nor answer\n"
          "  --capacity N           keep at most N persons per terminal\n"

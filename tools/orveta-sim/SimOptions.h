@@ -25,6 +25,7 @@ struct SimOptions {
   bool Nak = false;                         // --nak: every command frame is answered with 0x15
   int ShortAnswer = 0;                      // --short-answer N: the first N data answers lose their last byte
   bool PollAfterData = false;               // --poll-after-data: poll right after a data answer
+  bool BadPoll = false;                     // --bad-poll: a damaged poll before each poll
   int NoiseMs = 0;                          // --noise-ms N: a non-poll byte every N ms while idle (0 = off)
   int BacklogSeconds = 0;                   // --backlog SECONDS: a master's polls of that time at once when
                                             // a PC opens the line (0 = none)

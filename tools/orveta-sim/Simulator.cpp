@@ -258,6 +258,9 @@ void Simulator::SendPoll(SimTime now) {
     return;
   }
   if (pollsCut_ > 0) log_.Add(now, "polls-cut " + std::to_string(std::exchange(pollsCut_, 0)), {});
+  if (options_.BadPoll) {
+    Transmit("tx-bad-poll", std::string_view(kSimBadPoll, sizeof kSimBadPoll), SimPort::WhenFull::Drop);
+  }
   SimTime end = Transmit("tx-poll", std::string_view(kSimPoll, sizeof kSimPoll), SimPort::WhenFull::Drop);
   pollEnd_ = end;
   windowEnd_ = end + milliseconds(options_.WindowMs);

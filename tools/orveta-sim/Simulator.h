@@ -23,6 +23,7 @@
 
 // The poll a master terminal sends, and the answers to a command frame.
 constexpr char kSimPoll[] = {0x10, 0x04, 0x55, 0x69};
+constexpr char kSimBadPoll[] = {0x10, 0x04, 0x55, 0x6A};
 constexpr char kSimAck = 0x06;
 constexpr char kSimNak = 0x15;
 constexpr char kSimNoise = 0x00;

@@ -21,6 +21,10 @@ bool IsProgramBaud(int baud) {
 
 // Stores the value of option `name`; false with `error` set when it is bad.
 bool SetValue(std::string_view name, const std::string& value, ScanOptions& out, std::string& error) {
+  if (name == "--capture") {
+    out.CapturePath = value;
+    return true;
+  }
   if (name == "--baud") {
     int32_t baud = 0;
     if (ParseInteger(value, baud) && IsProgramBaud(baud)) {
@@ -57,7 +61,8 @@ bool ParseScanOptions(int argc, char** argv, ScanOptions& out, std::string& erro
     }
     if (argument == "--mark") {
       out.Mark = true;
-    } else if (name == "--baud" || name == "--from" || name == "--to" || name == "--turnaround") {
+    } else if (name == "--baud" || name == "--from" || name == "--to" || name == "--turnaround" ||
+               name == "--capture") {
       const auto value = TakeOptionValue(arguments, i);
       if (!value) {
         error = "option '" + std::string(name) + "' needs a value";
@@ -87,6 +92,7 @@ bool ParseScanOptions(int argc, char** argv, ScanOptions& out, std::string& erro
 
 std::string ScanUsage() {
   return "Usage: tarvion-scan DEVICE [--baud N] [--mark] [--from A] [--to B] [--turnaround US]\n"
+         "                    [--capture FILE]\n"
          "Lists the ORVETA terminals on the serial line at DEVICE.\n\n"
          "It opens DEVICE the way Tarvion does (exclusively, the same line settings and\n"
          "RTS switching), listens up to a second for a master terminal's poll and\n"
@@ -101,12 +107,14 @@ std::string ScanUsage() {
          "  --to B            last address tested, 0-255 (default 255)\n"
          "  --turnaround US   wait after raising and before dropping RTS, microseconds\n"
          "                    (default 9500; 0 means 9500, as in Tarvion)\n"
+         "  --capture FILE    record everything on the line in FILE as a pcapng capture\n"
+         "                    for Wireshark, appended, as tarvion --capture does\n"
          "  --help            show this help and exit\n\n"
          "Exit status:\n"
          "  0  at least one address acknowledged\n"
          "  1  no address acknowledged (a master's poll alone does not count: the poll\n"
          "     carries no address)\n"
          "  2  DEVICE missing, not a serial device, not permitted, held by another\n"
-         "     program (a running Tarvion holds its ports), failed during the scan, or a\n"
-         "     bad option\n";
+         "     program (a running Tarvion holds its ports), failed during the scan, a\n"
+         "     capture file that cannot be opened, or a bad option\n";
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The command line of tarvion-scan:
 //   tarvion-scan DEVICE [--baud N] [--mark] [--from A] [--to B] [--turnaround US]
+//                [--capture FILE]
 
 #include <cstdint>
 #include <string>
@@ -17,6 +18,7 @@ struct ScanOptions {
   int From = 0;                   // --from: first address tested
   int To = 255;                   // --to: last address tested
   uint32_t TurnaroundUs = 9500;   // --turnaround: both RTS waits, microseconds
+  std::string CapturePath;        // --capture: the scan's capture for Wireshark; empty for none
   bool Help = false;              // --help: nothing else is checked
 };
 

@@ -1,7 +1,8 @@
 // tarvion-scan: which terminals are on a line. Opens the device through the
 // link library as Tarvion does, listens for a master's poll, then sends the
 // slave test frame to every address of the range and lists the addresses
-// that acknowledged. See ScanUsage() for the options and exit statuses.
+// that acknowledged; with --capture, the wire capture records it all. See
+// ScanUsage() for the options and exit statuses.
 
 #include <cerrno>
 #include <chrono>
@@ -10,11 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "app/Config.h"
 #include "link/CommPort.h"
 #include "link/Customport.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
+#include "link/WireTrace.h"
 #include "tools/tarvion-scan/ScanOptions.h"
 
 namespace {
@@ -121,20 +124,8 @@ std::string AddressList(const std::vector<int>& addresses) {
   return text;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  ScanOptions options;
-  std::string error;
-  if (!ParseScanOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "tarvion-scan: %s\nTry 'tarvion-scan --help'.\n", error.c_str());
-    return kScanCannotRun;
-  }
-  if (options.Help) {
-    std::fputs(ScanUsage().c_str(), stdout);
-    return 0;
-  }
-
+// Opens the device, listens for a master and tests the range; the exit status.
+int RunScan(const ScanOptions& options) {
   LinkSettings& settings = Settings();
   settings.PortBaud = options.Baud;
   settings.ParityMark = options.Mark;
@@ -165,4 +156,27 @@ int main(int argc, char** argv) {
   Say(std::to_string(found.size()) + (found.size() == 1 ? " address" : " addresses") +
       " acknowledged: " + AddressList(found));
   return kScanFound;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ScanOptions options;
+  std::string error;
+  if (!ParseScanOptions(argc, argv, options, error)) {
+    std::fprintf(stderr, "tarvion-scan: %s\nTry 'tarvion-scan --help'.\n", error.c_str());
+    return kScanCannotRun;
+  }
+  if (options.Help) {
+    std::fputs(ScanUsage().c_str(), stdout);
+    return 0;
+  }
+  const WireTraceFiles capture{"", options.CapturePath, std::string("tarvion-scan ") + TarvionVersion()};
+  if (!StartWireTrace(capture, error)) {
+    Say(error);
+    return kScanCannotRun;
+  }
+  const int status = RunScan(options);
+  StopWireTrace();
+  return status;
 }
