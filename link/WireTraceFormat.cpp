@@ -85,6 +85,13 @@ std::string DescribePortOpen(uint32_t baud, uint8_t detail, const uint8_t* path,
          ((detail & kTraceNoModemLines) != 0 ? ", no modem lines (RTS is not switched)" : "");
 }
 
+std::string DescribeLineErrors(const uint8_t* bytes, size_t count) {
+  LineErrorCounts both[2];
+  if (count != sizeof both) return "line errors (a record of " + std::to_string(count) + " bytes)";
+  std::memcpy(both, bytes, sizeof both);
+  return "line errors grew: " + LineErrorWords(both[0]) + "; since the port opened: " + LineErrorWords(both[1]);
+}
+
 }  // namespace
 
 void TraceFormatter::Reset() {
@@ -126,6 +133,9 @@ void TraceFormatter::Add(const TraceEventHead& head, const uint8_t* bytes) {
     case TraceKind::PortOpen:
       if ((head.Detail & kTraceOpened) != 0) port.Baud = static_cast<int>(head.Arg);
       text = DescribePortOpen(head.Arg, head.Detail, bytes, head.Count);
+      break;
+    case TraceKind::LineErrors:
+      text = DescribeLineErrors(bytes, head.Count);
       break;
     case TraceKind::Received:
       break;

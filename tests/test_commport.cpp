@@ -230,6 +230,18 @@ TEST_F(CommPortPty, HangUpIsAnErrorNotSilence) {
   EXPECT_EQ(port->Status(), kCommIoError) << "the first failure stays";
 }
 
+// The driver's counters: a count that went down (the device came back) counts
+// from zero; a pseudo-terminal keeps none, so there is nothing to show.
+TEST_F(CommPortPty, LineErrorsGrowCountByCountAndAPseudoTerminalHasNone) {
+  EXPECT_EQ(LineErrorsGrown({5, 1, 0, 2}, {7, 1, 3, 1}), (LineErrorCounts{2, 0, 3, 1}));
+  EXPECT_FALSE(AnyLineErrors(LineErrorsGrown({5, 1, 0, 2}, {5, 1, 0, 2})));
+  EXPECT_EQ(LineErrorLogMessage(1, {2, 0, 3, 1}), "COM2 chyby příjmu během úlohy: rámec 2, parita 0, přetečení 3, break 1");
+  auto port = OpenSlave();
+  ASSERT_EQ(port->Status(), kCommOk);
+  EXPECT_EQ(port->ReadLineErrors(), std::nullopt);
+  EXPECT_EQ(port->Status(), kCommOk) << "no counters is no failure";
+}
+
 // The wire trace of one port, in a directory of its own; the process test
 // covers a whole request of the program.
 class WireTracePty : public CommPortPty {
@@ -303,6 +315,7 @@ TEST_F(WireTracePty, NamesAnswersAndPollsAndSplitsLongGroups) {
   std::iota(block.begin(), block.end(), 0x40);
   pty->Write(block);
   ReadAll(*port, 40);
+  TraceLineErrors(0, LineErrorCounts{2, 0, 1, 0}, LineErrorCounts{5, 0, 1, 0});
   const uint8_t shortFrame[] = {0x01, 0x02};
   port->WriteBlock(shortFrame, 2);
   StopWireTrace();
@@ -323,6 +336,8 @@ TEST_F(WireTracePty, NamesAnswersAndPollsAndSplitsLongGroups) {
       "rx 40 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50 51 52 53 54 55 56 57 58 59 5A 5B 5C 5D 5E 5F  "
       "other, bytes 1-32 of 40",
       "rx 60 61 62 63 64 65 66 67  other, bytes 33-40 of 40",
+      "line errors grew: framing 2, parity 0, overrun 1, break 0; since the port opened: framing 5, parity 0, "
+      "overrun 1, break 0",
       "tx 01 02  not a frame",
   };
   EXPECT_EQ(Com1Events(), expected);

@@ -544,6 +544,12 @@ TEST(ServiceStatus, EachPlaceAsItsIndicatorShowsItAndTheLastJob) {
   EXPECT_EQ(ServiceStatusText({PlaceState::NotConnected, PlaceState::Off, PlaceState::Off, PlaceState::Off},
                               LastJob{time, "4,3"}),
             "T1 not connected, T2 off, T3 off, T4 off; last job 09.12.2026 10:15:02: 4,3");
+  // Line errors of a port whose counters grew; none where they did not or the driver keeps none.
+  PortLineErrors lineErrors;
+  lineErrors[0] = LineErrorCounts{};
+  lineErrors[2] = LineErrorCounts{3, 0, 1, 0};
+  EXPECT_EQ(ServiceStatusText(places, std::nullopt, lineErrors),
+            "T1 master, T2 slave, T3 port not open, T4 off; COM3 line errors: framing 3, parity 0, overrun 1, break 0");
 }
 
 // journald reads "<N>" in front of each line of its stream as the line's
