@@ -1,7 +1,8 @@
 // The field tools against the real processes: the program's command line, its
 // wire trace of a request compared with what the simulated terminal logged,
 // tarvion-scan on lines of simulated terminals and on a port the running
-// program holds, and tarvion-request handing requests to the running program.
+// program holds, tarvion-request handing requests to the running program, and
+// tarvion-config setting the file the program then starts on.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -80,6 +81,12 @@ class FieldTools : public RequestFixture {
     Lines arguments{LinePath(), "--turnaround", "1000"};
     arguments.insert(arguments.end(), options.begin(), options.end());
     return Run(TARVION_SCAN_EXE, name, arguments);
+  }
+  // tarvion-config on the program's INI file.
+  std::unique_ptr<Process> Config(const std::string& name, const Lines& arguments) {
+    Lines all{"--config", (directory_ / "tarvion.ini").string()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return Run(TARVION_CONFIG_EXE, name, all);
   }
   // tarvion-request with the request lines in a file of their own.
   std::unique_ptr<Process> Request(const std::string& name, const Lines& lines, const Lines& options = {}) {
@@ -273,4 +280,57 @@ TEST_F(FieldTools, RequestClientGetsEachRequestItsOwnFinalStatus) {
   EXPECT_EQ(second->Err(), "1,1\n");
   EXPECT_EQ(CommandFrames(mark).size(), 3u);
   EXPECT_TRUE(program->Running());
+}
+
+// The site file as the package ships it: set in words, its comments kept,
+// shown back, a refusal changes nothing, and the program started on it talks
+// to the terminal set.
+TEST_F(FieldTools, ConfigSetsInWordsKeepsTheCommentsAndTheProgramStartsOnIt) {
+  const fs::path ini = directory_ / "tarvion.ini";
+  auto missing = Config("missing", {"show"});
+  EXPECT_EQ(missing->WaitExit(), 0) << missing->Err();
+  EXPECT_NE(missing->Out().find(": no such file, every setting is its default\nterminal1.address=1 "), std::string::npos)
+      << missing->Out();
+  fs::copy_file(TARVION_SOURCE_DIR "/deploy/tarvion.ini", ini);
+  const Lines shipped = FileLines(ini);
+
+  auto set = Config("set", {"set", "terminal1.connected=no", "terminal2.address=7", "terminal2.port=COM1",
+                            "terminal2.connected=yes", "tx-turnaround=1000", "rx-turnaround=1000", "COM1=" + LinePath()});
+  EXPECT_EQ(set->WaitExit(), 0) << set->Err();
+  EXPECT_NE(set->Out().find("sudo systemctl restart tarvion"), std::string::npos) << set->Out();
+  const Lines written = FileLines(ini);
+  for (const std::string& line : shipped) {
+    if (line.starts_with(";")) {
+      EXPECT_NE(std::find(written.begin(), written.end(), line), written.end()) << line;
+    }
+  }
+  auto show = Config("show", {"show"});
+  EXPECT_EQ(show->WaitExit(), 0) << show->Err();
+  for (const std::string& value : Lines{"terminal1.connected=no", "terminal2.address=7", "terminal2.port=COM1",
+                                   "terminal2.connected=yes", "tx-turnaround=1000", "baud=19200",
+                                   "COM2=/dev/ttyS1 ", "COM1=" + LinePath() + " "}) {
+    EXPECT_NE(show->Out().find("\n" + value), std::string::npos) << value << "\n" << show->Out();
+  }
+
+  const std::string before = ReadFile(ini);
+  auto refused = Config("refused", {"set", "terminal2.address=256", "dinners=5", "baud=38400"});
+  EXPECT_EQ(refused->WaitExit(), 2);
+  EXPECT_NE(refused->Err().find("terminal2.address refused: Adresa terminálu 2: hodnota 256 je mimo povolený rozsah!"),
+            std::string::npos)
+      << refused->Err();
+  EXPECT_NE(refused->Err().find("baud takes 1200, 2400, 4800, 9600 or 19200"), std::string::npos) << refused->Err();
+  EXPECT_EQ(ReadFile(ini), before) << "nothing written";
+  for (const Lines& bad : std::vector<Lines>{{}, {"--bogus", "show"}, {"show", "baud=9600"}, {"set"}, {"frob"},
+                                             {"set", "speed=9600"}}) {
+    auto usage = Config("usage", bad);
+    EXPECT_EQ(usage->WaitExit(), 2) << (bad.empty() ? "" : bad[0]);
+    EXPECT_NE(usage->Err().find("tarvion-config: "), std::string::npos);
+  }
+  EXPECT_EQ(ReadFile(ini), before);
+
+  auto sim = StartDevice({"7:slave"});
+  auto program = StartProgramUntil("TERM 2 SLAVE");
+  EXPECT_FALSE(LogHas("TERM 1 SLAVE")) << ReadFile(Log());
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitExit(), 0) << program->Err();
 }
