@@ -334,3 +334,46 @@ TEST_F(FieldTools, ConfigSetsInWordsKeepsTheCommentsAndTheProgramStartsOnIt) {
   program->Signal(SIGTERM);
   EXPECT_EQ(program->WaitExit(), 0) << program->Err();
 }
+
+// The line check on simulated lines: a pseudo-terminal gives no false fault,
+// a master is heard and the test bytes make no frame; noise on the line is a
+// warning; the exit status follows the worst verdict, 2 for what cannot run.
+TEST_F(FieldTools, CheckJudgesALineOfSimulatedTerminalsWithoutFalseFaults) {
+  auto sim = StartDevice({"5:master", "3:slave"});
+  auto check = Run(TARVION_SCAN_EXE, "check", {"--check", LinePath()});
+  EXPECT_EQ(check->WaitExit(), 0) << check->Out() << check->Err();
+  EXPECT_NE(check->Out().find("\ndriver   ok       pseudo-terminal: no modem lines, no counters\n"), std::string::npos)
+      << check->Out();
+  EXPECT_NE(check->Out().find("traffic  ok       a master polls"), std::string::npos) << check->Out();
+  EXPECT_TRUE(check->Out().ends_with("\n" + LinePath() + ": ok\n")) << check->Out();
+  EXPECT_TRUE(Logged("rx").empty()) << "the test bytes are no frame";
+  EXPECT_EQ(Logged("bad").front(), "FF FF");
+  auto json = Run(TARVION_SCAN_EXE, "json", {"--check", LinePath(), "--json", "--turnaround=2000"});
+  EXPECT_EQ(json->WaitExit(), 0) << json->Err();
+  EXPECT_TRUE(json->Out().starts_with("{\n  \"device\": \"" + LinePath() + "\",\n")) << json->Out();
+  EXPECT_NE(json->Out().find("\"verdict\": \"ok\",\n"), std::string::npos) << json->Out();
+  EXPECT_NE(json->Out().find("\"rx_turnaround_us\": 2000,"), std::string::npos) << json->Out();
+  sim->Signal(SIGTERM);
+  ASSERT_EQ(sim->WaitExit(), 0);
+
+  auto noisy = StartDevice({"3:slave"}, {"--noise-ms", "5"});
+  // Its "ready" may be the first simulator's still: the link says it.
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(LinePath()); }, kProcessTimeout));
+  auto warned = Run(TARVION_SCAN_EXE, "warned", {"--check", LinePath()});
+  EXPECT_EQ(warned->WaitExit(), 1) << warned->Out() << warned->Err();
+  EXPECT_NE(warned->Out().find("traffic  warning  "), std::string::npos) << warned->Out();
+  EXPECT_NE(warned->Out().find(": warning (1 warning, 0 faults)\n"), std::string::npos) << warned->Out();
+
+  const std::vector<std::pair<Lines, std::string>> refused = {
+      {{"--check"}, "no DEVICE given"},
+      {{"--check", LinePath(), "--from", "3"}, "--from and --to are for the scan"},
+      {{LinePath(), "--json"}, "--json goes with --check"},
+      {{"--check", (directory_ / "no-line").string()}, (directory_ / "no-line").string() + ": no such device"},
+  };
+  for (const auto& [arguments, message] : refused) {
+    auto bad = Run(TARVION_SCAN_EXE, "bad", arguments);
+    EXPECT_EQ(bad->WaitExit(), 2) << arguments[0];
+    EXPECT_NE(bad->Err().find(message), std::string::npos) << bad->Err();
+    EXPECT_EQ(bad->Out(), "");
+  }
+}
