@@ -243,12 +243,8 @@ const std::vector<KeyRules>& Rules() {
   return rules;
 }
 
-const KeyRules& RulesOf(const ConfigKey& key) {
-  for (const KeyRules& rules : Rules()) {
-    if (rules.Key.Name == key.Name) return rules;
-  }
-  return Rules().front();
-}
+// `key` is one of ConfigKeys(), made from Rules() in the same order.
+const KeyRules& RulesOf(const ConfigKey& key) { return Rules()[static_cast<size_t>(&key - ConfigKeys().data())]; }
 
 }  // namespace
 

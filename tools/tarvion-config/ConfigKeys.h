@@ -35,6 +35,7 @@ struct ConfigKey {
 const std::vector<ConfigKey>& ConfigKeys();
 const ConfigKey* FindConfigKey(std::string_view name);
 
+// The functions below take a key of ConfigKeys() (as FindConfigKey gives it).
 // The value of `key` as set would take it, and what it means.
 std::string ShownValue(const ConfigKey& key, const EditedConfig& config);
 std::string ValueWords(const ConfigKey& key, const EditedConfig& config);
