@@ -366,6 +366,29 @@ std::string RangeMessage(const NumberField& field, std::string_view text) {
          std::to_string(field.Low) + " až " + std::to_string(field.High) + ".";
 }
 
+ConfigControls ControlsFromConfig(const ConfigBlock& block) {
+  ConfigControls controls;
+  for (int i = 0; i < TerminalCount; ++i) {
+    const TerminalEntry& entry = block.Terminals[i];
+    controls.Address[i] = std::to_string(entry.Address);
+    controls.PortItem[i] = ItemIndexInList(entry.PortIndex, PortCount);
+    controls.Connected[i] = entry.Connected;
+  }
+  controls.BaudItem = ItemIndexInList(block.BaudIndex, BaudItemCount);
+  controls.MealCoding = block.MealCoding;
+  controls.UseDT = block.UseDT;
+  controls.CreditOn = block.CreditOn;
+  controls.Capacity = std::to_string(block.Capacity);
+  controls.BreakfastCount = std::to_string(block.BreakfastCount);
+  controls.DinnerCount = std::to_string(block.DinnerCount);
+  controls.RequestFileName = block.RequestFileName;
+  controls.OutputFileName = block.OutputFileName;
+  controls.RepeatItem = ItemIndexInList(block.RepeatIndex, RepeatItemCount);
+  controls.TimeoutItem = ItemIndexInList(block.TimeoutIndex, DelayAddItemCount);
+  controls.HighPriority = block.HighPriority;
+  return controls;
+}
+
 std::optional<std::string> BuildConfigBlock(const ConfigControls& controls, const ConfigBlock& stored,
                                             ConfigBlock& block) {
   // A list with nothing selected keeps what the file held.

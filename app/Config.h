@@ -234,6 +234,11 @@ struct ConfigControls {
   bool HighPriority = true;
 };
 
+// What the controls show of a record, as the window fills them at start:
+// numbers as decimal text, each list at the stored index, or with no item
+// selected (-1) when the index lies outside the list; names as stored.
+ConfigControls ControlsFromConfig(const ConfigBlock& block);
+
 // Builds the record to save from the controls and the record read at start
 // (`stored`). A list with no item selected (its index -1: the stored index
 // lay outside the list) keeps the stored index. The numbers are read with

@@ -1,5 +1,6 @@
 #include "app/IniFile.h"
 
+#include <QFile>
 #include <QSettings>
 
 namespace {
@@ -17,4 +18,15 @@ IniValues ReadIniValues(const QString& iniPath) {
   ini.beginGroup(QString::fromLatin1(IniSection));
   return IniValues{IniText(ini, IniCfgBinary), IniText(ini, IniTestBinary), IniText(ini, IniParita),
                    IniText(ini, IniNeuspechKonec)};
+}
+
+PortValues ReadPortValues(const QString& iniPath) {
+  QSettings ini(iniPath, QSettings::IniFormat);
+  ini.beginGroup(QStringLiteral("Porty"));
+  PortValues values;
+  for (int i = 0; i < PortCount; ++i) {
+    const QString key = QStringLiteral("COM%1").arg(i + 1);
+    if (ini.contains(key)) values[i] = QFile::encodeName(ini.value(key).toString()).toStdString();
+  }
+  return values;
 }

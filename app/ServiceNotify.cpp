@@ -36,17 +36,24 @@ PlaceState PlaceStateFor(bool inUse, bool portOpen, TerminalIndicator indicator)
 }
 
 std::string ServiceStatusText(const std::array<PlaceState, TerminalCount>& places,
-                              const std::optional<LastJob>& lastJob) {
+                              const std::optional<LastJob>& lastJob, const PortLineErrors& lineErrors) {
   std::string text;
   for (int t = 0; t < TerminalCount; ++t) {
     if (t > 0) text += ", ";
     text += "T" + std::to_string(t + 1) + " ";
     text += PlaceWords(places[t]);
   }
-  if (!lastJob) return text;
-  char time[32];
-  std::strftime(time, sizeof time, "%d.%m.%Y %H:%M:%S", &lastJob->Time);
-  return text + "; last job " + time + ": " + lastJob->Pair;
+  if (lastJob) {
+    char time[32];
+    std::strftime(time, sizeof time, "%d.%m.%Y %H:%M:%S", &lastJob->Time);
+    text += std::string("; last job ") + time + ": " + lastJob->Pair;
+  }
+  for (int j = 0; j < PortCount; ++j) {
+    if (lineErrors[j] && AnyLineErrors(*lineErrors[j])) {
+      text += "; COM" + std::to_string(j + 1) + " line errors: " + LineErrorWords(*lineErrors[j]);
+    }
+  }
+  return text;
 }
 
 void NotifyReady(const std::string& status) { Notify("READY=1\nSTATUS=" + status); }

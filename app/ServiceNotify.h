@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "link/LineErrors.h"
 #include "link/Settings.h"
 #include "requests/TerminalIndicator.h"
 
@@ -26,10 +27,15 @@ struct LastJob {
   std::string Pair;  // "4,3"
 };
 
+// The line errors of each COM port since it was opened; nullopt for a port
+// not open or whose driver keeps no counters.
+using PortLineErrors = std::array<std::optional<LineErrorCounts>, PortCount>;
+
 // "T1 master, T2 slave, T3 port not open, T4 off", and with a job
-// "; last job 09.12.2026 10:15:02: 4,3".
+// "; last job 09.12.2026 10:15:02: 4,3"; then for each port whose line had
+// errors "; COM1 line errors: framing 2, parity 0, overrun 1, break 0".
 std::string ServiceStatusText(const std::array<PlaceState, TerminalCount>& places,
-                              const std::optional<LastJob>& lastJob);
+                              const std::optional<LastJob>& lastJob, const PortLineErrors& lineErrors = {});
 
 // READY=1 with the first status line.
 void NotifyReady(const std::string& status);

@@ -167,7 +167,11 @@ std::string TForm1::ServiceStatus() const {
     const bool portOpen = inUse && Terminals[t] && Terminals[t]->Port != nullptr && Terminals[t]->Port->Opened;
     places[t] = PlaceStateFor(inUse, portOpen, Indicator(t));
   }
-  return ServiceStatusText(places, lastJob_);
+  PortLineErrors lineErrors;
+  for (int j = 0; j < PortCount; ++j) {
+    if (PortTable[j]) lineErrors[j] = PortTable[j]->LineErrorTotals();
+  }
+  return ServiceStatusText(places, lastJob_, lineErrors);
 }
 
 void TForm1::UpdateServiceStatus() {

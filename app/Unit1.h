@@ -261,7 +261,6 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
 
   // Unit1Config.cpp
   ConfigControls ReadConfigControls() const;
-  bool WriteIni(const IniValues& values);
   std::array<QLineEdit*, TerminalCount> AddressEdits() const { return {Adr1, Adr2, Adr3, Adr4}; }
   std::array<QComboBox*, TerminalCount> PortBoxes() const { return {Port1, Port2, Port3, Port4}; }
   std::array<QCheckBox*, TerminalCount> ConnectedBoxes() const { return {Pripojen1, Pripojen2, Pripojen3, Pripojen4}; }

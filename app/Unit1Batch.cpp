@@ -144,9 +144,17 @@ void TForm1::HandOverRequest(const std::string& path, const FileSighting& settle
 }
 
 // Skipped while another exchange is in progress, and once shutting down.
+// Between jobs the lines' error counters are looked at here too, so that the
+// service's status line follows them.
 void TForm1::PeriodicCheck() {
   if (ShuttingDown) return;
-  processor_.TryExchange([this] { CheckSelectedTerminal(); });
+  processor_.TryExchange([this] {
+    CheckSelectedTerminal();
+    for (auto& port : PortTable) {
+      if (port && port->Opened) port->LookAtLineErrors();
+    }
+    UpdateServiceStatus();
+  });
 }
 
 // --- Manual commands ---

@@ -5,51 +5,15 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSettings>
 #include <QSignalBlocker>
-
-#include <algorithm>
 
 #include "app/Dialogs.h"
 #include "app/IniFile.h"
+#include "app/IniText.h"
 #include "app/Texts.h"
 #include "app/Unit1.h"
 #include "link/CommPort.h"
 #include "link/Settings.h"
-
-namespace {
-
-const QString kSection = QString::fromLatin1(IniSection);
-const QString kPortSection = QStringLiteral("Porty");
-const QString kCfgBinary = QString::fromLatin1(IniCfgBinary);
-const QString kTestBinary = QString::fromLatin1(IniTestBinary);
-const QString kParita = QString::fromLatin1(IniParita);
-const QString kNeuspechKonec = QString::fromLatin1(IniNeuspechKonec);
-
-// Section "Porty": COM1 ... COM8 name the devices; a missing key keeps the
-// standard /dev/ttyS device.
-void ReadPortPaths(QSettings& ini) {
-  ini.beginGroup(kPortSection);
-  for (int i = 0; i < PortCount; ++i) {
-    const QString path = ini.value(QStringLiteral("COM%1").arg(i + 1)).toString();
-    if (!path.isEmpty()) SetComDevicePath(i, QFile::encodeName(path).toStdString());
-  }
-  ini.endGroup();
-}
-
-// QSettings keeps a format error met while reading (a line it cannot parse)
-// as its status for good, and a failed write after it would go unseen: the
-// file itself says whether it now holds every value saved.
-bool FileHolds(const QString& path, const QList<QPair<QString, QString>>& lines) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  const QString text = QString::fromUtf8(file.readAll());
-  return std::all_of(lines.begin(), lines.end(), [&](const auto& line) {
-    return text.contains(QStringLiteral("\n%1=%2\n").arg(line.first, line.second));
-  });
-}
-
-}  // namespace
 
 void TForm1::LoadConfig() {
   const QString iniPath = QFile::decodeName(ini_.Read.c_str());
@@ -58,12 +22,15 @@ void TForm1::LoadConfig() {
   for (std::string& note : BoundFileNames(config_.Block)) loadNotes_.push_back(std::move(note));
   Write_error_repeat->setChecked(config_.WriteErrorRepeat);
   DeriveSettings(config_, Settings());
-  QSettings ini(iniPath, QSettings::IniFormat);
-  ReadPortPaths(ini);
+  // A missing or empty COM key keeps the standard /dev/ttyS device.
+  const PortValues ports = ReadPortValues(iniPath);
+  for (int i = 0; i < PortCount; ++i) {
+    if (ports[i] && !ports[i]->empty()) SetComDevicePath(i, *ports[i]);
+  }
 }
 
 void TForm1::ShowConfig() {
-  const ConfigBlock& block = config_.Block;
+  const ConfigControls shown = ControlsFromConfig(config_.Block);
   const QSignalBlocker blockDelay(Delay_add);
   const QSignalBlocker blockEdit2(Edit2);
   const QSignalBlocker blockEdit3(Edit3);
@@ -71,27 +38,26 @@ void TForm1::ShowConfig() {
   for (int k = 0; k < DelayAddItemCount; ++k) Delay_add->addItem(QString::number(DelayAddItemValue(k)));
   ClearCounterPanels(*this);
   for (int i = 0; i < TerminalCount; ++i) {
-    const TerminalEntry& entry = block.Terminals[i];
-    AddressEdits()[i]->setText(QString::number(entry.Address));
-    PortBoxes()[i]->setCurrentIndex(ItemIndexInList(entry.PortIndex, PortCount));
-    ConnectedBoxes()[i]->setChecked(entry.Connected);
+    AddressEdits()[i]->setText(QString::fromStdString(shown.Address[i]));
+    PortBoxes()[i]->setCurrentIndex(shown.PortItem[i]);
+    ConnectedBoxes()[i]->setChecked(shown.Connected[i]);
   }
-  K_Baud1->setCurrentIndex(ItemIndexInList(block.BaudIndex, BaudItemCount));
+  K_Baud1->setCurrentIndex(shown.BaudItem);
   Mark1->setChecked(config_.ParityMark);
-  CCode1->setChecked(block.MealCoding);
-  DT_use1->setChecked(block.UseDT);
-  Kredit1->setChecked(block.CreditOn);
-  Radku1->setText(QString::number(block.Capacity));
-  MxSn1->setText(QString::number(block.BreakfastCount));
-  MxVec1->setText(QString::number(block.DinnerCount));
-  InSoubor->setText(ShownText(block.RequestFileName));
-  OutSoubor->setText(ShownText(block.OutputFileName));
-  Rep_write->setCurrentIndex(ItemIndexInList(block.RepeatIndex, RepeatItemCount));
-  Delay_add->setCurrentIndex(ItemIndexInList(block.TimeoutIndex, DelayAddItemCount));
+  CCode1->setChecked(shown.MealCoding);
+  DT_use1->setChecked(shown.UseDT);
+  Kredit1->setChecked(shown.CreditOn);
+  Radku1->setText(QString::fromStdString(shown.Capacity));
+  MxSn1->setText(QString::fromStdString(shown.BreakfastCount));
+  MxVec1->setText(QString::fromStdString(shown.DinnerCount));
+  InSoubor->setText(ShownText(shown.RequestFileName));
+  OutSoubor->setText(ShownText(shown.OutputFileName));
+  Rep_write->setCurrentIndex(shown.RepeatItem);
+  Delay_add->setCurrentIndex(shown.TimeoutItem);
   Edit2->setText(QString::number(Settings().TxTurnaroundUs));
   Edit3->setText(QString::number(Settings().RxTurnaroundUs));
   Settings().LinkTimeout = LinkTimeoutForItem(Delay_add->currentIndex());
-  Priority_set->setChecked(block.HighPriority);
+  Priority_set->setChecked(shown.HighPriority);
   Label26->setText(QStringLiteral("Datum vytvoření programu: May 30 2006"));
 }
 
@@ -154,8 +120,10 @@ void TForm1::BitBtn1Click() {
   Settings().ParityMark = Mark1->isChecked();
   const StoredConfig stored{block, TurnaroundBlock{Settings().TxTurnaroundUs, Settings().RxTurnaroundUs},
                             Settings().ParityMark, Write_error_repeat->isChecked()};
-  // A user's file that is not there yet starts as a copy of the site file.
-  if (!PrepareIniSave(ini_) || !WriteIni(EncodeIni(stored))) {
+  // A user's file that is not there yet starts as a copy of the site file;
+  // the keys' values are replaced, every other line of the file stays.
+  std::string error;
+  if (!SaveConfig(ini_, stored, {}, error)) {
     ShowErrorMessage(this, QStringLiteral("Unable to write to %1").arg(QFile::decodeName(ini_.Save.c_str())));
     return;
   }
@@ -164,23 +132,4 @@ void TForm1::BitBtn1Click() {
       QStringLiteral("Nastavená konfigurace bude použita až po restartu programu!\nProvést restart programu ihned?"),
       BoxAnswer::No});
   if (restart == BoxAnswer::Yes) close();
-}
-
-bool TForm1::WriteIni(const IniValues& values) {
-  const QString iniPath = QFile::decodeName(ini_.Save.c_str());
-  QSettings ini(iniPath, QSettings::IniFormat);
-  // Where the folder forbids a temporary file, the file itself is rewritten.
-  ini.setAtomicSyncRequired(false);
-  ini.beginGroup(kSection);
-  const std::pair<const QString*, const std::optional<std::string>*> keys[] = {
-      {&kCfgBinary, &values.CfgBinary}, {&kTestBinary, &values.TestBinary},
-      {&kParita, &values.Parita}, {&kNeuspechKonec, &values.NeuspechKonec}};
-  QList<QPair<QString, QString>> lines;
-  for (const auto& [key, value] : keys) {
-    lines.append({*key, QString::fromStdString(value->value_or(""))});
-    ini.setValue(*key, lines.back().second);
-  }
-  ini.endGroup();
-  ini.sync();
-  return ini.status() != QSettings::AccessError && FileHolds(iniPath, lines);
 }

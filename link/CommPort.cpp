@@ -288,6 +288,18 @@ void CommPort::PurgeReceive() {
   if (fd_ >= 0 && ::tcflush(fd_, TCIFLUSH) != 0) Fail(kCommIoError);
 }
 
+std::optional<LineErrorCounts> CommPort::ReadLineErrors() {
+  if (fd_ < 0 || !hasCounters_) return std::nullopt;
+  serial_icounter_struct counts{};
+  if (::ioctl(fd_, TIOCGICOUNT, &counts) != 0) {
+    if (NotSupported(errno)) hasCounters_ = false;
+    return std::nullopt;
+  }
+  const auto count = [](int value) { return static_cast<uint32_t>(value); };
+  return LineErrorCounts{count(counts.frame), count(counts.parity), count(counts.overrun) + count(counts.buf_overrun),
+                         count(counts.brk)};
+}
+
 void CommPort::SetRts(bool on) {
   SetLines(TIOCM_RTS, on);
   if (fd_ >= 0) TraceRts(portIndex_, on);

@@ -10,7 +10,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "link/LineErrors.h"
 
 // Status codes.
 constexpr int kCommOk = 0;
@@ -64,6 +67,9 @@ class CommPort {
   // False once setting the modem lines showed the device has none (a
   // pseudo-terminal): RTS switching is then skipped.
   bool HasModemLines() const { return hasModemLines_; }
+  // False once the driver showed it cannot tell when its shift register is
+  // empty (TIOCSERGETLSR): TransmitCount is then the driver queue alone.
+  bool HasLineStatus() const { return hasLineStatus_; }
   // The system's error number when opening the device failed (ENOENT,
   // EACCES, EWOULDBLOCK for a device another program holds, ...), else 0.
   int OpenError() const { return openError_; }
@@ -95,6 +101,10 @@ class CommPort {
   // Drops everything received and not yet read: the read queue and what the
   // driver holds behind it.
   void PurgeReceive();
+  // The driver's receive error counters (TIOCGICOUNT); nullopt where the
+  // driver keeps none (a pseudo-terminal, some USB adapters) or the device
+  // failed. Reading them changes nothing on the port.
+  std::optional<LineErrorCounts> ReadLineErrors();
   // RTS on or off; skipped on a device without modem-control lines.
   void SetRts(bool on);
   // Drops DTR and RTS, gives up the exclusive use, closes the device.
@@ -115,4 +125,5 @@ class CommPort {
   int openError_ = 0;
   bool hasModemLines_ = true;
   bool hasLineStatus_ = true;
+  bool hasCounters_ = true;
 };

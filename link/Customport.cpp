@@ -70,6 +70,8 @@ bool TSer_Port::OpenDevice(int baud) {
   const char parity = Settings().ParityMark ? 'M' : 'N';
   Port = CommPort::Open(PortIndex, baud, parity, 8, 1);
   Opened = Port->Status() >= 0;
+  lineErrorsSeen_.reset();
+  if (Opened) LookAtLineErrors();
   return Opened;
 }
 
@@ -159,6 +161,32 @@ void TSer_Port::ClearReceive() {
     while (Port->ReadBlock(discard, kDiscardChunk) > 0) {
     }
   } while (std::chrono::steady_clock::now() < settled);
+}
+
+void TSer_Port::LookAtLineErrors() {
+  const std::optional<LineErrorCounts> now = Port->ReadLineErrors();
+  if (!now) return;
+  if (!lineErrorTotals_) lineErrorTotals_ = LineErrorCounts{};
+  const LineErrorCounts grown = lineErrorsSeen_ ? LineErrorsGrown(*lineErrorsSeen_, *now) : LineErrorCounts{};
+  lineErrorsSeen_ = now;
+  if (!AnyLineErrors(grown)) return;
+  *lineErrorTotals_ += grown;
+  TraceLineErrors(PortIndex, grown, *lineErrorTotals_);
+}
+
+TLineErrorWatch::TLineErrorWatch(TSer_Port* port) : port_(port) {
+  if (port_ == nullptr) return;
+  port_->LookAtLineErrors();
+  atStart_ = port_->LineErrorTotals();
+}
+
+TLineErrorWatch::~TLineErrorWatch() {
+  if (port_ == nullptr) return;
+  port_->LookAtLineErrors();
+  const std::optional<LineErrorCounts> atEnd = port_->LineErrorTotals();
+  if (!atEnd) return;
+  const LineErrorCounts grown = LineErrorsGrown(atStart_.value_or(LineErrorCounts{}), *atEnd);
+  if (AnyLineErrors(grown)) AppendErrorLog(Cp1250FromUtf8(LineErrorLogMessage(port_->PortIndex, grown)));
 }
 
 void TSer_Port::WaitMicroseconds(uint32_t us) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "link/CommPort.h"
 
@@ -57,6 +58,15 @@ class TSer_Port {
   // then pass for a poll, an acknowledgement or a data block.
   void ClearReceive();
 
+  // The line's error counters, where the driver keeps them. LookAtLineErrors
+  // reads them and adds what they grew since the last look to the totals,
+  // which the wire trace then shows as one event; the first reading of a
+  // device (at each open) only notes where its counters stand.
+  // LineErrorTotals: the growth since the port was first opened; nullopt
+  // while the driver has shown no counters.
+  void LookAtLineErrors();
+  std::optional<LineErrorCounts> LineErrorTotals() const { return lineErrorTotals_; }
+
   // Busy-waits at least `us` microseconds on the monotonic clock; never sleeps.
   static void WaitMicroseconds(uint32_t us);
 
@@ -74,4 +84,21 @@ class TSer_Port {
   // ReadByteWait calls in progress (they nest through the dispatch hook).
   int waits_ = 0;
   bool reopenFailureLogged_ = false;
+  std::optional<LineErrorCounts> lineErrorsSeen_;  // the last reading of the device now open
+  std::optional<LineErrorCounts> lineErrorTotals_;
+};
+
+// The line errors of one job on a port: looked at when the watch is made and
+// when it goes; one error-log line (LineErrorLogMessage) when they grew in
+// between. A null port or one whose driver keeps no counters logs nothing.
+class TLineErrorWatch {
+ public:
+  explicit TLineErrorWatch(TSer_Port* port);
+  ~TLineErrorWatch();
+  TLineErrorWatch(const TLineErrorWatch&) = delete;
+  TLineErrorWatch& operator=(const TLineErrorWatch&) = delete;
+
+ private:
+  TSer_Port* port_;
+  std::optional<LineErrorCounts> atStart_;
 };

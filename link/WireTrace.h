@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link/LineErrors.h"
+
 constexpr uint64_t kTraceRotateBytes = 10'000'000;
 
 enum class TraceKind : uint8_t {
@@ -30,6 +32,8 @@ enum class TraceKind : uint8_t {
               // (after a failure), kTraceNoModemLines
   ReceiveFlushed,  // arg: bytes the read queue held when the receive queue was flushed
                    // (recorded also when 0: bytes on their way may have gone)
+  LineErrors, // bytes: two LineErrorCounts, what the counters grew since the last
+              // look and their totals since the port was opened
 };
 
 // Detail bits of PortOpen.
@@ -96,6 +100,12 @@ inline void TraceReceiveFlushed(int portIndex, uint32_t waiting) {
 }
 inline void TraceLinkTest(int portIndex, uint32_t address, TraceLinkState state) {
   if (WireTraceOn()) wire_trace::Record(TraceKind::LinkTest, portIndex, address, static_cast<uint8_t>(state));
+}
+inline void TraceLineErrors(int portIndex, const LineErrorCounts& grown, const LineErrorCounts& totals) {
+  if (WireTraceOn()) {
+    const LineErrorCounts both[] = {grown, totals};
+    wire_trace::Record(TraceKind::LineErrors, portIndex, 0, 0, reinterpret_cast<const uint8_t*>(both), sizeof both);
+  }
 }
 // The device path is looked up (ComDevicePath) only while the trace is on.
 void RecordPortOpen(int portIndex, int baud, bool opened, bool reopen, bool modemLines);

@@ -89,6 +89,13 @@ std::string DescribePortOpen(uint32_t baud, uint8_t detail, const uint8_t* path,
          ((detail & kTraceNoModemLines) != 0 ? ", no modem lines (RTS is not switched)" : "");
 }
 
+std::string DescribeLineErrors(const uint8_t* bytes, size_t count) {
+  LineErrorCounts both[2];
+  if (count != sizeof both) return "line errors (a record of " + std::to_string(count) + " bytes)";
+  std::memcpy(both, bytes, sizeof both);
+  return "line errors grew: " + LineErrorWords(both[0]) + "; since the port opened: " + LineErrorWords(both[1]);
+}
+
 }  // namespace
 
 TraceStamp ReceivedPiece::StampAt(size_t at) const {
@@ -109,7 +116,7 @@ void ReceivedGrouping::Add(const TraceEventHead& head, const uint8_t* bytes) {
 void ReceivedGrouping::NoteEvent(const TraceEventHead& head) {
   // A flush is no step of an exchange: a frame and its answer stay paired
   // across it.
-  if (head.Kind == TraceKind::ReceiveFlushed) return;
+  if (head.Kind == TraceKind::ReceiveFlushed || head.Kind == TraceKind::LineErrors) return;
   PortState& port = ports_[head.Port];
   const bool frameSent = std::exchange(port.FrameSent, false);
   port.AnswerDue = false;
@@ -207,6 +214,8 @@ std::string DescribeTraceEvent(const TraceEventHead& head, const uint8_t* bytes)
       return DescribeLinkTest(head.Arg, head.Detail);
     case TraceKind::PortOpen:
       return DescribePortOpen(head.Arg, head.Detail, bytes, head.Count);
+    case TraceKind::LineErrors:
+      return DescribeLineErrors(bytes, head.Count);
     case TraceKind::ReceiveFlushed:
       if (head.Arg == 0) return {};  // named only when bytes waited
       return "receive queue flushed: " + std::to_string(head.Arg) +

@@ -9,6 +9,7 @@
 
 #include "link/Coding.h"
 #include "link/Cp1250.h"
+#include "link/Customport.h"
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
 #include "requests/Priority.h"
@@ -39,6 +40,7 @@ int TRequestProcessor::SendBatch() {
   terminal->DoneCount = 0;
   terminal->RecordCount = 0;
   if (!terminal->IsConnected()) return t;
+  const TLineErrorWatch lineErrors(terminal->Port);
   try {
     if (!SendLines(*terminal)) return t;  // shutting down: the progress stays as it is
   } catch (const EDivByZero& error) {
@@ -57,7 +59,9 @@ bool TRequestProcessor::SendLines(TOrveta& terminal) {
       stoppedAt_ = StopPoint{i, lines.size()};
       return false;
     }
-    if (!SendLine(terminal, lines[i]) && host_.Controls().StopOnFailure) break;
+    const bool sent = SendLine(terminal, lines[i]);
+    if (terminal.Port != nullptr) terminal.Port->LookAtLineErrors();  // the trace shows them by their line
+    if (!sent && host_.Controls().StopOnFailure) break;
     ShowProgress(i + 1, lines.size());
     host_.Sleep(AfterLine(terminal));
   }

@@ -91,12 +91,13 @@ root=$work/root
 dpkg-deb -x "$deb" "$root"
 # Units, sysusers and udev rules sit in /lib or /usr/lib, as debhelper puts them.
 dissector=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/wireshark/plugins/tarvion.lua
-for file in "$dissector" usr/bin/tarvion usr/bin/orveta-sim usr/bin/tarvion-scan usr/bin/tarvion-request \
+for file in "$dissector" usr/bin/tarvion usr/bin/orveta-sim usr/bin/tarvion-scan usr/bin/tarvion-request usr/bin/tarvion-config \
             etc/tarvion/tarvion.ini usr/share/tarvion/help/Tarvion.html usr/share/applications/tarvion.desktop \
             usr/share/icons/hicolor/scalable/apps/tarvion.svg lib/systemd/system/tarvion.service \
             lib/sysusers.d/tarvion.conf lib/udev/rules.d/99-tarvion-serial.rules \
             usr/share/man/man1/tarvion.1.gz usr/share/man/man1/orveta-sim.1.gz \
-            usr/share/man/man1/tarvion-scan.1.gz usr/share/man/man1/tarvion-request.1.gz; do
+            usr/share/man/man1/tarvion-scan.1.gz usr/share/man/man1/tarvion-request.1.gz \
+            usr/share/man/man1/tarvion-config.1.gz; do
   case "$file" in
     lib/*) [ -e "$root/$file" ] || [ -e "$root/usr/$file" ] || fail "the package has no /$file or /usr/$file" ;;
     *) [ -e "$root/$file" ] || fail "the package has no /$file" ;;
@@ -128,12 +129,18 @@ program_version=$("$root/usr/bin/tarvion" --version)
   fail "the unpacked tarvion says '$program_version', not 'Tarvion $cmake_version'"
 
 # The service's layout in the unpacked tree: the start directory, and the
-# package's INI file with the simulated line as COM1.
+# package's INI file with the simulated line as COM1, set by the package's
+# tarvion-config (its comments stay).
 start_dir=$root/var/lib/tarvion
 ini=$root/etc/tarvion/tarvion.ini
 mkdir -p "$start_dir" "$work/runtime"
 chmod 700 "$work/runtime"
-printf '\n[Porty]\nCOM1=%s\n' "$work/line" >>"$ini"
+comments=$(grep -c '^;' "$ini")
+"$root/usr/bin/tarvion-config" --config "$ini" set "COM1=$work/line" >"$work/config.out" 2>&1 ||
+  { show "$work/config.out"; fail "tarvion-config could not set COM1"; }
+[ "$(grep -c '^;' "$ini")" = "$comments" ] || fail "tarvion-config lost comments of the INI file"
+"$root/usr/bin/tarvion-config" --config "$ini" show | grep -qx "COM1=$work/line  *the device of COM1" ||
+  fail "tarvion-config does not show the COM1 it set"
 
 "$root/usr/bin/orveta-sim" --link "$work/line" --terminal 1:master >"$work/sim.out" 2>"$work/sim.err" &
 pids+=($!)

@@ -9,16 +9,17 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build_dir" --prefix "$prefix" > /dev/null
-for file in bin/tarvion bin/orveta-sim bin/tarvion-scan bin/tarvion-request share/tarvion/help/Tarvion.html \
+for file in bin/tarvion bin/orveta-sim bin/tarvion-scan bin/tarvion-request bin/tarvion-config \
+            share/tarvion/help/Tarvion.html \
             share/applications/tarvion.desktop share/icons/hicolor/scalable/apps/tarvion.svg \
             share/man/man1/tarvion.1 share/man/man1/orveta-sim.1 share/man/man1/tarvion-scan.1 \
-            share/man/man1/tarvion-request.1 etc/tarvion/tarvion.ini; do
+            share/man/man1/tarvion-request.1 share/man/man1/tarvion-config.1 etc/tarvion/tarvion.ini; do
   if [ ! -e "$prefix/$file" ]; then
     echo "missing after install: $file" >&2
     exit 1
   fi
 done
-for program in tarvion tarvion-scan tarvion-request; do
+for program in tarvion tarvion-scan tarvion-request tarvion-config; do
   [ -x "$prefix/bin/$program" ] || { echo "bin/$program is not executable" >&2; exit 1; }
 done
 grep -q '^Exec=tarvion --start-dir "~/Tarvion"$' "$prefix/share/applications/tarvion.desktop"

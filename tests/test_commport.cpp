@@ -1,7 +1,8 @@
 // CommPort: the line settings as a pure function, the port over a
-// pseudo-terminal (which has no modem lines and drops parity flags), and the
+// pseudo-terminal (which has no modem lines and drops parity flags), the
 // wire trace and capture of what the port does, with the capture's pcapng
-// blocks.
+// blocks, and the line check of tarvion-scan: its judging on recorded sysfs
+// trees and figures, its probing on a pseudo-terminal.
 
 #include "link/CommPort.h"
 
@@ -18,6 +19,7 @@
 #include "link/Pcapng.h"
 #include "link/WireCapture.h"
 #include "link/WireTrace.h"
+#include "tools/tarvion-scan/LineCheck.h"
 
 #include "support/PtyPair.h"
 #include "support/WaitFor.h"
@@ -233,6 +235,18 @@ TEST_F(CommPortPty, HangUpIsAnErrorNotSilence) {
   EXPECT_EQ(port->Status(), kCommIoError) << "the first failure stays";
 }
 
+// The driver's counters: a count that went down (the device came back) counts
+// from zero; a pseudo-terminal keeps none, so there is nothing to show.
+TEST_F(CommPortPty, LineErrorsGrowCountByCountAndAPseudoTerminalHasNone) {
+  EXPECT_EQ(LineErrorsGrown({5, 1, 0, 2}, {7, 1, 3, 1}), (LineErrorCounts{2, 0, 3, 1}));
+  EXPECT_FALSE(AnyLineErrors(LineErrorsGrown({5, 1, 0, 2}, {5, 1, 0, 2})));
+  EXPECT_EQ(LineErrorLogMessage(1, {2, 0, 3, 1}), "COM2 chyby příjmu během úlohy: rámec 2, parita 0, přetečení 3, break 1");
+  auto port = OpenSlave();
+  ASSERT_EQ(port->Status(), kCommOk);
+  EXPECT_EQ(port->ReadLineErrors(), std::nullopt);
+  EXPECT_EQ(port->Status(), kCommOk) << "no counters is no failure";
+}
+
 // The wire trace of one port, in a directory of its own; the process test
 // covers a whole request of the program.
 class WireTracePty : public CommPortPty {
@@ -315,6 +329,7 @@ TEST_F(WireTracePty, NamesAnswersAndPollsAndSplitsLongGroups) {
     const std::vector<std::string> events = Com1Events();
     return !events.empty() && events.back() == "rx 10 04 55  other";
   }, std::chrono::seconds(5)));
+  TraceLineErrors(0, LineErrorCounts{2, 0, 1, 0}, LineErrorCounts{5, 0, 1, 0});
   const uint8_t shortFrame[] = {0x01, 0x02};
   port->WriteBlock(shortFrame, 2);
   StopWireTrace();
@@ -337,6 +352,8 @@ TEST_F(WireTracePty, NamesAnswersAndPollsAndSplitsLongGroups) {
       "rx 60 61 62 63 64 65 66 67  other, bytes 33-40 of 40",
       "RTS off",
       "rx 10 04 55  other",
+      "line errors grew: framing 2, parity 0, overrun 1, break 0; since the port opened: framing 5, parity 0, "
+      "overrun 1, break 0",
       "tx 01 02  not a frame",
   };
   EXPECT_EQ(Com1Events(), expected);
@@ -496,6 +513,213 @@ TEST_F(WireTracePty, EachCaptureFileIsAPcapngOfItsOwnBesideTheTrace) {
     }
   }
   EXPECT_TRUE(Lines(trace_).back().ends_with(" trace ended")) << "the trace beside it, from the same records";
+}
+
+// --- The line check ---
+
+namespace fs = std::filesystem;
+
+// A recorded sysfs tree (and /dev/serial/by-id) in a folder of its own.
+class SysTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tarvion-sysfs-XXXXXX";
+    root_ = mkdtemp(pattern);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void Attribute(const std::string& file, const std::string& value) {
+    fs::create_directories((root_ / file).parent_path());
+    std::ofstream(root_ / file) << value << "\n";
+  }
+  void Link(const std::string& link, const std::string& target) {
+    fs::create_directories((root_ / link).parent_path());
+    fs::create_directories(root_ / target);
+    fs::create_directory_symlink(root_ / target, root_ / link);
+  }
+  // A tty of the class, its device `device` (with its driver on `bus`).
+  void Tty(const std::string& name, const std::string& device, const std::string& bus, const std::string& driver) {
+    Link("class/tty/" + name, device + "/tty/" + name);
+    Link(device + "/tty/" + name + "/device", device);
+    Link(device + "/driver", "bus/" + bus + "/drivers/" + driver);
+  }
+  // An FTDI adapter as ttyUSB0, its latency timer at `latencyMs`.
+  void FtdiAdapter(int latencyMs) {
+    const std::string usb = "devices/pci0000:00/0000:00:14.0/usb1/1-2";
+    for (const auto& [file, value] : {std::pair<const char*, const char*>{"idVendor", "0403"}, {"idProduct", "6001"},
+                                      {"manufacturer", "FTDI"}, {"product", "FT232R USB UART"}, {"serial", "A10XXXXX"}}) {
+      Attribute(usb + "/" + file, value);
+    }
+    Link(usb + "/1-2:1.0/driver", "bus/usb/drivers/ftdi_sio");
+    Tty("ttyUSB0", usb + "/1-2:1.0/ttyUSB0", "usb-serial", "ftdi_sio");
+    Attribute(usb + "/1-2:1.0/ttyUSB0/latency_timer", std::to_string(latencyMs));
+  }
+  // A 16550A behind the serial core's port and controller devices, as a
+  // kernel of 2024 shows it; ttyS1 has no UART.
+  void PnpUart(int rxTrigBytes) {
+    const std::string pnp = "devices/pnp0/00:00";
+    Link(pnp + "/driver", "bus/pnp/drivers/serial");
+    Link(pnp + "/00:00:0/driver", "bus/serial-base/drivers/ctrl");
+    for (const std::string name : {"ttyS0", "ttyS1"}) {
+      const std::string port = pnp + "/00:00:0/00:00:0." + name.substr(4);
+      Tty(name, port, "serial-base", "port");
+      Attribute(port + "/tty/" + name + "/rx_trig_bytes", std::to_string(rxTrigBytes));
+      Attribute(port + "/tty/" + name + "/type", name == "ttyS0" ? "4" : "0");
+    }
+  }
+
+  // Figures of a line that works: a quiet line, RTS switched, the drain on
+  // time, no echo, no errors.
+  LineFacts GoodLine(const std::string& device, const std::string& tty) {
+    LineFacts facts;
+    facts.Given = facts.Device = device;
+    facts.Sysfs = ReadSysfsFacts(root_, tty);
+    facts.Rts = RtsProbe::Switches;
+    facts.Traffic = {500, 0, 0};
+    facts.Drain = {true, 19200, 10, 23958, 24200, true, false};
+    facts.CountsBefore = facts.CountsAfter = LineErrorCounts{};
+    return facts;
+  }
+
+  static const CheckPoint& Point(const std::vector<CheckPoint>& points, const std::string& name) {
+    return *std::find_if(points.begin(), points.end(), [&](const CheckPoint& p) { return p.Name == name; });
+  }
+
+  fs::path root_;
+};
+
+TEST_F(SysTree, AnFtdiAdapterNeedsItsLatencyTimerAndAnEarlyDrainItsTurnaround) {
+  FtdiAdapter(16);
+  const fs::path byId = root_ / "by-id";
+  fs::create_directories(byId);
+  Attribute("dev/ttyUSB0", "");
+  fs::create_symlink(root_ / "dev/ttyUSB0", byId / "usb-FTDI_FT232R_USB_UART_A10XXXXX-if00-port0");
+  LineFacts facts = GoodLine((root_ / "dev/ttyUSB0").string(), "ttyUSB0");
+  facts.ByIdNames = ByIdNames(byId, fs::canonical(root_ / "dev/ttyUSB0"));
+  ASSERT_EQ(facts.ByIdNames.size(), 1u);
+  EXPECT_EQ(facts.Sysfs.LatencyTimerMs, 16);
+  EXPECT_EQ(facts.Sysfs.UartType, std::nullopt);
+  std::vector<CheckPoint> points = JudgeLine(facts);
+  EXPECT_EQ(Point(points, "driver").Finding, "ftdi_sio, USB adapter 0403:6001 FTDI FT232R USB UART, serial A10XXXXX");
+  EXPECT_EQ(Point(points, "latency").Level, Verdict::Warning);
+  EXPECT_NE(Point(points, "latency").Advice.find("/sys/bus/usb-serial/devices/ttyUSB0/latency_timer"), std::string::npos);
+  EXPECT_EQ(Point(points, "device").Level, Verdict::Warning);
+  EXPECT_NE(Point(points, "device").Advice.find(facts.ByIdNames[0]), std::string::npos);
+  EXPECT_EQ(Point(points, "drain").Level, Verdict::Ok) << Point(points, "drain").Finding;
+  EXPECT_EQ(CheckExitStatus(points), 1);
+
+  // An adapter that says empty once the bytes went over USB: 20 ms early at
+  // 19200 baud, more than the default turnaround covers.
+  facts.Drain.LineStatus = false;
+  facts.Drain.DrainUs = 4000;
+  points = JudgeLine(facts);
+  EXPECT_EQ(Point(points, "drain").Level, Verdict::Warning);
+  EXPECT_NE(Point(points, "drain").Finding.find("empty 20.0 ms before the last byte has left"), std::string::npos)
+      << Point(points, "drain").Finding;
+  EXPECT_EQ(Point(points, "drain").Advice, "sudo tarvion-config set rx-turnaround=20478 (\"Konstanta pro příjem\")");
+  facts.RxTurnaroundUs = 20478;
+  facts.Sysfs.LatencyTimerMs = 1;
+  facts.Given = facts.ByIdNames[0];
+  EXPECT_EQ(CheckExitStatus(JudgeLine(facts)), 0) << CheckText(facts, JudgeLine(facts));
+}
+
+TEST_F(SysTree, AUartsFifoTriggerAPortWithoutUartAndErrorsDuringTheCheck) {
+  PnpUart(8);
+  LineFacts facts = GoodLine("/dev/ttyS0", "ttyS0");
+  EXPECT_EQ(facts.Sysfs.Driver, "serial") << "the serial core's own port and controller are passed over";
+  std::vector<CheckPoint> points = JudgeLine(facts);
+  EXPECT_EQ(Point(points, "driver").Finding, "serial, 16550A UART");
+  EXPECT_EQ(Point(points, "latency").Level, Verdict::Warning);
+  EXPECT_NE(Point(points, "latency").Finding.find("about 4 byte times (2.1 ms)"), std::string::npos);
+  EXPECT_EQ(CheckExitStatus(points), 1);
+
+  facts.CountsBefore = LineErrorCounts{1, 0, 0, 0};
+  facts.CountsAfter = LineErrorCounts{4, 0, 0, 2};
+  facts.Sysfs.RxTrigBytes = 1;
+  points = JudgeLine(facts);
+  EXPECT_EQ(Point(points, "errors").Level, Verdict::Warning);
+  EXPECT_EQ(Point(points, "errors").Finding,
+            "during the check: framing 3, parity 0, overrun 0, break 2 (since the driver started: framing 4, parity "
+            "0, overrun 0, break 2)");
+  EXPECT_NE(Point(points, "errors").Advice.find("A and B swapped"), std::string::npos);
+
+  const LineFacts none = GoodLine("/dev/ttyS1", "ttyS1");
+  EXPECT_EQ(Point(JudgeLine(none), "driver").Level, Verdict::Fault);
+  EXPECT_EQ(CheckExitStatus(JudgeLine(none)), 2);
+  EXPECT_FALSE(ReadSysfsFacts(root_, "ttyS9").Found);
+}
+
+// An echo the clear after a slave's frame swallows is a warning; one that
+// comes after the transmitter was reported empty, or any on a master's
+// line, is read in place of the acknowledgement: a fault.
+TEST_F(SysTree, EchoIsAWarningForSlavesAndAFaultLateOrWithAMaster) {
+  LineFacts facts = GoodLine("/dev/ttyUSB0", "ttyUSB0");
+  facts.Echo = {46, -300, 0};
+  EXPECT_EQ(Point(JudgeLine(facts), "echo").Level, Verdict::Warning);
+  facts.Traffic.Polls = 12;
+  EXPECT_EQ(Point(JudgeLine(facts), "echo").Level, Verdict::Fault);
+  facts.Traffic.Polls = 0;
+  facts.Echo = {30, 1500, 0};
+  const CheckPoint late = Point(JudgeLine(facts), "echo");
+  EXPECT_EQ(late.Level, Verdict::Fault);
+  EXPECT_NE(late.Finding.find("(30 of 46), the last 1.5 ms after"), std::string::npos) << late.Finding;
+}
+
+// A pseudo-terminal has no modem lines, no counters and no wire: said so,
+// and not one of those is a fault or a warning.
+TEST_F(SysTree, APseudoTerminalGivesNoFalseFaults) {
+  LineFacts facts;
+  facts.Given = "/tmp/line";
+  facts.Device = "/dev/pts/4";
+  facts.PseudoTerminal = true;
+  facts.Drain = {true, 19200, 10, 23958, 20, false, false};
+  const std::vector<CheckPoint> points = JudgeLine(facts);
+  EXPECT_EQ(Point(points, "driver").Finding, "pseudo-terminal: no modem lines, no counters");
+  EXPECT_EQ(CheckExitStatus(points), 0) << CheckText(facts, points);
+  EXPECT_NE(CheckText(facts, points).find("\n/tmp/line: ok\n"), std::string::npos);
+  EXPECT_NE(CheckJson(facts, points).find("\"verdict\": \"ok\""), std::string::npos);
+}
+
+// The probing on a pseudo-terminal reached through a link: the test bytes,
+// no modem lines, no counters, no RS-485 mode; the far end playing an
+// adapter without echo suppression is found out.
+TEST_F(CommPortPty, LineCheckProbesAPseudoTerminalAndFindsAnEcho) {
+  char pattern[] = "/tmp/tarvion-check-XXXXXX";
+  const fs::path folder = mkdtemp(pattern);
+  fs::create_symlink(pty->SlavePath(), folder / "line");
+  ProbeOptions options;
+  options.Device = (folder / "line").string();
+  options.ListenMs = 50;
+  for (const bool echo : {false, true}) {
+    std::vector<uint8_t> seen;
+    std::thread farEnd([&] {
+      seen = pty->Read(kCheckFrameBytes, std::chrono::seconds(5));
+      if (echo) pty->Write(seen);
+    });
+    std::string failure;
+    const std::optional<LineFacts> facts = ProbeLine(options, failure);
+    farEnd.join();
+    ASSERT_TRUE(facts) << failure;
+    EXPECT_EQ(facts->Device, fs::canonical(pty->SlavePath()).string());
+    EXPECT_TRUE(facts->PseudoTerminal);
+    ASSERT_EQ(seen.size(), static_cast<size_t>(kCheckFrameBytes));
+    EXPECT_EQ(seen[0], 0xFF);
+    EXPECT_EQ(seen[1], 0xFF);
+    EXPECT_EQ(seen[2], 0x20);
+    EXPECT_EQ(seen.back(), 0x4B);
+    EXPECT_EQ(facts->Rts, RtsProbe::NoModemLines);
+    EXPECT_EQ(facts->Rs485, Rs485Probe::NotAvailable);
+    EXPECT_EQ(facts->CountsBefore, std::nullopt);
+    EXPECT_TRUE(facts->Drain.Written);
+    EXPECT_FALSE(facts->Drain.TimedOut);
+    EXPECT_EQ(facts->Echo.BytesBack, echo ? kCheckFrameBytes : 0);
+    EXPECT_EQ(CheckExitStatus(JudgeLine(*facts)), echo ? 2 : 0) << CheckText(*facts, JudgeLine(*facts));
+  }
+  std::string failure;
+  options.Device = (folder / "missing").string();
+  EXPECT_FALSE(ProbeLine(options, failure));
+  EXPECT_EQ(failure, options.Device + ": no such device");
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -11,9 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "app/Config.h"
 #include "app/FileLocations.h"
+#include "app/IniFile.h"
+#include "app/IniText.h"
 #include "app/ServiceNotify.h"
 #include "app/StandardError.h"
 
@@ -486,6 +489,13 @@ std::string ReadFile(const fs::path& file) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 }  // namespace
 
 // --config wins; the installed program (its folder is the install bindir,
@@ -550,6 +560,82 @@ TEST(IniLocation, FirstSaveCopiesTheSiteFileLaterOnesKeepTheUsersFile) {
   EXPECT_FALSE(PrepareIniSave(IniLocation{"", (root.path / "blocked/tarvion.ini").string(), site.string()}));
 }
 
+// The site file's comments and its commented-out [Porty] stay; each value is
+// replaced where it stands, a key or section missing is added, and the
+// program's reader gets back exactly what was set.
+TEST(IniWriter, KeepsEveryOtherLineAndReadsBackAsSet) {
+  const std::string site = ReadFile(TARVION_SOURCE_DIR "/deploy/tarvion.ini");
+  ASSERT_NE(site.find("[Konfigurace]"), std::string::npos);
+  StoredConfig config;
+  config.Block.Terminals[1] = TerminalEntry{2, 0, true};
+  config.ParityMark = true;
+  std::vector<IniSetting> settings = ConfigSettings(EncodeIni(config));
+  settings.push_back({"Porty", "COM1", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10XXXXX-if00-port0"});
+  const std::string written = SetIniValues(site, settings);
+  const std::vector<std::string> before = LinesOf(site), after = LinesOf(written);
+  for (const std::string& line : before) {
+    if (line.starts_with(";") || line.empty()) {
+      EXPECT_NE(std::find(after.begin(), after.end(), line), after.end()) << line;
+    }
+  }
+  EXPECT_EQ(after.size(), before.size() + 3) << written;  // a blank line, [Porty], COM1
+  EXPECT_NE(written.find("\nParita=1\n"), std::string::npos) << written;
+
+  TempFolder root;
+  const fs::path ini = root.path / "tarvion.ini";
+  WriteText(ini, written);
+  const QString path = QString::fromStdString(ini.string());
+  EXPECT_EQ(DecodeIni(ReadIniValues(path)), config);
+  EXPECT_EQ(ReadPortValues(path)[0], settings.back().Value);
+  EXPECT_EQ(ReadPortValues(path)[1], std::nullopt);
+
+  // Blocks of one section, blanks, a comment after a value, CR LF ends and
+  // no line end at the end of the text.
+  const std::string odd = "[A]\r\n k = 1 ; keep\r\n[B]\r\nx=2\r\n[A]\r\nk=3\r\nj=4";
+  EXPECT_EQ(SetIniValues(odd, {{"A", "k", "5"}, {"A", "n", "6"}, {"B", "y", "7"}, {"C", "z", "8"}}),
+            "[A]\r\nk=5 ; keep\r\nn=6\r\n[B]\r\nx=2\r\ny=7\r\n[A]\r\nk=5\r\nj=4\r\n\r\n[C]\r\nz=8\r\n");
+  EXPECT_EQ(SetIniValues("", {{"Porty", "COM2", ""}}), "[Porty]\nCOM2=\n");
+}
+
+// Device paths as Qt's reader would otherwise misread them: a comma makes a
+// list, ';' a comment, blanks at the ends go, '@' and '\\' mean something.
+TEST(IniWriter, ValuesComeBackUnchangedThroughTheReader) {
+  const std::vector<std::string> paths = {"/dev/a,b", "/dev/x y", " lead", "a\\b", "q\"x", "a;b", "a=b",
+                                          "@x", "/dev/ttyÚ", "#x", "", "/dev/ttyUSB0"};
+  std::vector<IniSetting> settings;
+  for (size_t i = 0; i < paths.size(); ++i) settings.push_back({"Porty", "COM" + std::to_string(i % 8 + 1), paths[i]});
+  TempFolder root;
+  const fs::path ini = root.path / "tarvion.ini";
+  for (size_t from = 0; from < settings.size(); from += 8) {
+    const std::vector<IniSetting> eight(settings.begin() + static_cast<long>(from),
+                                        settings.begin() + static_cast<long>(std::min(from + 8, settings.size())));
+    WriteText(ini, SetIniValues("", eight));
+    const PortValues read = ReadPortValues(QString::fromStdString(ini.string()));
+    for (size_t i = 0; i < eight.size(); ++i) EXPECT_EQ(read[i], eight[i].Value) << ReadFile(ini);
+  }
+}
+
+// The file is replaced with its mode kept; a link is followed to its file; a
+// file that is not there yet is made.
+TEST(IniWriter, WritesTheFileALinkNamesKeepingItsMode) {
+  TempFolder root;
+  const fs::path file = root.path / "etc/tarvion.ini", link = root.path / "link.ini";
+  WriteText(file, "; comment\n[Konfigurace]\nParita=0\n");
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink(file, link);
+  std::string error;
+  ASSERT_TRUE(WriteIniSettings(link.string(), {{"Konfigurace", "Parita", "1"}}, error)) << error;
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(ReadFile(file), "; comment\n[Konfigurace]\nParita=1\n");
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), {}), 1) << "no temporary file left";
+  const fs::path fresh = root.path / "fresh.ini";
+  ASSERT_TRUE(WriteIniSettings(fresh.string(), {{"Porty", "COM1", "/dev/ttyS1"}}, error)) << error;
+  EXPECT_EQ(ReadFile(fresh), "[Porty]\nCOM1=/dev/ttyS1\n");
+  EXPECT_FALSE(WriteIniSettings((fresh / "below").string(), {{"Porty", "COM1", "x"}}, error));
+  EXPECT_NE(error.find("cannot"), std::string::npos) << error;
+}
+
 // --start-dir: "~/" is the home (a desktop entry's Exec line reaches no
 // shell); the directory is made with its parents and entered.
 TEST(StartDirectory, HomeIsExpandedAndTheDirectoryIsMadeAndEntered) {
@@ -590,6 +676,12 @@ TEST(ServiceStatus, EachPlaceAsItsIndicatorShowsItAndTheLastJob) {
   EXPECT_EQ(ServiceStatusText({PlaceState::NotConnected, PlaceState::Off, PlaceState::Off, PlaceState::Off},
                               LastJob{time, "4,3"}),
             "T1 not connected, T2 off, T3 off, T4 off; last job 09.12.2026 10:15:02: 4,3");
+  // Line errors of a port whose counters grew; none where they did not or the driver keeps none.
+  PortLineErrors lineErrors;
+  lineErrors[0] = LineErrorCounts{};
+  lineErrors[2] = LineErrorCounts{3, 0, 1, 0};
+  EXPECT_EQ(ServiceStatusText(places, std::nullopt, lineErrors),
+            "T1 master, T2 slave, T3 port not open, T4 off; COM3 line errors: framing 3, parity 0, overrun 1, break 0");
 }
 
 // journald reads "<N>" in front of each line of its stream as the line's

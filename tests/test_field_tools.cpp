@@ -1,8 +1,9 @@
 // The field tools against the real processes: the program's command line, its
 // wire trace of a request compared with what the simulated terminal logged,
 // its capture read by tshark with the shipped dissector, tarvion-scan on
-// lines of simulated terminals and on a port the running program holds, and
-// tarvion-request handing requests to the running program.
+// lines of simulated terminals and on a port the running program holds,
+// tarvion-request handing requests to the running program, and
+// tarvion-config setting the file the program then starts on.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -120,6 +121,12 @@ class FieldTools : public RequestFixture {
     Lines arguments{LinePath(), "--turnaround", "1000"};
     arguments.insert(arguments.end(), options.begin(), options.end());
     return Run(TARVION_SCAN_EXE, name, arguments);
+  }
+  // tarvion-config on the program's INI file.
+  std::unique_ptr<Process> Config(const std::string& name, const Lines& arguments) {
+    Lines all{"--config", (directory_ / "tarvion.ini").string()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return Run(TARVION_CONFIG_EXE, name, all);
   }
   // tarvion-request with the request lines in a file of their own.
   std::unique_ptr<Process> Request(const std::string& name, const Lines& lines, const Lines& options = {}) {
@@ -410,4 +417,100 @@ TEST_F(FieldTools, RequestClientGetsEachRequestItsOwnFinalStatus) {
   EXPECT_EQ(second->Err(), "1,1\n");
   EXPECT_EQ(CommandFrames(mark).size(), 3u);
   EXPECT_TRUE(program->Running());
+}
+
+// The site file as the package ships it: set in words, its comments kept,
+// shown back, a refusal changes nothing, and the program started on it talks
+// to the terminal set.
+TEST_F(FieldTools, ConfigSetsInWordsKeepsTheCommentsAndTheProgramStartsOnIt) {
+  const fs::path ini = directory_ / "tarvion.ini";
+  auto missing = Config("missing", {"show"});
+  EXPECT_EQ(missing->WaitExit(), 0) << missing->Err();
+  EXPECT_NE(missing->Out().find(": no such file, every setting is its default\nterminal1.address=1 "), std::string::npos)
+      << missing->Out();
+  fs::copy_file(TARVION_SOURCE_DIR "/deploy/tarvion.ini", ini);
+  const Lines shipped = FileLines(ini);
+
+  auto set = Config("set", {"set", "terminal1.connected=no", "terminal2.address=7", "terminal2.port=COM1",
+                            "terminal2.connected=yes", "tx-turnaround=1000", "rx-turnaround=1000", "COM1=" + LinePath()});
+  EXPECT_EQ(set->WaitExit(), 0) << set->Err();
+  EXPECT_NE(set->Out().find("sudo systemctl restart tarvion"), std::string::npos) << set->Out();
+  const Lines written = FileLines(ini);
+  for (const std::string& line : shipped) {
+    if (line.starts_with(";")) {
+      EXPECT_NE(std::find(written.begin(), written.end(), line), written.end()) << line;
+    }
+  }
+  auto show = Config("show", {"show"});
+  EXPECT_EQ(show->WaitExit(), 0) << show->Err();
+  for (const std::string& value : Lines{"terminal1.connected=no", "terminal2.address=7", "terminal2.port=COM1",
+                                   "terminal2.connected=yes", "tx-turnaround=1000", "baud=19200",
+                                   "COM2=/dev/ttyS1 ", "COM1=" + LinePath() + " "}) {
+    EXPECT_NE(show->Out().find("\n" + value), std::string::npos) << value << "\n" << show->Out();
+  }
+
+  const std::string before = ReadFile(ini);
+  auto refused = Config("refused", {"set", "terminal2.address=256", "dinners=5", "baud=38400"});
+  EXPECT_EQ(refused->WaitExit(), 2);
+  EXPECT_NE(refused->Err().find("terminal2.address refused: Adresa terminálu 2: hodnota 256 je mimo povolený rozsah!"),
+            std::string::npos)
+      << refused->Err();
+  EXPECT_NE(refused->Err().find("baud takes 1200, 2400, 4800, 9600 or 19200"), std::string::npos) << refused->Err();
+  EXPECT_EQ(ReadFile(ini), before) << "nothing written";
+  for (const Lines& bad : std::vector<Lines>{{}, {"--bogus", "show"}, {"show", "baud=9600"}, {"set"}, {"frob"},
+                                             {"set", "speed=9600"}}) {
+    auto usage = Config("usage", bad);
+    EXPECT_EQ(usage->WaitExit(), 2) << (bad.empty() ? "" : bad[0]);
+    EXPECT_NE(usage->Err().find("tarvion-config: "), std::string::npos);
+  }
+  EXPECT_EQ(ReadFile(ini), before);
+
+  auto sim = StartDevice({"7:slave"});
+  auto program = StartProgramUntil("TERM 2 SLAVE");
+  EXPECT_FALSE(LogHas("TERM 1 SLAVE")) << ReadFile(Log());
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitExit(), 0) << program->Err();
+}
+
+// The line check on simulated lines: a pseudo-terminal gives no false fault,
+// a master is heard and the test bytes make no frame; noise on the line is a
+// warning; the exit status follows the worst verdict, 2 for what cannot run.
+TEST_F(FieldTools, CheckJudgesALineOfSimulatedTerminalsWithoutFalseFaults) {
+  auto sim = StartDevice({"5:master", "3:slave"});
+  auto check = Run(TARVION_SCAN_EXE, "check", {"--check", LinePath()});
+  EXPECT_EQ(check->WaitExit(), 0) << check->Out() << check->Err();
+  EXPECT_NE(check->Out().find("\ndriver   ok       pseudo-terminal: no modem lines, no counters\n"), std::string::npos)
+      << check->Out();
+  EXPECT_NE(check->Out().find("traffic  ok       a master polls"), std::string::npos) << check->Out();
+  EXPECT_TRUE(check->Out().ends_with("\n" + LinePath() + ": ok\n")) << check->Out();
+  EXPECT_TRUE(Logged("rx").empty()) << "the test bytes are no frame";
+  EXPECT_EQ(Logged("bad").front(), "FF FF");
+  auto json = Run(TARVION_SCAN_EXE, "json", {"--check", LinePath(), "--json", "--turnaround=2000"});
+  EXPECT_EQ(json->WaitExit(), 0) << json->Err();
+  EXPECT_TRUE(json->Out().starts_with("{\n  \"device\": \"" + LinePath() + "\",\n")) << json->Out();
+  EXPECT_NE(json->Out().find("\"verdict\": \"ok\",\n"), std::string::npos) << json->Out();
+  EXPECT_NE(json->Out().find("\"rx_turnaround_us\": 2000,"), std::string::npos) << json->Out();
+  sim->Signal(SIGTERM);
+  ASSERT_EQ(sim->WaitExit(), 0);
+
+  auto noisy = StartDevice({"3:slave"}, {"--noise-ms", "5"});
+  // Its "ready" may be the first simulator's still: the link says it.
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(LinePath()); }, kProcessTimeout));
+  auto warned = Run(TARVION_SCAN_EXE, "warned", {"--check", LinePath()});
+  EXPECT_EQ(warned->WaitExit(), 1) << warned->Out() << warned->Err();
+  EXPECT_NE(warned->Out().find("traffic  warning  "), std::string::npos) << warned->Out();
+  EXPECT_NE(warned->Out().find(": warning (1 warning, 0 faults)\n"), std::string::npos) << warned->Out();
+
+  const std::vector<std::pair<Lines, std::string>> refused = {
+      {{"--check"}, "no DEVICE given"},
+      {{"--check", LinePath(), "--from", "3"}, "--from and --to are for the scan"},
+      {{LinePath(), "--json"}, "--json goes with --check"},
+      {{"--check", (directory_ / "no-line").string()}, (directory_ / "no-line").string() + ": no such device"},
+  };
+  for (const auto& [arguments, message] : refused) {
+    auto bad = Run(TARVION_SCAN_EXE, "bad", arguments);
+    EXPECT_EQ(bad->WaitExit(), 2) << arguments[0];
+    EXPECT_NE(bad->Err().find(message), std::string::npos) << bad->Err();
+    EXPECT_EQ(bad->Out(), "");
+  }
 }

@@ -61,6 +61,10 @@ bool ParseScanOptions(int argc, char** argv, ScanOptions& out, std::string& erro
     }
     if (argument == "--mark") {
       out.Mark = true;
+    } else if (argument == "--check") {
+      out.Check = true;
+    } else if (argument == "--json") {
+      out.Json = true;
     } else if (name == "--baud" || name == "--from" || name == "--to" || name == "--turnaround" ||
                name == "--capture") {
       const auto value = TakeOptionValue(arguments, i);
@@ -83,6 +87,14 @@ bool ParseScanOptions(int argc, char** argv, ScanOptions& out, std::string& erro
     error = "no DEVICE given";
     return false;
   }
+  if (out.Json && !out.Check) {
+    error = "--json goes with --check";
+    return false;
+  }
+  if (out.Check && (out.From != kLowestAddress || out.To != kHighestAddress)) {
+    error = "--from and --to are for the scan, not for --check";
+    return false;
+  }
   if (out.From > out.To) {
     error = "--from " + std::to_string(out.From) + " is above --to " + std::to_string(out.To);
     return false;
@@ -93,7 +105,10 @@ bool ParseScanOptions(int argc, char** argv, ScanOptions& out, std::string& erro
 std::string ScanUsage() {
   return "Usage: tarvion-scan DEVICE [--baud N] [--mark] [--from A] [--to B] [--turnaround US]\n"
          "                    [--capture FILE]\n"
-         "Lists the ORVETA terminals on the serial line at DEVICE.\n\n"
+         "       tarvion-scan --check DEVICE [--baud N] [--mark] [--turnaround US] [--json]\n"
+         "                    [--capture FILE]\n"
+         "Lists the ORVETA terminals on the serial line at DEVICE, or checks whether\n"
+         "the line can work (--check).\n\n"
          "It opens DEVICE the way Tarvion does (exclusively, the same line settings and\n"
          "RTS switching), listens up to a second for a master terminal's poll and\n"
          "reports it, then sends the slave test frame to every address from A to B and\n"
@@ -109,12 +124,22 @@ std::string ScanUsage() {
          "                    (default 9500; 0 means 9500, as in Tarvion)\n"
          "  --capture FILE    record everything on the line in FILE as a pcapng capture\n"
          "                    for Wireshark, appended, as tarvion --capture does\n"
+         "  --check           check the line instead: the device and its driver, the\n"
+         "                    USB adapter and its latency timer, whether RTS can be\n"
+         "                    switched, the kernel's RS-485 mode, the traffic, the drain\n"
+         "                    of a 46-byte frame against its wire time (and the\n"
+         "                    RxTurnaround it needs), the echo, the error counters; a\n"
+         "                    verdict for each, with what to do (about 1 s; 46 test\n"
+         "                    bytes FF FF 20 ... 4B, no frame a terminal takes)\n"
+         "  --json            with --check: the report as JSON, with the figures\n"
          "  --help            show this help and exit\n\n"
-         "Exit status:\n"
+         "Exit status of the scan:\n"
          "  0  at least one address acknowledged\n"
          "  1  no address acknowledged (a master's poll alone does not count: the poll\n"
          "     carries no address)\n"
          "  2  DEVICE missing, not a serial device, not permitted, held by another\n"
          "     program (a running Tarvion holds its ports), failed during the scan, a\n"
-         "     capture file that cannot be opened, or a bad option\n";
+         "     capture file that cannot be opened, or a bad option\n"
+         "Exit status of --check: 0 every point ok, 1 a warning, 2 a fault (or DEVICE\n"
+         "cannot be opened, a capture file that cannot be opened, or a bad option).\n";
 }

@@ -2,6 +2,7 @@
 // The command line of tarvion-scan:
 //   tarvion-scan DEVICE [--baud N] [--mark] [--from A] [--to B] [--turnaround US]
 //                [--capture FILE]
+//   tarvion-scan --check DEVICE [--baud N] [--mark] [--turnaround US] [--json]
 
 #include <cstdint>
 #include <string>
@@ -19,12 +20,15 @@ struct ScanOptions {
   int To = 255;                   // --to: last address tested
   uint32_t TurnaroundUs = 9500;   // --turnaround: both RTS waits, microseconds
   std::string CapturePath;        // --capture: the scan's capture for Wireshark; empty for none
+  bool Check = false;             // --check: the line check instead of the scan
+  bool Json = false;              // --json: the check's report as JSON
   bool Help = false;              // --help: nothing else is checked
 };
 
 // Parses argv (argv[0] is the program). Values follow their option as the
 // next argument or after '='. False with `error` set on an unknown option, a
-// missing or bad value, no DEVICE or more than one, or --from above --to.
+// missing or bad value, no DEVICE or more than one, --from above --to, --json
+// without --check, or --from or --to with it.
 bool ParseScanOptions(int argc, char** argv, ScanOptions& out, std::string& error);
 
 // The text of --help.

@@ -1,8 +1,9 @@
 // tarvion-scan: which terminals are on a line. Opens the device through the
 // link library as Tarvion does, listens for a master's poll, then sends the
 // slave test frame to every address of the range and lists the addresses
-// that acknowledged; with --capture, the wire capture records it all. See
-// ScanUsage() for the options and exit statuses.
+// that acknowledged; with --check it checks the line instead (LineCheck.h);
+// with --capture, the wire capture records it all. See ScanUsage() for the
+// options and exit statuses.
 
 #include <cerrno>
 #include <chrono>
@@ -18,6 +19,7 @@
 #include "link/Orveta.h"
 #include "link/Settings.h"
 #include "link/WireTrace.h"
+#include "tools/tarvion-scan/LineCheck.h"
 #include "tools/tarvion-scan/ScanOptions.h"
 
 namespace {
@@ -31,27 +33,6 @@ constexpr int kProgressEvery = 32;
 constexpr double kAckWaitMs = 80;
 
 void Say(const std::string& text) { std::fprintf(stderr, "tarvion-scan: %s\n", text.c_str()); }
-
-// Why the device could not be opened, in one line.
-std::string OpenFailure(const std::string& device, const CommPort& port) {
-  if (port.Status() == kCommSetupFailed) return device + ": not a serial device (its line settings cannot be set)";
-  switch (port.OpenError()) {
-    case ENOENT:
-      return device + ": no such device";
-    case EACCES:
-    case EPERM:
-      return device + ": no permission to use it (is the user in the group dialout?)";
-    case EWOULDBLOCK:
-    case EBUSY:
-      return device + ": in use by another program (a running Tarvion holds its ports while it runs)";
-    case ENOTTY:
-      return device + ": not a serial device";
-    case 0:
-      return device + ": failed as it was opened (its modem lines cannot be set)";
-    default:
-      return device + ": cannot be opened: " + std::strerror(port.OpenError());
-  }
-}
 
 // Listens up to kMasterListen for a master's poll and says what it heard.
 bool ListenForMaster(TSer_Port& port) {
@@ -124,6 +105,26 @@ std::string AddressList(const std::vector<int>& addresses) {
   return text;
 }
 
+// The line check: the report on standard output, its verdict as the status.
+int CheckLine(const ScanOptions& options) {
+  ProbeOptions probe;
+  probe.Device = options.Device;
+  probe.Baud = options.Baud;
+  probe.Mark = options.Mark;
+  probe.TurnaroundUs = options.TurnaroundUs;
+  Say("checking " + options.Device + " at " + std::to_string(options.Baud) + " baud, parity " +
+      (options.Mark ? "mark" : "none"));
+  std::string failure;
+  const std::optional<LineFacts> facts = ProbeLine(probe, failure);
+  if (!facts) {
+    Say(failure);
+    return kScanCannotRun;
+  }
+  const std::vector<CheckPoint> points = JudgeLine(*facts);
+  std::fputs((options.Json ? CheckJson(*facts, points) : CheckText(*facts, points)).c_str(), stdout);
+  return CheckExitStatus(points);
+}
+
 // Opens the device, listens for a master and tests the range; the exit status.
 int RunScan(const ScanOptions& options) {
   LinkSettings& settings = Settings();
@@ -176,7 +177,7 @@ int main(int argc, char** argv) {
     Say(error);
     return kScanCannotRun;
   }
-  const int status = RunScan(options);
+  const int status = options.Check ? CheckLine(options) : RunScan(options);
   StopWireTrace();
   return status;
 }
