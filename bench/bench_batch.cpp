@@ -109,7 +109,7 @@ class BenchWindow final : public BatchHost {
 int FrameBytes(const std::string& line) {
   char buffer[WorkBufferSize] = {};
   line.copy(buffer, std::min<size_t>(line.size(), WorkBufferSize - 1));
-  return EncodeCommand(buffer) + 3;
+  return EncodeCommand(buffer, CodingSettingsOf(Settings())).Length + 3;
 }
 
 double WireMs(int bytes) { return bytes * BitsPerByte * 1000.0 / Baud; }

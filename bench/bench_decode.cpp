@@ -41,7 +41,9 @@ double MedianDecodeMs(const std::vector<uint8_t>& block, bool useDT, size_t& lin
   std::vector<double> times;
   for (int run = 0; run < Runs; ++run) {
     const auto start = std::chrono::steady_clock::now();
-    const BlockDecode decoded = DecodeAnswerBlock(block.data(), static_cast<int>(block.size()), useDT);
+    CodingSettings coding;
+    coding.UseDT = useDT;
+    const BlockDecode decoded = DecodeAnswerBlock(block.data(), static_cast<int>(block.size()), coding);
     const auto end = std::chrono::steady_clock::now();
     times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
     lineCount = decoded.Lines.size();

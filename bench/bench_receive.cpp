@@ -22,6 +22,7 @@
 #include "link/LinkDisplay.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
+#include "requests/LineExecution.h"
 #include "tools/orveta-sim/Simulator.h"
 
 namespace {
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
     char buffer[WorkBufferSize] = {};
     const std::string line = PersonLine(number);
     line.copy(buffer, line.size());
-    const int length = EncodeCommand(buffer);
+    const int length = EncodeCommand(buffer, CodingSettingsOf(Settings())).Length;
     sim.Store(1, std::string(buffer, static_cast<size_t>(length)));
   }
 
@@ -99,7 +100,7 @@ int main(int argc, char** argv) {
 
   char query[WorkBufferSize] = "P";
   const auto start = std::chrono::steady_clock::now();
-  const bool executed = terminal.ExecuteLine(query);
+  const bool executed = ExecuteLine(terminal, query);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   int complete = 0;

@@ -35,14 +35,14 @@ void CheckLines(const BlockDecode& decoded, size_t longest) {
 }
 
 // Day strings: the decoded characters of every byte, or the raw bytes and '*'.
-void CheckDays(const uint8_t* record) {
+void CheckDays(const uint8_t* record, const CodingSettings& coding) {
   const uint8_t flag = record[kFlagOffset];
-  const DayStrings days = DecodeMealDays(flag, record + kDaysOffset);
+  const DayStrings days = DecodeMealDays(flag, record + kDaysOffset, coding);
   Require(days.Main.size() == RecordDayCount && days.Breakfast.size() == RecordDayCount &&
               days.Dinner.size() == RecordDayCount,
           "14 characters per day string");
   for (int i = 0; i < RecordDayCount; ++i) {
-    const auto meals = DecodeMealByte(record[kDaysOffset + i]);
+    const auto meals = DecodeMealByte(record[kDaysOffset + i], coding);
     if ((flag & kRawDaysBit) != 0) {
       Require(days.Main[i] == static_cast<char>(record[kDaysOffset + i]) && days.Breakfast[i] == '*' && days.Dinner[i] == '*',
               "raw days");
@@ -55,10 +55,11 @@ void CheckDays(const uint8_t* record) {
 
 // The person line as the C library's sprintf makes it from the record's
 // fields, taken up to its first zero character.
-std::string ReferenceLine(const uint8_t* record, const uint8_t* continuation, bool useDT) {
-  const DayStrings days = DecodeMealDays(record[kFlagOffset], record + kDaysOffset);
+std::string ReferenceLine(const uint8_t* record, const uint8_t* continuation, const CodingSettings& coding) {
+  const bool useDT = coding.UseDT;
+  const DayStrings days = DecodeMealDays(record[kFlagOffset], record + kDaysOffset, coding);
   DayStrings more;
-  if (continuation != nullptr) more = DecodeMealDays(continuation[kFlagOffset], continuation + kDaysOffset);
+  if (continuation != nullptr) more = DecodeMealDays(continuation[kFlagOffset], continuation + kDaysOffset, coding);
   char number[16];
   std::snprintf(number, sizeof number, "%04d", record[1] * 256 + record[2]);
   char line[256];
@@ -71,23 +72,23 @@ std::string ReferenceLine(const uint8_t* record, const uint8_t* continuation, bo
   return std::string(line);
 }
 
-void CheckPersonLines(const BlockDecode& decoded, const uint8_t* block, bool useDT) {
-  const int size = useDT ? PersonRecordSizeDT : PersonRecordSize;
+void CheckPersonLines(const BlockDecode& decoded, const uint8_t* block, const CodingSettings& coding) {
+  const int size = coding.UseDT ? PersonRecordSizeDT : PersonRecordSize;
   size_t line = 0;
   for (int j = 0; j < decoded.RecordCount; ++j, ++line) {
     const uint8_t* record = block + j * size;
-    CheckDays(record);
+    CheckDays(record, coding);
     const uint8_t* next = j + 1 < decoded.RecordCount ? record + size : nullptr;
     const bool joined = next != nullptr && (next[0] == 'q' || next[0] == 'r');
     Require(line < decoded.Lines.size(), "a line for every record");
-    Require(decoded.Lines[line] == ReferenceLine(record, joined ? next : nullptr, useDT), "person line format");
+    Require(decoded.Lines[line] == ReferenceLine(record, joined ? next : nullptr, coding), "person line format");
     if (joined) ++j;
   }
   Require(line == decoded.Lines.size(), "no line without its record");
 }
 
-void CheckPersonRecords(const BlockDecode& decoded, const uint8_t* block, int length, bool useDT) {
-  const int size = useDT ? PersonRecordSizeDT : PersonRecordSize;
+void CheckPersonRecords(const BlockDecode& decoded, const uint8_t* block, int length, const CodingSettings& coding) {
+  const int size = coding.UseDT ? PersonRecordSizeDT : PersonRecordSize;
   Require(decoded.BadLength == (length % size != 0), "bad length exactly when not whole records");
   Require(decoded.LogBadLength == decoded.BadLength, "a bad person-record length is logged");
   if (decoded.BadLength) {
@@ -98,7 +99,7 @@ void CheckPersonRecords(const BlockDecode& decoded, const uint8_t* block, int le
   Require(decoded.Lines.size() <= static_cast<size_t>(decoded.RecordCount), "at most one line per record");
   Require(2 * decoded.Lines.size() >= static_cast<size_t>(decoded.RecordCount), "a line takes at most two records");
   CheckLines(decoded, kLongestLine);
-  CheckPersonLines(decoded, block, useDT);
+  CheckPersonLines(decoded, block, coding);
 }
 
 // The status line as "%c%02X%02X%02X%02X%02X%02X%02X%.16s" makes it.
@@ -124,9 +125,9 @@ void CheckStatus(const BlockDecode& decoded, const uint8_t* block, int length) {
   Require(decoded.Lines[0] == ReferenceStatusLine(block), "status line format");
 }
 
-void CheckDecoded(const BlockDecode& decoded, const uint8_t* block, int length, bool useDT) {
+void CheckDecoded(const BlockDecode& decoded, const uint8_t* block, int length, const CodingSettings& coding) {
   const uint8_t type = length > 0 ? block[0] : 0;
-  if (type == 'R' || type == 'Z') return CheckPersonRecords(decoded, block, length, useDT);
+  if (type == 'R' || type == 'Z') return CheckPersonRecords(decoded, block, length, coding);
   if (type == 'S') return CheckStatus(decoded, block, length);
   Require(!decoded.BadLength && decoded.RecordCount == 0 && decoded.Lines.empty(), "other blocks give no lines");
 }
@@ -135,30 +136,28 @@ void CheckDecoded(const BlockDecode& decoded, const uint8_t* block, int length, 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput input(data, size);
-  LinkSettings& settings = Settings();
-  settings = LinkSettings{};
+  CodingSettings coding;
   const uint8_t switches = input.Byte();
-  const bool useDT = (switches & 1) != 0;
-  settings.UseDT = useDT;
-  settings.MealCoding = (switches & 2) != 0;
-  settings.BreakfastCount = input.Count();
-  settings.DinnerCount = input.Count();
+  coding.UseDT = (switches & 1) != 0;
+  coding.MealCoding = (switches & 2) != 0;
+  coding.BreakfastCount = input.Count();
+  coding.DinnerCount = input.Count();
   const bool negativeLength = (switches & 4) != 0;
 
   const std::string_view rest = input.Rest();
   const std::vector<uint8_t> block(rest.begin(), rest.end());
   const int length = static_cast<int>(block.size());
   const int handed = negativeLength ? -length - 1 : length;
-  const bool zeroCount = settings.BreakfastCount == 0 || settings.DinnerCount == 0;
+  const bool zeroCount = coding.BreakfastCount == 0 || coding.DinnerCount == 0;
   try {
-    const BlockDecode decoded = DecodeAnswerBlock(block.data(), handed, useDT);
+    const BlockDecode decoded = DecodeAnswerBlock(block.data(), handed, coding);
     if (handed <= 0) {
       Require(!decoded.BadLength && decoded.RecordCount == 0 && decoded.Lines.empty(), "an empty block gives nothing");
       return 0;
     }
     const bool personRecords = block[0] == 'R' || block[0] == 'Z';
     Require(!zeroCount || !personRecords || decoded.BadLength, "a zero count never decodes a record");
-    CheckDecoded(decoded, block.data(), length, useDT);
+    CheckDecoded(decoded, block.data(), length, coding);
   } catch (const EDivByZero&) {
     Require(zeroCount && handed > 0, "EDivByZero only for a zero count");
   }

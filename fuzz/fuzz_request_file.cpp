@@ -57,7 +57,7 @@ void SendCommand(const std::string& command) {
   Require(command.size() <= MaxLineLength, "a command is never longer than the longest line");
   char work[WorkBufferSize] = {};
   std::memcpy(work, command.data(), command.size());
-  const int length = EncodeCommand(work);
+  const int length = EncodeCommand(work, CodingSettings{}).Length;
   Require(length >= 0 && length < WorkBufferSize, "payload within the work buffer");
 }
 

@@ -84,11 +84,14 @@ std::string FormatPersonLine(const uint8_t* record, const DayStrings& days, cons
   return LineUpToZero(line, out);
 }
 
-DayStrings RecordDays(const uint8_t* record) { return DecodeMealDays(record[FlagOffset], record + DaysOffset); }
+DayStrings RecordDays(const uint8_t* record, const CodingSettings& settings) {
+  return DecodeMealDays(record[FlagOffset], record + DaysOffset, settings);
+}
 
 bool IsContinuation(uint8_t type) { return type == 'q' || type == 'r'; }
 
-void DecodePersonRecords(const uint8_t* block, int length, bool useDT, BlockDecode& result) {
+void DecodePersonRecords(const uint8_t* block, int length, const CodingSettings& settings, BlockDecode& result) {
+  const bool useDT = settings.UseDT;
   const int size = useDT ? PersonRecordSizeDT : PersonRecordSize;
   if (length % size != 0) {
     result.BadLength = true;
@@ -99,10 +102,10 @@ void DecodePersonRecords(const uint8_t* block, int length, bool useDT, BlockDeco
   result.Lines.reserve(result.RecordCount);
   for (int j = 0; j < result.RecordCount; ++j) {
     const uint8_t* record = block + j * size;
-    const DayStrings days = RecordDays(record);
+    const DayStrings days = RecordDays(record, settings);
     const uint8_t* next = j + 1 < result.RecordCount ? record + size : nullptr;
     if (next != nullptr && IsContinuation(next[0])) {
-      const DayStrings continuation = RecordDays(next);
+      const DayStrings continuation = RecordDays(next, settings);
       result.Lines.push_back(FormatPersonLine(record, days, &continuation, useDT));
       ++j;
     } else {
@@ -132,14 +135,14 @@ void DecodeStatus(const uint8_t* block, int length, BlockDecode& result) {
 
 }  // namespace
 
-DayStrings DecodeMealDays(uint8_t recordFlag, const uint8_t* dayBytes) {
+DayStrings DecodeMealDays(uint8_t recordFlag, const uint8_t* dayBytes, const CodingSettings& settings) {
   const bool raw = (recordFlag & RawDaysBit) != 0;
   DayStrings days{std::string(RecordDayCount, '*'), std::string(RecordDayCount, '*'), std::string(RecordDayCount, '*')};
   char* main = days.Main.data();
   char* breakfast = days.Breakfast.data();
   char* dinner = days.Dinner.data();
   for (int i = 0; i < RecordDayCount; ++i) {
-    const std::array<char, 3> meals = DecodeMealByte(dayBytes[i]);
+    const std::array<char, 3> meals = DecodeMealByte(dayBytes[i], settings);
     if (raw) {
       main[i] = static_cast<char>(dayBytes[i]);
     } else {
@@ -151,13 +154,13 @@ DayStrings DecodeMealDays(uint8_t recordFlag, const uint8_t* dayBytes) {
   return days;
 }
 
-BlockDecode DecodeAnswerBlock(const uint8_t* block, int length, bool useDT) {
+BlockDecode DecodeAnswerBlock(const uint8_t* block, int length, const CodingSettings& settings) {
   BlockDecode result;
   if (length <= 0) return result;
   switch (block[0]) {
     case 'R':
     case 'Z':
-      DecodePersonRecords(block, length, useDT, result);
+      DecodePersonRecords(block, length, settings, result);
       break;
     case 'S':
       DecodeStatus(block, length, result);

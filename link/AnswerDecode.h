@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "link/Coding.h"
+
 // Size of a person record in an answer block, without and with the DT bytes.
 constexpr int PersonRecordSize = 24;
 constexpr int PersonRecordSizeDT = 29;
@@ -23,7 +25,7 @@ struct DayStrings {
 // Otherwise each day is DecodeMealByte of its byte. DecodeMealByte runs for
 // every day in both cases, so a breakfast or dinner count of 0 throws
 // EDivByZero either way.
-DayStrings DecodeMealDays(uint8_t recordFlag, const uint8_t* dayBytes);
+DayStrings DecodeMealDays(uint8_t recordFlag, const uint8_t* dayBytes, const CodingSettings& settings);
 
 struct BlockDecode {
   // The block's length is not a whole number of records ('R'/'Z') or status
@@ -41,7 +43,8 @@ struct BlockDecode {
 };
 
 // Decodes `length` bytes of an answer block by its first byte: 'R' or 'Z'
-// person records (29 bytes each with `useDT`, else 24), 'S' status units;
-// any other first byte, or an empty block, gives no lines. Throws EDivByZero
-// when a breakfast or dinner count is 0 and the block has a record.
-BlockDecode DecodeAnswerBlock(const uint8_t* block, int length, bool useDT);
+// person records (29 bytes each with the settings' UseDT, else 24), 'S'
+// status units; any other first byte, or an empty block, gives no lines.
+// Throws EDivByZero when a breakfast or dinner count is 0 and the block has a
+// record.
+BlockDecode DecodeAnswerBlock(const uint8_t* block, int length, const CodingSettings& settings);

@@ -6,10 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include "link/ErrorLog.h"
-#include "link/Settings.h"
-
-bool CodingError = false;
 
 namespace {
 
@@ -83,13 +79,13 @@ void PutParsedWord(const char* line, int column, int width, unsigned char* at) {
   if (ParseWord(field.text, word)) PutWord(at, word);
 }
 
-// Code of a meal character in the alphabet selected by MealCoding; 0 for any
-// character outside it (a zero byte included).
-int64_t MealCode(char ch) {
+// Code of a meal character in the alphabet selected by `mealCoding`; 0 for
+// any character outside it (a zero byte included).
+int64_t MealCode(char ch, bool mealCoding) {
   const char* found = static_cast<const char*>(std::memchr(kMealAlphabet, ch, kMealAlphabetSize));
   if (found == nullptr) return 0;
   const int64_t code = found - kMealAlphabet;
-  return Settings().MealCoding ? std::max<int64_t>(code - 1, 0) : code;
+  return mealCoding ? std::max<int64_t>(code - 1, 0) : code;
 }
 
 // m x B x D + b x D + d modulo 256. Unsigned arithmetic wraps, which keeps the
@@ -117,24 +113,22 @@ char AlphabetChar(int64_t code, bool mealCoding) {
   return kMealAlphabet[mealCoding ? code + 1 : code];
 }
 
-void RejectCode(const char* message) {
-  AppendErrorLog(message);
-  CodingError = true;
-}
-
 // Day bytes: three passes over the meal fields, or the raw days as they are.
-void EncodeDays(const char* line, unsigned char* payload) {
+void EncodeDays(const char* line, unsigned char* payload, const CodingSettings& settings,
+                std::vector<RejectedMeal>& rejected) {
   unsigned char* days = payload + DaysOffset;
   if (static_cast<unsigned char>(line[FlagColumn]) >= RawDaysFlag) {
     std::memcpy(days, line + MealColumn, DayCount);
     return;
   }
-  CodingError = false;
-  for (int pass = 0; pass < 3; ++pass)
-    for (int i = 0; i < DayCount; ++i) days[i] = EncodeMeal(days[i], line[MealColumn + DayCount * pass + i], pass);
-  if (CodingError) {
-    AppendErrorLog(std::string(line, strnlen(line, WorkBufferSize)));
-    CodingError = false;
+  for (int pass = 0; pass < 3; ++pass) {
+    for (int i = 0; i < DayCount; ++i) {
+      if (const auto day = EncodeMeal(days[i], line[MealColumn + DayCount * pass + i], pass, settings)) {
+        days[i] = *day;
+      } else {
+        rejected.push_back(pass == 1 ? RejectedMeal::Breakfast : RejectedMeal::Dinner);
+      }
+    }
   }
 }
 
@@ -155,13 +149,14 @@ uint16_t CreditWord(const char* line) {
 
 char PersonPayloadLetter(char letter) { return letter == 'Q' ? 'X' : letter; }
 
-int EncodePersonRecord(const char* line, unsigned char* payload) {
+int EncodePersonRecord(const char* line, unsigned char* payload, const CodingSettings& settings,
+                       std::vector<RejectedMeal>& rejected) {
   payload[0] = static_cast<unsigned char>(PersonPayloadLetter(line[0]));
   PutParsedWord(line, NumberColumn, 4, payload + 1);
   std::memcpy(payload + 3, line + 5, 9);
-  EncodeDays(line, payload);
+  EncodeDays(line, payload, settings, rejected);
   for (int i = 0; i < NameWidth; ++i) payload[NameOffset + i] = PlainChar(static_cast<unsigned char>(line[NameColumn + i]));
-  if (line[0] != 'Q' || !Settings().CreditOn) return PersonPayloadLength;
+  if (line[0] != 'Q' || !settings.CreditOn) return PersonPayloadLength;
   payload[CreditMarkOffset] = static_cast<unsigned char>(line[CreditMarkColumn]);
   PutWord(payload + CreditOffset, CreditWord(line));
   return CreditPayloadLength;
@@ -201,30 +196,35 @@ unsigned char PlainChar(unsigned char c) {
   return plain == '=' ? c : plain;
 }
 
-unsigned char EncodeMeal(unsigned char current, char ch, int pass) {
-  const int64_t B = Settings().BreakfastCount;
-  const int64_t D = Settings().DinnerCount;
+CodingSettings CodingSettingsOf(const LinkSettings& settings) {
+  return {settings.BreakfastCount, settings.DinnerCount, settings.MealCoding, settings.CreditOn, settings.UseDT};
+}
+
+const char* RejectedMealMessage(RejectedMeal meal) {
+  return meal == RejectedMeal::Breakfast ? "Spatne kodovani snidani" : "Spatne kodovani veceri";
+}
+
+std::optional<unsigned char> EncodeMeal(unsigned char current, char ch, int pass, const CodingSettings& settings) {
+  const int64_t B = settings.BreakfastCount;
+  const int64_t D = settings.DinnerCount;
   if (B == 0 || D == 0) throw EDivByZero("Snidane nebo večeře = 0!");
   const DayDigits digits = SplitDay(current, B, D);
-  const int64_t f = MealCode(ch);
+  const int64_t f = MealCode(ch, settings.MealCoding);
   switch (pass) {
     case 0:
       return PackDay(f, digits.b, digits.d, B, D);
     case 1:
       if (f < B) return PackDay(digits.m, f, digits.d, B, D);
-      RejectCode("Spatne kodovani snidani");
-      return current;
+      return std::nullopt;
     default:
       if (f < D) return PackDay(digits.m, digits.b, f, B, D);
-      RejectCode("Spatne kodovani veceri");
-      return current;
+      return std::nullopt;
   }
 }
 
-char MealChar(int code) { return AlphabetChar(code, Settings().MealCoding); }
+char MealChar(int code, const CodingSettings& settings) { return AlphabetChar(code, settings.MealCoding); }
 
-std::array<char, 3> DecodeMealByte(unsigned char dayByte) {
-  const LinkSettings& settings = Settings();
+std::array<char, 3> DecodeMealByte(unsigned char dayByte, const CodingSettings& settings) {
   const int64_t B = settings.BreakfastCount;
   const int64_t D = settings.DinnerCount;
   if (B == 0 || D == 0) throw EDivByZero("Špatný počet snídaní, nebo večeří!");
@@ -233,11 +233,15 @@ std::array<char, 3> DecodeMealByte(unsigned char dayByte) {
           AlphabetChar(digits.d, settings.MealCoding)};
 }
 
-int EncodeCommand(char* line) {
+EncodedCommand EncodeCommand(char* line, const CodingSettings& settings) {
+  EncodedCommand encoded;
   const char letter = line[0];
-  if (!IsPersonLetter(letter) && letter != 'c') return static_cast<int>(strnlen(line, WorkBufferSize));
+  if (!IsPersonLetter(letter) && letter != 'c') {
+    encoded.Length = static_cast<int>(strnlen(line, WorkBufferSize));
+    return encoded;
+  }
   unsigned char payload[PayloadBufferSize] = {};
-  const int length = letter == 'c' ? EncodeValues(line, payload) : EncodePersonRecord(line, payload);
-  std::memcpy(line, payload, length + 1);
-  return length;
+  encoded.Length = letter == 'c' ? EncodeValues(line, payload) : EncodePersonRecord(line, payload, settings, encoded.Rejected);
+  std::memcpy(line, payload, encoded.Length + 1);
+  return encoded;
 }

@@ -3,10 +3,16 @@
 // frame. Person-record lines ('R', 'Q', 'r', 'q') and the 'c' line become a
 // compact binary payload; every other line goes out as its text. The inverse
 // of the meal packing (MealChar, DecodeMealByte) is used by the answer decoder.
+// Pure code: what it depends on comes in as CodingSettings, what it refuses
+// goes out in its results; nothing is logged here.
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
+#include <vector>
+
+#include "link/Settings.h"
 
 // Size of the zero-filled work buffer a request line is copied into before
 // encoding; a line handed to the encoder is at most WorkBufferSize - 1 bytes.
@@ -19,9 +25,22 @@ class EDivByZero : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Set when a breakfast or dinner code of the line being encoded was out of
-// range; cleared once that line has been written to the error log.
-extern bool CodingError;
+// What the coding of person records depends on.
+struct CodingSettings {
+  int BreakfastCount = 4;  // radix of the breakfast digit of a day byte
+  int DinnerCount = 6;     // radix of the dinner digit
+  bool MealCoding = true;  // the code alphabet without a separate value for 'N'
+  bool CreditOn = true;    // 'Q' lines carry a credit
+  bool UseDT = false;      // an answer's person records carry five DT bytes (29 bytes)
+};
+// The coding part of the link settings.
+CodingSettings CodingSettingsOf(const LinkSettings& settings);
+
+// A breakfast or dinner code that its count does not take: the day byte keeps
+// that digit as it was.
+enum class RejectedMeal : uint8_t { Breakfast, Dinner };
+// Its error-log line: "Spatne kodovani snidani", "Spatne kodovani veceri".
+const char* RejectedMealMessage(RejectedMeal meal);
 
 // Parses one zero-terminated field (at most 10 bytes with the terminator; it
 // may be shortened in place): trailing blanks removed, base 16 when the second
@@ -36,21 +55,26 @@ bool ParseLong(char* field, int32_t& value);
 unsigned char PlainChar(unsigned char c);
 
 // Puts the code of `ch` into digit `pass` (0 main meal, 1 breakfast, 2 dinner)
-// of a day byte. Throws EDivByZero when a count is 0. A breakfast or dinner
-// code that is not below its count is logged, sets CodingError and leaves the
-// byte as it was.
-unsigned char EncodeMeal(unsigned char current, char ch, int pass);
+// of a day byte. Throws EDivByZero when a count is 0. nullopt for a breakfast
+// or dinner code that is not below its count: the byte stays as it was.
+std::optional<unsigned char> EncodeMeal(unsigned char current, char ch, int pass, const CodingSettings& settings);
 
 // The code alphabet read backwards; a code above the alphabet gives '0'.
-char MealChar(int code);
+char MealChar(int code, const CodingSettings& settings);
 
 // The three characters (main meal, breakfast, dinner) packed in a day byte.
 // Throws EDivByZero when a count is 0.
-std::array<char, 3> DecodeMealByte(unsigned char dayByte);
+std::array<char, 3> DecodeMealByte(unsigned char dayByte, const CodingSettings& settings);
+
+struct EncodedCommand {
+  int Length = 0;                      // the payload's length
+  std::vector<RejectedMeal> Rejected;  // the codes refused, breakfasts then dinners, by day
+};
 
 // Encodes the request line in `line` (a buffer of WorkBufferSize bytes, zero
-// after the text) in place and returns the payload length. For a converted
-// letter the payload and one zero byte overwrite the start of the buffer (at
-// most 44 bytes); any other line is left as it is and its text length is
-// returned. Throws EDivByZero (before anything is sent) when a count is 0.
-int EncodeCommand(char* line);
+// after the text) in place. For a converted letter the payload and one zero
+// byte overwrite the start of the buffer (at most 44 bytes); any other line
+// is left as it is and its text length is the length. The caller logs each
+// rejected code and then the line. Throws EDivByZero (before anything is
+// sent) when a count is 0.
+EncodedCommand EncodeCommand(char* line, const CodingSettings& settings);

@@ -4,9 +4,11 @@
 #include <chrono>
 #include <new>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "link/Coding.h"
+#include "link/ErrorLog.h"
 #include "link/Settings.h"
 #include "link/WireTrace.h"
 
@@ -21,6 +23,13 @@ constexpr uint8_t kSlaveTestLetter = 0x41;  // 'A'
 TraceLinkState LinkStateOf(const TOrveta& terminal) {
   if (terminal.IsMaster()) return TraceLinkState::Master;
   return terminal.IsSlave() ? TraceLinkState::Slave : TraceLinkState::NotConnected;
+}
+
+// The codes the encoding refused, each in its own log line, then the line.
+void LogRejectedMeals(const std::vector<RejectedMeal>& rejected, const std::string& line) {
+  if (rejected.empty()) return;
+  for (const RejectedMeal meal : rejected) AppendErrorLog(RejectedMealMessage(meal));
+  AppendErrorLog(line);
 }
 
 }  // namespace
@@ -144,9 +153,11 @@ int TOrveta::ReadAck() {
 
 int TOrveta::SendCommand(char* line) {
   uint8_t frame[FrameBufferSize] = {};
-  const int length = EncodeCommand(line);
+  const std::string text(line, strnlen(line, WorkBufferSize));
+  const EncodedCommand encoded = EncodeCommand(line, CodingSettingsOf(Settings()));
+  LogRejectedMeals(encoded.Rejected, text);
   // A payload that cannot be framed is refused before anything happens on the line.
-  if (BuildFrame(Address, reinterpret_cast<const uint8_t*>(line), length, frame) == 0) return 1;
+  if (BuildFrame(Address, reinterpret_cast<const uint8_t*>(line), encoded.Length, frame) == 0) return 1;
 
   if (!IsConnected() || Retest || Port->NeedsReopen()) {
     TestLink();

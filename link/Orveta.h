@@ -65,13 +65,6 @@ class TOrveta {
   // 0 when the next byte (within 1000 ms for a master, 80 ms otherwise) is 0x06.
   int ReadAck();
 
-  // Carries out one request line (at most WorkBufferSize - 1 bytes, in a
-  // writable buffer of at least that size plus its zero): sends it and, for
-  // the data commands 'Y', 'P' and 'S', reads, dumps and decodes the answer
-  // block into lines for the display. False when not acknowledged; true with
-  // the first character replaced by 'E' when the block had a bad length; true
-  // otherwise. Throws EDivByZero from the coding.
-  bool ExecuteLine(char* line);
   // Reads the data block after an acknowledgement into Answer and sets
   // AnswerLength. The block ends after LinkTimeout ms of silence, or with the
   // terminal's poll (its first three bytes are stored). False when the block
@@ -95,18 +88,13 @@ class TOrveta {
   // Where answer lines, panel 3, cursors and the capacity message go; set by
   // the creator (the main window, or a test). May stay null.
   LinkDisplay* Display = nullptr;
+  // Display, or one that shows nothing when there is none.
+  LinkDisplay& Shown();
 
  private:
   // Listens until a poll is seen (true) or LinkTimeout ms pass without any
   // byte (false); the idle clock starts at `referenceMs`.
   bool Listen(uint64_t referenceMs);
-  LinkDisplay& Shown();
-  // binarni.bin in the start directory, replaced whole: the block exactly as
-  // received.
-  void WriteDumpFile() const;
-  // Turns the block into answer lines, or marks the line with 'E' when its
-  // length is no whole number of units.
-  void DecodeAnswer(char* line);
 };
 
 // Milliseconds of the monotonic clock.

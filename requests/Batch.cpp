@@ -12,6 +12,7 @@
 #include "link/Customport.h"
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
+#include "requests/LineExecution.h"
 #include "requests/Priority.h"
 #include "requests/RequestLine.h"
 #include "requests/RequestProcessor.h"
@@ -120,7 +121,7 @@ bool TRequestProcessor::SendLongLine(TOrveta& terminal, const std::string& line)
 bool TRequestProcessor::ExecuteAttempt(TOrveta& terminal, bool raisePriority) {
   std::optional<TRaisedPriority> raised;
   if (raisePriority) raised.emplace();
-  return terminal.ExecuteLine(lineBuffer_.data());
+  return ExecuteLine(terminal, lineBuffer_.data());
 }
 
 // Lines reach here at most MaxLineLength long (ClassifyLine); the copy is

@@ -13,7 +13,7 @@ namespace {
 // Replaces `path` whole with `bytes`. When that fails, the failure is
 // reported with its reason and the file of an earlier job goes, so that no
 // stale result stands beside the new status.
-bool WriteFileAnew(const std::string& path, const std::string& bytes, const std::function<void()>& then = {}) {
+bool WriteFileAnew(const std::string& path, std::string_view bytes, const std::function<void()>& then = {}) {
   if (ReplaceFile(path, bytes, then)) return true;
   std::string message = "Soubor " + path + " nelze zapsat: " + std::strerror(errno);
   if (!RemoveFileDurably(path)) message += "; starý soubor nelze smazat: " + std::string(std::strerror(errno));
@@ -30,6 +30,8 @@ bool WriteOutputFile(const std::string& name, const std::vector<std::string>& li
   for (const std::string& line : lines) bytes += line + "\r\n";
   return WriteFileAnew(StartDirectory() + "/" + name, bytes);
 }
+
+bool WriteDumpFile(std::string_view block) { return WriteFileAnew(StartDirectory() + "/" + kDumpFileName, block); }
 
 bool WriteStatusFile(int first, int second, const std::function<void()>& then) {
   return WriteFileAnew(StartDirectory() + "/" + kStatusFileName, StatusText(first, second) + "\r\n", then);

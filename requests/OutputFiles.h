@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Writes `lines` to StartDirectory()/`name`, each followed by CR LF; no lines
@@ -18,6 +19,10 @@ bool WriteOutputFile(const std::string& name, const std::vector<std::string>& li
 // (reported) when it could not be written; `then` runs once it stands (see
 // ReplaceFile).
 bool WriteStatusFile(int first, int second, const std::function<void()>& then = {});
+
+// The data block of the last answer, exactly as received, into
+// StartDirectory()/binarni.bin. False (reported) when it could not be written.
+bool WriteDumpFile(std::string_view block);
 
 // The pair as shown in status bar panel 1 and written to the status file.
 std::string StatusText(int first, int second);

@@ -21,8 +21,14 @@ std::string Record(char type, uint16_t number, const std::string& days, char fla
   return record + days + dt + "\xEE\xEE";
 }
 
-BlockDecode Decode(const std::string& block, bool useDT = false) {
-  return DecodeAnswerBlock(reinterpret_cast<const uint8_t*>(block.data()), static_cast<int>(block.size()), useDT);
+BlockDecode Decode(const std::string& block, CodingSettings coding = {}) {
+  return DecodeAnswerBlock(reinterpret_cast<const uint8_t*>(block.data()), static_cast<int>(block.size()), coding);
+}
+
+CodingSettings WithDT() {
+  CodingSettings coding;
+  coding.UseDT = true;
+  return coding;
 }
 
 const std::string kCoded(14, '\x39');  // '1' '0' 'A' every day (MealCoding set, 4 breakfasts, 6 dinners)
@@ -30,11 +36,7 @@ const std::string kCodedText = std::string(14, '1') + std::string(14, '0') + std
 const std::string kEmpty(14, '\0');
 const std::string kStars(42, '*');
 
-class AnswerDecodeTest : public ::testing::Test {
- protected:
-  void SetUp() override { Settings() = LinkSettings{}; }
-  void TearDown() override { Settings() = LinkSettings{}; }
-};
+class AnswerDecodeTest : public ::testing::Test {};
 
 TEST_F(AnswerDecodeTest, PersonRecords) {
   const BlockDecode two = Decode(Record('R', 7, kCoded) + Record('R', 12345, kEmpty));
@@ -66,19 +68,19 @@ TEST_F(AnswerDecodeTest, RecordFlagAndRawDays) {
   EXPECT_EQ(Decode(Record('R', 7, "AB\0DEFGHIJKLMN"s, '\x80')).Lines.at(0), "R00070A0B0C0D\x80" "AB" + stars);
   EXPECT_EQ(Decode(Record('R', 7, kCoded, '\0')).Lines.at(0), "R00070A0B0C0D");
 
-  const DayStrings days = DecodeMealDays(0x80, reinterpret_cast<const uint8_t*>("\x01\xFF\0DEFGHIJKLMN"));
+  const DayStrings days = DecodeMealDays(0x80, reinterpret_cast<const uint8_t*>("\x01\xFF\0DEFGHIJKLMN"), {});
   EXPECT_EQ(days.Main, "\x01\xFF\0DEFGHIJKLMN"s);
   EXPECT_EQ(days.Breakfast, std::string(14, '*'));
   EXPECT_EQ(days.Dinner, std::string(14, '*'));
 }
 
 TEST_F(AnswerDecodeTest, DTBytes) {
-  const BlockDecode one = Decode(Record('R', 7, kCoded, '0', "\x26\x12\x06\x20\x11"), true);
+  const BlockDecode one = Decode(Record('R', 7, kCoded, '0', "\x26\x12\x06\x20\x11"), WithDT());
   ASSERT_EQ(one.Lines.size(), 1u);
   EXPECT_EQ(one.Lines[0], "R00070A0B0C0D0" + kCodedText + "2612062011");
 
   const BlockDecode joined =
-      Decode(Record('R', 7, kCoded, '0', "\x26\x12\x06\x20\x11") + Record('r', 7, kEmpty, '0', "\x99\x99\x99\x99\x99"), true);
+      Decode(Record('R', 7, kCoded, '0', "\x26\x12\x06\x20\x11") + Record('r', 7, kEmpty, '0', "\x99\x99\x99\x99\x99"), WithDT());
   EXPECT_EQ(joined.RecordCount, 2);
   EXPECT_EQ(joined.Lines, std::vector<std::string>{"R00070A0B0C0D0" + kCodedText + kStars + "2612062011"});
 }
@@ -89,7 +91,7 @@ TEST_F(AnswerDecodeTest, BadLengthsAndOtherBlocks) {
   EXPECT_TRUE(r50.LogBadLength);
   EXPECT_EQ(r50.RecordCount, 0);
   EXPECT_TRUE(r50.Lines.empty());
-  EXPECT_TRUE(Decode(Record('R', 1, kCoded) + Record('R', 2, kCoded), true).LogBadLength);  // 48 is no multiple of 29
+  EXPECT_TRUE(Decode(Record('R', 1, kCoded) + Record('R', 2, kCoded), WithDT()).LogBadLength);  // 48 is no multiple of 29
 
   const BlockDecode s28 = Decode("S" + std::string(27, 'x'));
   EXPECT_TRUE(s28.BadLength);
@@ -116,9 +118,10 @@ TEST_F(AnswerDecodeTest, StatusBlock) {
 }
 
 TEST_F(AnswerDecodeTest, ZeroCountsThrowForEveryRecord) {
-  Settings().DinnerCount = 0;
-  EXPECT_THROW(Decode(Record('R', 1, kCoded, '\x80')), EDivByZero);
-  EXPECT_EQ(Decode("S" + std::string(26, 'y')).Lines.size(), 1u);
+  CodingSettings noDinners;
+  noDinners.DinnerCount = 0;
+  EXPECT_THROW(Decode(Record('R', 1, kCoded, '\x80'), noDinners), EDivByZero);
+  EXPECT_EQ(Decode("S" + std::string(26, 'y'), noDinners).Lines.size(), 1u);
 }
 
 // Meal codes written by the encoder come back from the decoder, for several
@@ -132,9 +135,10 @@ TEST_F(AnswerDecodeTest, EncodedMealsDecodeBack) {
   std::mt19937 random(20240611);
   for (const Coding coding : {Coding{true, 4, 6}, Coding{false, 4, 6}, Coding{true, 3, 5}, Coding{false, 5, 7},
                               Coding{true, 1, 1}, Coding{false, 2, 2}}) {
-    Settings().MealCoding = coding.mealCoding;
-    Settings().BreakfastCount = coding.breakfasts;
-    Settings().DinnerCount = coding.dinners;
+    CodingSettings settings;
+    settings.MealCoding = coding.mealCoding;
+    settings.BreakfastCount = coding.breakfasts;
+    settings.DinnerCount = coding.dinners;
     const int mainLimit = std::min<int>(coding.mealCoding ? 18 : 19, 256 / (coding.breakfasts * coding.dinners));
     auto codeOf = [&](size_t index) { return coding.mealCoding && index > 0 ? index - 1 : index; };
     // A random alphabet character whose code is below `limit`, and the character expected back.
@@ -154,9 +158,9 @@ TEST_F(AnswerDecodeTest, EncodedMealsDecodeBack) {
       }
       char line[WorkBufferSize] = {};
       ("R0001ABCDEFGH0" + main + breakfast + dinner + "Name").copy(line, WorkBufferSize - 1);
-      ASSERT_EQ(EncodeCommand(line), 40);
+      ASSERT_EQ(EncodeCommand(line, settings).Length, 40);
       const auto* payload = reinterpret_cast<const uint8_t*>(line);
-      const DayStrings days = DecodeMealDays(payload[11], payload + 12);
+      const DayStrings days = DecodeMealDays(payload[11], payload + 12, settings);
       EXPECT_EQ(days.Main, expected[0]) << main;
       EXPECT_EQ(days.Breakfast, expected[1]) << breakfast;
       EXPECT_EQ(days.Dinner, expected[2]) << dinner;
@@ -167,8 +171,9 @@ TEST_F(AnswerDecodeTest, EncodedMealsDecodeBack) {
   for (int day = 0; day < 14; ++day) raw += static_cast<char>(1 + random() % 255);
   char line[WorkBufferSize] = {};
   ("R0001ABCDEFGH\xC0" + raw).copy(line, WorkBufferSize - 1);
-  EncodeCommand(line);
-  const DayStrings days = DecodeMealDays(static_cast<uint8_t>(line[11]), reinterpret_cast<const uint8_t*>(line) + 12);
+  EncodeCommand(line, {});
+  const DayStrings days =
+      DecodeMealDays(static_cast<uint8_t>(line[11]), reinterpret_cast<const uint8_t*>(line) + 12, {});
   EXPECT_EQ(days.Main, raw);
   EXPECT_EQ(days.Dinner, std::string(14, '*'));
 }

@@ -394,7 +394,7 @@ TEST_F(Batch, ZeroMealCountEndsTheBatchInOrder) {
   Settings().BreakfastCount = 0;
   std::string message;
   try {
-    EncodeMeal(0, '1', 1);
+    EncodeMeal(0, '1', 1, CodingSettingsOf(Settings()));
   } catch (const EDivByZero& error) {
     message = error.what();
   }

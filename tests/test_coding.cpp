@@ -1,19 +1,14 @@
 // Command encoding: person-record and 'c' payloads, numeric fields, credit
-// words, meal packing with its error log, transliteration of names.
+// words, meal packing with the codes it refuses, transliteration of names.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "link/Coding.h"
-#include "link/ErrorLog.h"
-#include "link/Settings.h"
 
 namespace {
 
@@ -36,13 +31,14 @@ std::string Days(const std::string& codes) { return codes + std::string(14 - cod
 struct Encoded {
   std::string payload;
   char after;  // the byte behind the payload
+  std::vector<RejectedMeal> rejected;
 };
 
-Encoded Encode(const std::string& line) {
+Encoded Encode(const std::string& line, const CodingSettings& coding = {}) {
   char buffer[WorkBufferSize] = {};
   line.copy(buffer, WorkBufferSize - 1);
-  const int length = EncodeCommand(buffer);
-  return {std::string(buffer, length), buffer[length]};
+  const EncodedCommand encoded = EncodeCommand(buffer, coding);
+  return {std::string(buffer, encoded.Length), buffer[encoded.Length], encoded.Rejected};
 }
 
 uint8_t At(const std::string& payload, size_t i) { return static_cast<uint8_t>(payload.at(i)); }
@@ -50,35 +46,7 @@ uint16_t WordAt(const std::string& payload, size_t i) { return At(payload, i) * 
 
 class CodingTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Settings() = LinkSettings{};
-    CodingError = false;
-    char pattern[] = "/tmp/tarvion-coding-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    SetStartDirectory(directory_);
-  }
-  void TearDown() override {
-    Settings() = LinkSettings{};
-    SetStartDirectory(".");
-    std::filesystem::remove_all(directory_);
-  }
-
-  // Messages of the error log, without their time stamps.
-  std::vector<std::string> LogMessages() const {
-    std::ifstream file(ErrorLogPath(), std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    std::vector<std::string> messages;
-    std::string all = content.str();
-    for (size_t start = 0, end; (end = all.find("\r\n", start)) != std::string::npos; start = end + 2) {
-      const size_t stamp = all.find(" - ", start);
-      messages.push_back(all.substr(stamp + 3, end - stamp - 3));
-    }
-    return messages;
-  }
-
-  std::string directory_;
+  CodingSettings coding_;  // the defaults: 4 breakfasts, 6 dinners, coding and credit on
 };
 
 TEST_F(CodingTest, PersonRecordLayout) {
@@ -93,14 +61,16 @@ TEST_F(CodingTest, PersonRecordLayout) {
   EXPECT_EQ(r.payload.substr(26), "Novck Janc\xDF\xB0xy");
 
   // Only a 'Q' line with CreditOn carries the credit mark and word.
-  auto withCredit = [](char letter) { return Encode(PersonLine(letter, "1", "", "", "", "", "", "K-00100")).payload; };
+  auto withCredit = [&](char letter) {
+    return Encode(PersonLine(letter, "1", "", "", "", "", "", "K-00100"), coding_).payload;
+  };
   EXPECT_EQ(withCredit('Q').size(), 43u);
   EXPECT_EQ(withCredit('Q')[0], 'X');
   EXPECT_EQ(withCredit('Q')[40], 'K');
   EXPECT_EQ(withCredit('q').size(), 40u);
   EXPECT_EQ(withCredit('q')[0], 'q');
   EXPECT_EQ(withCredit('r').size(), 40u);
-  Settings().CreditOn = false;
+  coding_.CreditOn = false;
   EXPECT_EQ(withCredit('Q').size(), 40u);
   EXPECT_EQ(withCredit('Q')[0], 'X');
 }
@@ -124,33 +94,34 @@ TEST_F(CodingTest, RawDaysAndCodesOutsideTheAlphabet) {
   const std::string raw = "\x01\xFF" "ABCDEFGHIJKL";
   const Encoded r = Encode(PersonLine('R', "1", "XXXXXXXX\x80", raw, Days("HHHH"), Days("HHHH"), "n"));
   EXPECT_EQ(r.payload.substr(12, 14), raw);
-  EXPECT_FALSE(std::filesystem::exists(ErrorLogPath()));
+  EXPECT_TRUE(r.rejected.empty());
 
   // Blanks, unknown letters and the zero bytes behind a short line are code 0.
-  Settings().MealCoding = false;
-  const Encoded odd = Encode(PersonLine('R', "1", "", "Zz?#", "x", "", ""));
+  coding_.MealCoding = false;
+  const Encoded odd = Encode(PersonLine('R', "1", "", "Zz?#", "x", "", ""), coding_);
   EXPECT_EQ(odd.payload.substr(12, 14), std::string(14, '\0'));
-  EXPECT_EQ(Encode(std::string("R0001")).payload, std::string("R\x00\x01", 3) + std::string(37, '\0'));
-  EXPECT_EQ(At(Encode(PersonLine('R', "1", "", "N", "N", "N", "")).payload, 12), 1 * 24 + 1 * 6 + 1);
-  EXPECT_FALSE(std::filesystem::exists(ErrorLogPath()));
+  EXPECT_TRUE(odd.rejected.empty());
+  EXPECT_EQ(Encode(std::string("R0001"), coding_).payload, std::string("R\x00\x01", 3) + std::string(37, '\0'));
+  EXPECT_EQ(At(Encode(PersonLine('R', "1", "", "N", "N", "N", ""), coding_).payload, 12), 1 * 24 + 1 * 6 + 1);
 }
 
 TEST_F(CodingTest, MealPackingWorkedExample) {
-  EXPECT_EQ(EncodeMeal(EncodeMeal(EncodeMeal(0, '1', 0), '0', 1), 'A', 2), 0x39);
-  EXPECT_EQ(DecodeMealByte(0x39), (std::array<char, 3>{'1', '0', 'A'}));
-  EXPECT_EQ(MealChar(0), '*');
-  EXPECT_EQ(MealChar(17), 'H');
-  EXPECT_EQ(MealChar(18), '0');
-  EXPECT_EQ(MealChar(-1), '0');
-  Settings().MealCoding = false;
-  EXPECT_EQ(MealChar(1), 'N');
-  EXPECT_EQ(MealChar(18), 'H');
-  EXPECT_EQ(MealChar(19), '0');
+  EXPECT_EQ(EncodeMeal(*EncodeMeal(*EncodeMeal(0, '1', 0, coding_), '0', 1, coding_), 'A', 2, coding_), 0x39);
+  EXPECT_EQ(DecodeMealByte(0x39, coding_), (std::array<char, 3>{'1', '0', 'A'}));
+  EXPECT_EQ(MealChar(0, coding_), '*');
+  EXPECT_EQ(MealChar(17, coding_), 'H');
+  EXPECT_EQ(MealChar(18, coding_), '0');
+  EXPECT_EQ(MealChar(-1, coding_), '0');
+  EXPECT_EQ(EncodeMeal(0x39, '2', 1, coding_), std::nullopt) << "breakfast code 4 of 4: refused";
+  coding_.MealCoding = false;
+  EXPECT_EQ(MealChar(1, coding_), 'N');
+  EXPECT_EQ(MealChar(18, coding_), 'H');
+  EXPECT_EQ(MealChar(19, coding_), '0');
   // A main-meal code beyond the byte wraps modulo 256: 'H' is 18, 18 x 24 = 432.
-  EXPECT_EQ(EncodeMeal(0, 'H', 0), 432 % 256);
+  EXPECT_EQ(EncodeMeal(0, 'H', 0, coding_), 432 % 256);
 }
 
-TEST_F(CodingTest, RejectedCodesAreLoggedAndKeepTheirDigit) {
+TEST_F(CodingTest, RejectedCodesAreReportedAndKeepTheirDigit) {
   const std::string line1 = PersonLine('R', "5", "", Days("11111111111111"), "*N01A2********", Days("AAAAAAAAAAAAAA"),
                                        "Jan\x9F");
   const Encoded first = Encode(line1);
@@ -158,18 +129,16 @@ TEST_F(CodingTest, RejectedCodesAreLoggedAndKeepTheirDigit) {
   // main code 2, dinner code 3: 2 x 24 + b x 6 + 3; the rejected '2' keeps b = 0.
   const std::string expected = "\x33\x33\x39\x3F\x45\x33\x33\x33\x33\x33\x33\x33\x33\x33";
   EXPECT_EQ(first.payload.substr(12, 14), expected);
-  EXPECT_FALSE(CodingError);
+  EXPECT_EQ(first.rejected, std::vector<RejectedMeal>{RejectedMeal::Breakfast});
 
   const std::string line2 = PersonLine('R', "6", "", Days("1"), Days(""), "3B3", "");
   const Encoded second = Encode(line2);
   EXPECT_EQ(At(second.payload, 12), 2 * 24);
   EXPECT_EQ(At(second.payload, 13), 5);
   EXPECT_EQ(At(second.payload, 14), 0);
-  EXPECT_FALSE(CodingError);
-
-  const std::vector<std::string> expectedLog = {"Spatne kodovani snidani", line1, "Spatne kodovani veceri",
-                                                "Spatne kodovani veceri", line2};
-  EXPECT_EQ(LogMessages(), expectedLog);
+  EXPECT_EQ(second.rejected, (std::vector<RejectedMeal>{RejectedMeal::Dinner, RejectedMeal::Dinner}));
+  EXPECT_STREQ(RejectedMealMessage(RejectedMeal::Breakfast), "Spatne kodovani snidani");
+  EXPECT_STREQ(RejectedMealMessage(RejectedMeal::Dinner), "Spatne kodovani veceri");
 }
 
 TEST_F(CodingTest, ZeroCountsThrow) {
@@ -183,13 +152,13 @@ TEST_F(CodingTest, ZeroCountsThrow) {
   };
   const std::string line = PersonLine('R', "1", "", "1", "0", "A", "Jan");
   for (int zero = 0; zero < 2; ++zero) {
-    Settings() = LinkSettings{};
-    (zero == 0 ? Settings().BreakfastCount : Settings().DinnerCount) = 0;
+    CodingSettings coding;
+    (zero == 0 ? coding.BreakfastCount : coding.DinnerCount) = 0;
     char buffer[WorkBufferSize] = {};
     line.copy(buffer, WorkBufferSize - 1);
-    expectThrow([&] { EncodeCommand(buffer); }, "Snidane nebo večeře = 0!");
+    expectThrow([&] { EncodeCommand(buffer, coding); }, "Snidane nebo večeře = 0!");
     EXPECT_EQ(std::string(buffer), line);
-    expectThrow([] { DecodeMealByte(0x39); }, "Špatný počet snídaní, nebo večeří!");
+    expectThrow([&] { DecodeMealByte(0x39, coding); }, "Špatný počet snídaní, nebo večeří!");
   }
 }
 
@@ -197,13 +166,13 @@ TEST_F(CodingTest, OtherLettersGoAsText) {
   for (const std::string line : {"T25061012304501", "Y", "P0001", "S", "C", "O", "x\xE1\x9F text", ""}) {
     char buffer[WorkBufferSize] = {};
     line.copy(buffer, WorkBufferSize - 1);
-    EXPECT_EQ(EncodeCommand(buffer), static_cast<int>(line.size()));
+    EXPECT_EQ(EncodeCommand(buffer, coding_).Length, static_cast<int>(line.size()));
     EXPECT_EQ(std::string(buffer), line);
   }
   // A full buffer without its terminator still stays inside the buffer.
   char full[WorkBufferSize];
   std::memset(full, 'Y', sizeof full);
-  EXPECT_EQ(EncodeCommand(full), WorkBufferSize);
+  EXPECT_EQ(EncodeCommand(full, coding_).Length, WorkBufferSize);
 }
 
 TEST_F(CodingTest, ValueLine) {

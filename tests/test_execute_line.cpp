@@ -8,6 +8,7 @@
 #include <random>
 
 #include "link/Coding.h"
+#include "requests/LineExecution.h"
 #include "support/LinkFixture.h"
 #include "support/PtyPair.h"
 #include "support/RecordingDisplay.h"
@@ -146,7 +147,7 @@ TEST_P(RoundTrip, RecordsReadBackWithTheCodesThatWereSent) {
   for (const Person& p : persons) {
     for (const std::string& command : Commands(RequestLine(p))) {
       auto line = LineBuffer(command);
-      ASSERT_TRUE(t.ExecuteLine(line.data())) << command;
+      ASSERT_TRUE(ExecuteLine(t, line.data())) << command;
     }
   }
 
@@ -154,7 +155,7 @@ TEST_P(RoundTrip, RecordsReadBackWithTheCodesThatWereSent) {
     display.Lines.clear();
     display.LinesWhileHidden = 0;
     auto line = LineBuffer(query);
-    ASSERT_TRUE(t.ExecuteLine(line.data()));
+    ASSERT_TRUE(ExecuteLine(t, line.data()));
     EXPECT_EQ(line[0], query[0]);
     std::vector<Person> expected;
     std::copy_if(persons.begin(), persons.end(), std::back_inserter(expected),
@@ -256,7 +257,7 @@ TEST_F(BlockReception, TwoRecordsGiveTwoLinesAndTheDumpFile) {
   }
   Reply(reply);
   auto line = LineBuffer("P");
-  ASSERT_TRUE(t.ExecuteLine(line.data()));
+  ASSERT_TRUE(ExecuteLine(t, line.data()));
   EXPECT_EQ(line[0], 'P');
   EXPECT_EQ(t.DoneCount, 1);
   EXPECT_EQ(t.RecordCount, 2);
@@ -273,7 +274,7 @@ TEST_F(BlockReception, TwoRecordsGiveTwoLinesAndTheDumpFile) {
   // Not acknowledged: false, no block read, the dump file keeps its content.
   Reply({0x15, 'R'});
   line = LineBuffer("P");
-  EXPECT_FALSE(t.ExecuteLine(line.data()));
+  EXPECT_FALSE(ExecuteLine(t, line.data()));
   EXPECT_EQ(t.DoneCount, 1);
   EXPECT_EQ(t.RecordCount, 0);
   EXPECT_EQ(Dump().size(), 48u);
@@ -288,7 +289,7 @@ TEST_F(BlockReception, BadLengthMarksTheLineAndLogsIt) {
   reply.insert(reply.end(), r.begin(), r.begin() + 2);  // 50 bytes
   Reply(reply);
   auto line = LineBuffer("P");
-  ASSERT_TRUE(t.ExecuteLine(line.data()));
+  ASSERT_TRUE(ExecuteLine(t, line.data()));
   EXPECT_EQ(line[0], 'E');
   EXPECT_EQ(t.DoneCount, 1);
   EXPECT_EQ(t.RecordCount, 0);
@@ -303,7 +304,7 @@ TEST_F(BlockReception, BadLengthMarksTheLineAndLogsIt) {
   status.insert(status.begin(), Ack);
   Reply(status);
   line = LineBuffer("S");
-  ASSERT_TRUE(t.ExecuteLine(line.data()));
+  ASSERT_TRUE(ExecuteLine(t, line.data()));
   EXPECT_EQ(line[0], 'S');
   EXPECT_EQ(t.RecordCount, 2);
   EXPECT_EQ(display_.Lines, std::vector<std::string>{"S00000000000000TERMINAL"});
@@ -313,7 +314,7 @@ TEST_F(BlockReception, PollEndsTheBlockAndUnknownBlocksGiveNoLines) {
   TOrveta& t = Open();
   Reply({Ack, 'W', 1, 2, 3, 0x10, 0x04, 0x55, 0x69, 9, 9});
   auto line = LineBuffer("Y");
-  ASSERT_TRUE(t.ExecuteLine(line.data()));
+  ASSERT_TRUE(ExecuteLine(t, line.data()));
   EXPECT_EQ(t.AnswerLength, 4 + 3);
   EXPECT_EQ(Dump(), std::string("W\x01\x02\x03\x10\x04\x55", 7));
   EXPECT_TRUE(display_.Lines.empty());
@@ -322,7 +323,7 @@ TEST_F(BlockReception, PollEndsTheBlockAndUnknownBlocksGiveNoLines) {
   // No block at all: an empty dump, no lines, still true.
   Reply({Ack});
   line = LineBuffer("S");
-  ASSERT_TRUE(t.ExecuteLine(line.data()));
+  ASSERT_TRUE(ExecuteLine(t, line.data()));
   EXPECT_EQ(t.AnswerLength, 0);
   EXPECT_TRUE(Dump().empty());
   EXPECT_EQ(t.DoneCount, 2);
@@ -338,7 +339,7 @@ TEST_F(BlockReception, OverflowShowsTheCapacityMessageOnceAndKeepsWhatFits) {
   }
   Reply(reply);
   auto line = LineBuffer("P");
-  ASSERT_TRUE(t.ExecuteLine(line.data()));
+  ASSERT_TRUE(ExecuteLine(t, line.data()));
   EXPECT_EQ(display_.CapacityMessages, 1);
   EXPECT_TRUE(display_.Lines.empty());
   EXPECT_EQ(t.AnswerLength, 48);
@@ -351,22 +352,38 @@ TEST_F(BlockReception, NonDataCommandReturnsAfterTheAckAndZeroCountsThrowBeforeS
   TOrveta& t = Open();
   Reply({Ack});
   auto line = LineBuffer("Hello");
-  ASSERT_TRUE(t.ExecuteLine(line.data()));
+  ASSERT_TRUE(ExecuteLine(t, line.data()));
   EXPECT_EQ(t.DoneCount, 1);
   EXPECT_EQ(t.RecordCount, 0);
 
   Settings().BreakfastCount = 0;
   auto record = LineBuffer("R0001ABCDEFGHA" + std::string(42, '0'));
-  EXPECT_THROW(t.ExecuteLine(record.data()), EDivByZero);
+  EXPECT_THROW(ExecuteLine(t, record.data()), EDivByZero);
   EXPECT_EQ(display_.Current, CursorShape::Default);
   EXPECT_TRUE(pty_.Read(1, std::chrono::milliseconds(100)).empty());  // nothing went out
   EXPECT_EQ(std::string(record.data()).substr(0, 5), "R0001");  // the caller's line is untouched
+
+  // A breakfast and a dinner code beyond their counts: each refused code in
+  // the log, then the whole line; the line still goes out.
+  Settings() = LinkSettings{};
+  Reply({Ack});
+  const std::string refused = "R0002ABCDEFGHA" + std::string(14, '1') + "2" + std::string(13, '0') + "3" +
+                              std::string(13, '0') + "NOVAK JAN     ";
+  auto refusedLine = LineBuffer(refused);
+  ASSERT_TRUE(ExecuteLine(t, refusedLine.data()));
+  const std::string log = ErrorLog();
+  const size_t breakfast = log.find(" - Spatne kodovani snidani\r\n");
+  const size_t dinner = log.find(" - Spatne kodovani veceri\r\n");
+  ASSERT_NE(breakfast, std::string::npos) << log;
+  ASSERT_NE(dinner, std::string::npos) << log;
+  EXPECT_LT(breakfast, dinner);
+  EXPECT_TRUE(log.ends_with(" - " + refused + "\r\n")) << log;
 }
 
 TEST_F(BlockReception, LineTooLongForTheWorkBufferIsRefused) {
   TOrveta& t = Open();
   std::vector<char> line(300, 'T');
   line.back() = 0;
-  EXPECT_FALSE(t.ExecuteLine(line.data()));
+  EXPECT_FALSE(ExecuteLine(t, line.data()));
   EXPECT_TRUE(pty_.Read(1, std::chrono::milliseconds(100)).empty());
 }

@@ -71,7 +71,7 @@ inline long ResidentKb(pid_t pid) {
 inline std::string FrameHex(uint32_t address, const std::string& line) {
   char work[WorkBufferSize] = {};
   line.copy(work, std::min<size_t>(line.size(), WorkBufferSize - 1));
-  const int length = EncodeCommand(work);
+  const int length = EncodeCommand(work, CodingSettings{}).Length;  // the program's default coding
   uint8_t frame[FrameBufferSize];
   const int size = BuildFrame(address, reinterpret_cast<const uint8_t*>(work), length, frame);
   std::string hex;
