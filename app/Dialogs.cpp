@@ -4,7 +4,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 
-#include "app/StandardError.h"
+#include "config/StandardError.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Config.h"
+#include "config/Config.h"
 #include "link/Customport.h"
 #include "link/Orveta.h"
 

@@ -21,7 +21,7 @@
 
 #include "app/Dialogs.h"
 #include "app/Globals.h"
-#include "app/StandardError.h"
+#include "config/StandardError.h"
 #include "app/TerminationSignals.h"
 #include "app/Zmena.h"
 #include "link/CommPort.h"

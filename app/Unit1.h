@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Config.h"
-#include "app/FileLocations.h"
+#include "config/Config.h"
+#include "config/FileLocations.h"
 #include "app/ServiceNotify.h"
 #include "app/Widgets.h"
 #include "link/LinkDisplay.h"

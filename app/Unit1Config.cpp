@@ -8,8 +8,8 @@
 #include <QSignalBlocker>
 
 #include "app/Dialogs.h"
-#include "app/IniFile.h"
-#include "app/IniText.h"
+#include "config/IniFile.h"
+#include "config/IniText.h"
 #include "app/Texts.h"
 #include "app/Unit1.h"
 #include "link/CommPort.h"

@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "app/CommandLine.h"
+#include "config/CommandLine.h"
 #include "app/Dialogs.h"
-#include "app/FileLocations.h"
+#include "config/FileLocations.h"
 #include "app/Globals.h"
 #include "app/SingleInstance.h"
-#include "app/StandardError.h"
+#include "config/StandardError.h"
 #include "app/TerminationSignals.h"
 #include "app/Unit1.h"
 #include "link/ErrorLog.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Config.h"
+#include "config/Config.h"
 #include "fuzz/FuzzInput.h"
 #include "link/Settings.h"
 

@@ -13,12 +13,12 @@
 #include <iterator>
 #include <sstream>
 
-#include "app/Config.h"
-#include "app/FileLocations.h"
-#include "app/IniFile.h"
-#include "app/IniText.h"
+#include "config/Config.h"
+#include "config/FileLocations.h"
+#include "config/IniFile.h"
+#include "config/IniText.h"
 #include "app/ServiceNotify.h"
-#include "app/StandardError.h"
+#include "config/StandardError.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Config.h"
+#include "config/Config.h"
 #include "app/SingleInstance.h"
 #include "support/ProgramProcess.h"
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Config.h"
+#include "config/Config.h"
 #include "link/Cp1250.h"
 #include "support/PersonLines.h"
 #include "support/ProgramProcess.h"

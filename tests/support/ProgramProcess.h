@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/Config.h"
+#include "config/Config.h"
 #include "WaitFor.h"
 
 // How long a process may take to get where a test waits for it.

@@ -5,6 +5,9 @@
 #include <charconv>
 #include <set>
 #include <string_view>
+#include <vector>
+
+#include "config/Options.h"
 
 namespace {
 
@@ -84,39 +87,38 @@ bool ParseTerminal(std::string_view text, SimTerminalSpec& out) {
   return true;
 }
 
-template <typename Table>
-auto FindOption(const Table& table, std::string_view name) -> decltype(&table[0]) {
-  for (const auto& entry : table) {
-    if (entry.Name == name) return &entry;
+// The options of the tables above, and --terminal, as rules for the parser.
+std::vector<OptionRule> SimRules(SimOptions& out) {
+  std::vector<OptionRule> rules;
+  for (const FlagOption& option : kFlagOptions) {
+    rules.push_back({option.Name, {}, [&out, option](const std::string&) {
+                       out.*(option.Field) = option.Value;
+                       return std::string();
+                     }, option.Name == "--help"});
   }
-  return nullptr;
-}
-
-// Applies one option that takes a value. Empty on success, else the message.
-std::string ApplyValue(std::string_view name, std::string_view value, SimOptions& out) {
-  if (name == "--terminal") {
-    SimTerminalSpec terminal;
-    if (!ParseTerminal(value, terminal)) {
-      return "--terminal: expected ADDR:master or ADDR:slave with ADDR 0-255, got '" + std::string(value) + "'";
-    }
-    out.Terminals.push_back(terminal);
-    return {};
+  for (const TextOption& option : kTextOptions) {
+    rules.push_back({option.Name, "PATH", [&out, option](const std::string& value) {
+                       out.*(option.Field) = value;
+                       return std::string();
+                     }});
   }
-  if (const auto* option = FindOption(kTextOptions, name)) {
-    if (value.empty()) return std::string(name) + ": the value must not be empty";
-    out.*(option->Field) = std::string(value);
-    return {};
+  for (const IntOption& option : kIntOptions) {
+    rules.push_back({option.Name, "N", [&out, option](const std::string& value) {
+                       if (ParseInt(value, option.Min, option.Max, out.*(option.Field))) return std::string();
+                       return std::string(option.Name) + ": expected a whole number from " +
+                              std::to_string(option.Min) + " to " + std::to_string(option.Max) + ", got '" + value +
+                              "'";
+                     }});
   }
-  const auto* option = FindOption(kIntOptions, name);
-  if (!ParseInt(value, option->Min, option->Max, out.*(option->Field))) {
-    return std::string(name) + ": expected a whole number from " + std::to_string(option->Min) + " to " +
-           std::to_string(option->Max) + ", got '" + std::string(value) + "'";
-  }
-  return {};
-}
-
-bool TakesValue(std::string_view name) {
-  return name == "--terminal" || FindOption(kTextOptions, name) || FindOption(kIntOptions, name);
+  rules.push_back({"--terminal", "ADDR:ROLE", [&out](const std::string& value) {
+                     SimTerminalSpec terminal;
+                     if (!ParseTerminal(value, terminal)) {
+                       return "--terminal: expected ADDR:master or ADDR:slave with ADDR 0-255, got '" + value + "'";
+                     }
+                     out.Terminals.push_back(terminal);
+                     return std::string();
+                   }});
+  return rules;
 }
 
 }  // namespace
@@ -151,35 +153,14 @@ std::string ValidateSimOptions(const SimOptions& options) {
 
 bool ParseSimOptions(int argc, char** argv, SimOptions& out, std::string& error) {
   out = SimOptions{};
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    std::string_view name = arg.substr(0, arg.find('='));
-    bool inlineValue = name.size() < arg.size();
-    if (const auto* flag = FindOption(kFlagOptions, name)) {
-      if (inlineValue) {
-        error = std::string(name) + " takes no value";
-        return false;
-      }
-      out.*(flag->Field) = flag->Value;
-      continue;
-    }
-    if (!TakesValue(name)) {
-      error = "unknown option '" + std::string(arg) + "'";
-      return false;
-    }
-    std::string_view value;
-    if (inlineValue) {
-      value = arg.substr(name.size() + 1);
-    } else if (i + 1 < argc) {
-      value = argv[++i];
-    } else {
-      error = std::string(name) + " needs a value";
-      return false;
-    }
-    error = ApplyValue(name, value, out);
-    if (!error.empty()) return false;
-  }
+  const ParsedOptions parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), SimRules(out));
+  error = parsed.Error;
+  if (!error.empty()) return false;
   if (out.Help) return true;
+  if (!parsed.Operands.empty()) {
+    error = "unexpected argument '" + parsed.Operands.front() + "'";
+    return false;
+  }
   error = ValidateSimOptions(out);
   return error.empty();
 }

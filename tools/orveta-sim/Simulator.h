@@ -4,6 +4,12 @@
 // its own. A master terminal polls with 10 04 55 69 while the line is idle;
 // frames from the PC are checked, logged, acknowledged and answered with the
 // timing and faults of SimOptions.
+//
+// The simulator keeps its own protocol code on purpose, apart from link/:
+// its frame parser, checksums, record layouts and timing are written anew
+// from the protocol, so that it is an independent oracle. A fault shared
+// with the program's link would pass on both sides of the line unseen. Only
+// its command line is read with the program's option parser (config/).
 
 #include <atomic>
 #include <chrono>

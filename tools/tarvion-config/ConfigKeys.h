@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Config.h"
-#include "app/IniText.h"
+#include "config/Config.h"
+#include "config/IniText.h"
 
 // Everything the file holds, as the window shows it.
 struct EditedConfig {

@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/CommandLine.h"
-#include "app/FileLocations.h"
-#include "app/IniFile.h"
+#include "config/CommandLine.h"
+#include "config/FileLocations.h"
+#include "config/IniFile.h"
+#include "config/Options.h"
 #include "tools/tarvion-config/ConfigKeys.h"
 
 namespace {
@@ -75,27 +76,26 @@ std::string ConfigUsage() {
 // False with `error` set on an unknown option, no command or another one,
 // assignments for show, or none for set.
 bool ParseArguments(const std::vector<std::string>& arguments, Arguments& out, std::string& error) {
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (argument == "--help") {
-      out.Help = true;
-      return true;
-    }
-    if (OptionName(argument) == "--config") {
-      const auto value = TakeOptionValue(arguments, i);
-      if (!value) {
-        error = "option '--config' needs a FILE";
-        return false;
-      }
-      out.ConfigPath = *value;
-    } else if (argument.starts_with("-")) {
-      error = "unknown option '" + argument + "'";
-      return false;
-    } else if (out.Command.empty()) {
-      out.Command = argument;
-    } else {
-      out.Assignments.push_back(argument);
-    }
+  const OptionRule rules[] = {
+      {"--help", {},
+       [&out](const std::string&) {
+         out.Help = true;
+         return std::string();
+       },
+       true},
+      {"--config", "FILE",
+       [&out](const std::string& value) {
+         out.ConfigPath = value;
+         return std::string();
+       }},
+  };
+  const ParsedOptions parsed = ParseOptions(arguments, rules);
+  error = parsed.Error;
+  if (!error.empty()) return false;
+  if (out.Help) return true;
+  if (!parsed.Operands.empty()) {
+    out.Command = parsed.Operands.front();
+    out.Assignments.assign(parsed.Operands.begin() + 1, parsed.Operands.end());
   }
   if (out.Command != "show" && out.Command != "set") {
     error = out.Command.empty() ? "no command: show or set" : "unknown command '" + out.Command + "'";

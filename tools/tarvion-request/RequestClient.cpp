@@ -10,8 +10,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/CommandLine.h"
-#include "app/Config.h"
+#include "config/Config.h"
+#include "config/Options.h"
 #include "link/FileReplace.h"
 #include "link/StartFiles.h"
 #include "requests/RequestFile.h"
@@ -111,53 +111,47 @@ bool Drop(const std::string& temporary, const std::string& request, DirectoryWat
 
 std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& arguments, std::string& error) {
   ClientOptions options;
-  bool inputGiven = false;
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    const std::string_view name = OptionName(argument);
-    const auto value = [&](std::string& out) {
-      auto taken = TakeOptionValue(arguments, i);
-      if (!taken) {
-        error = std::string(name) + " needs a value";
-        return false;
-      }
-      out = std::move(*taken);
-      return true;
+  const auto text = [](std::string& field) {
+    return [&field](const std::string& value) {
+      field = value;
+      return std::string();
     };
-    std::string text;
-    if (argument == "--help" || argument == "-h") {
-      options.Help = true;
-    } else if (name == "--dir") {
-      if (!value(options.Directory)) return std::nullopt;
-    } else if (name == "--ini") {
-      if (!value(options.IniPath)) return std::nullopt;
-    } else if (name == "--term") {
-      if (!value(text)) return std::nullopt;
-      const auto terminal = IntegerWithin(text, 1, TerminalCount);
-      if (!terminal) {
-        error = "--term: a terminal number from 1 to " + std::to_string(TerminalCount) + ", not '" + text + "'";
-        return std::nullopt;
-      }
-      options.Terminal = *terminal;
-    } else if (name == "--timeout") {
-      if (!value(text)) return std::nullopt;
-      const auto seconds = IntegerWithin(text, 1, 7 * 24 * 3600);
-      if (!seconds) {
-        error = "--timeout: whole seconds from 1 on, not '" + text + "'";
-        return std::nullopt;
-      }
-      options.Timeout = std::chrono::seconds(*seconds);
-    } else if (argument != "-" && argument.starts_with('-')) {
-      error = "unknown option " + argument;
-      return std::nullopt;
-    } else if (inputGiven) {
-      error = "one request file only, not also " + argument;
-      return std::nullopt;
-    } else {
-      options.Input = argument;
-      inputGiven = true;
-    }
+  };
+  const auto help = [&options](const std::string&) {
+    options.Help = true;
+    return std::string();
+  };
+  const OptionRule rules[] = {
+      {"--help", {}, help, true},
+      {"-h", {}, help, true},
+      {"--dir", "DIR", text(options.Directory)},
+      {"--ini", "FILE", text(options.IniPath)},
+      {"--term", "N",
+       [&options](const std::string& value) {
+         const auto terminal = IntegerWithin(value, 1, TerminalCount);
+         if (!terminal) {
+           return "--term: a terminal number from 1 to " + std::to_string(TerminalCount) + ", not '" + value + "'";
+         }
+         options.Terminal = *terminal;
+         return std::string();
+       }},
+      {"--timeout", "S",
+       [&options](const std::string& value) {
+         const auto seconds = IntegerWithin(value, 1, 7 * 24 * 3600);
+         if (!seconds) return "--timeout: whole seconds from 1 on, not '" + value + "'";
+         options.Timeout = std::chrono::seconds(*seconds);
+         return std::string();
+       }},
+  };
+  const ParsedOptions parsed = ParseOptions(arguments, rules);
+  error = parsed.Error;
+  if (!error.empty()) return std::nullopt;
+  if (options.Help) return options;
+  if (parsed.Operands.size() > 1) {
+    error = "one request file only, not also " + parsed.Operands[1];
+    return std::nullopt;
   }
+  if (!parsed.Operands.empty()) options.Input = parsed.Operands.front();
   return options;
 }
 

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "app/IniFile.h"
+#include "config/IniFile.h"
 #include "link/Cp1250.h"
 #include "requests/RequestFile.h"
 #include "tools/tarvion-request/RequestClient.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "app/Config.h"
+#include "config/Config.h"
 #include "tools/tarvion-scan/LineCheck.h"
 
 namespace fs = std::filesystem;

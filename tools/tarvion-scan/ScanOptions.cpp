@@ -3,8 +3,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/CommandLine.h"
-#include "app/Config.h"
+#include "config/Config.h"
+#include "config/Options.h"
 
 namespace {
 
@@ -19,70 +19,65 @@ bool IsProgramBaud(int baud) {
   return false;
 }
 
-// Stores the value of option `name`; false with `error` set when it is bad.
-bool SetValue(std::string_view name, const std::string& value, ScanOptions& out, std::string& error) {
-  if (name == "--capture") {
-    out.CapturePath = value;
-    return true;
-  }
-  if (name == "--baud") {
-    int32_t baud = 0;
-    if (ParseInteger(value, baud) && IsProgramBaud(baud)) {
-      out.Baud = baud;
-      return true;
-    }
-    error = "--baud must be 1200, 2400, 4800, 9600 or 19200, not '" + value + "'";
-  } else if (name == "--from" || name == "--to") {
-    if (const auto address = IntegerWithin(value, kLowestAddress, kHighestAddress)) {
-      (name == "--from" ? out.From : out.To) = *address;
-      return true;
-    }
-    error = std::string(name) + " must be an address from 0 to 255, not '" + value + "'";
-  } else {
-    if (const auto us = IntegerWithin(value, 0, static_cast<int32_t>(MaxTurnaroundUs))) {
-      out.TurnaroundUs = static_cast<uint32_t>(*us);
-      return true;
-    }
-    error = "--turnaround must be microseconds from 0 to 1000000, not '" + value + "'";
-  }
-  return false;
+// The option rules of the scan and the check, storing into `out`.
+std::vector<OptionRule> ScanRules(ScanOptions& out) {
+  const auto flag = [](bool& field) {
+    return [&field](const std::string&) {
+      field = true;
+      return std::string();
+    };
+  };
+  const auto address = [](int& field, std::string name) {
+    return [&field, name](const std::string& value) {
+      const auto number = IntegerWithin(value, kLowestAddress, kHighestAddress);
+      if (!number) return name + " must be an address from 0 to 255, not '" + value + "'";
+      field = *number;
+      return std::string();
+    };
+  };
+  return {
+      {"--help", {}, flag(out.Help), true},
+      {"--mark", {}, flag(out.Mark)},
+      {"--check", {}, flag(out.Check)},
+      {"--json", {}, flag(out.Json)},
+      {"--capture", "FILE",
+       [&out](const std::string& value) {
+         out.CapturePath = value;
+         return std::string();
+       }},
+      {"--baud", "N",
+       [&out](const std::string& value) {
+         int32_t baud = 0;
+         if (!ParseInteger(value, baud) || !IsProgramBaud(baud)) {
+           return "--baud must be 1200, 2400, 4800, 9600 or 19200, not '" + value + "'";
+         }
+         out.Baud = baud;
+         return std::string();
+       }},
+      {"--from", "A", address(out.From, "--from")},
+      {"--to", "B", address(out.To, "--to")},
+      {"--turnaround", "US",
+       [&out](const std::string& value) {
+         const auto us = IntegerWithin(value, 0, static_cast<int32_t>(MaxTurnaroundUs));
+         if (!us) return "--turnaround must be microseconds from 0 to 1000000, not '" + value + "'";
+         out.TurnaroundUs = static_cast<uint32_t>(*us);
+         return std::string();
+       }},
+  };
 }
 
 }  // namespace
 
 bool ParseScanOptions(int argc, char** argv, ScanOptions& out, std::string& error) {
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    const std::string_view name = OptionName(argument);
-    if (argument == "--help") {
-      out.Help = true;
-      return true;
-    }
-    if (argument == "--mark") {
-      out.Mark = true;
-    } else if (argument == "--check") {
-      out.Check = true;
-    } else if (argument == "--json") {
-      out.Json = true;
-    } else if (name == "--baud" || name == "--from" || name == "--to" || name == "--turnaround" ||
-               name == "--capture") {
-      const auto value = TakeOptionValue(arguments, i);
-      if (!value) {
-        error = "option '" + std::string(name) + "' needs a value";
-        return false;
-      }
-      if (!SetValue(name, *value, out, error)) return false;
-    } else if (argument.starts_with("-")) {
-      error = "unknown option '" + argument + "'";
-      return false;
-    } else if (out.Device.empty()) {
-      out.Device = argument;
-    } else {
-      error = "only one DEVICE, not also '" + argument + "'";
-      return false;
-    }
+  const ParsedOptions parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), ScanRules(out));
+  error = parsed.Error;
+  if (!error.empty()) return false;
+  if (out.Help) return true;
+  if (parsed.Operands.size() > 1) {
+    error = "only one DEVICE, not also '" + parsed.Operands[1] + "'";
+    return false;
   }
+  if (!parsed.Operands.empty()) out.Device = parsed.Operands.front();
   if (out.Device.empty()) {
     error = "no DEVICE given";
     return false;

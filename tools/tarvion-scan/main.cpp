@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/CommandLine.h"
-#include "app/Config.h"
+#include "config/CommandLine.h"
+#include "config/Config.h"
 #include "link/CommPort.h"
 #include "link/Customport.h"
 #include "link/Orveta.h"

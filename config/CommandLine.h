@@ -4,9 +4,7 @@
 // Qt's own (-platform, -display, ...) are not: Qt is configured through its
 // environment variables (QT_QPA_PLATFORM, DISPLAY, ...).
 
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 // Exit status of a bad option (and of a trace or capture file that cannot be
@@ -26,18 +24,10 @@ struct CommandLine {
   std::string Error;           // with Action::Error: what was wrong
 };
 
-// Reads the arguments after the program name in order; the first --help,
-// --version or error decides. An option's value is the next argument or
-// follows '=' ("--trace=FILE"); an empty value, an unknown option or any
-// other argument is an error.
+// Reads the arguments after the program name in order (see Options.h); the
+// first --help, --version or error decides. An empty value, an unknown
+// option or any other argument is an error.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
-
-// How the program and its tools read an option that takes a value:
-// "--name VALUE" or "--name=VALUE". OptionName is the argument up to '='.
-// TakeOptionValue gives the value of the option at arguments[i] (moving `i`
-// on past a separate value), or nullopt when it is missing or empty.
-std::string_view OptionName(std::string_view argument);
-std::optional<std::string> TakeOptionValue(const std::vector<std::string>& arguments, size_t& i);
 
 // The text of --help.
 std::string CommandLineUsage();

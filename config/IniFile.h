@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "app/Config.h"
+#include "config/Config.h"
 
 // The four keys as text; a missing file or key reads as missing.
 IniValues ReadIniValues(const QString& iniPath);

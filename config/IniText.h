@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Config.h"
-#include "app/FileLocations.h"
+#include "config/Config.h"
+#include "config/FileLocations.h"
 
 struct IniSetting {
   std::string Section;

@@ -1,4 +1,4 @@
-#include "app/StandardError.h"
+#include "config/StandardError.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

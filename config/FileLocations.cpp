@@ -1,4 +1,4 @@
-#include "app/FileLocations.h"
+#include "config/FileLocations.h"
 
 #include <filesystem>
 #include <system_error>

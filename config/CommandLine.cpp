@@ -1,10 +1,11 @@
-#include "app/CommandLine.h"
+#include "config/CommandLine.h"
 
 #include <cstdio>
 #include <string_view>
 
-#include "app/FileLocations.h"
-#include "app/StandardError.h"
+#include "config/FileLocations.h"
+#include "config/Options.h"
+#include "config/StandardError.h"
 
 namespace {
 
@@ -54,43 +55,25 @@ CommandLine Failed(std::string message) {
 
 const char* TarvionVersion() { return TARVION_VERSION; }
 
-std::string_view OptionName(std::string_view argument) { return argument.substr(0, argument.find('=')); }
-
-std::optional<std::string> TakeOptionValue(const std::vector<std::string>& arguments, size_t& i) {
-  const std::string_view argument = arguments[i];
-  const size_t equals = argument.find('=');
-  std::string value;
-  if (equals != std::string_view::npos) {
-    value = argument.substr(equals + 1);
-  } else if (i + 1 < arguments.size()) {
-    value = arguments[++i];
-  }
-  if (value.empty()) return std::nullopt;
-  return value;
-}
-
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine result;
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    const std::string_view name = OptionName(argument);
-    bool known = false;
-    for (const ActionOption& option : kActionOptions) {
-      if (argument != option.Name) continue;
-      result.What = option.What;
-      return result;
-    }
-    for (const ValueOption& option : kValueOptions) {
-      if (name != option.Name) continue;
-      known = true;
-      auto value = TakeOptionValue(arguments, i);
-      if (!value) return Failed("option '" + std::string(option.Name) + "' needs a " + std::string(option.Value));
-      result.*option.Field = std::move(*value);
-    }
-    if (!known) {
-      return Failed(argument.starts_with("-") ? "unknown option '" + argument + "'"
-                                              : "unexpected argument '" + argument + "'");
-    }
+  std::vector<OptionRule> rules;
+  for (const ValueOption& option : kValueOptions) {
+    rules.push_back({option.Name, option.Value, [&result, field = option.Field](const std::string& value) {
+                       result.*field = value;
+                       return std::string();
+                     }});
+  }
+  for (const ActionOption& option : kActionOptions) {
+    rules.push_back({option.Name, {}, [&result, what = option.What](const std::string&) {
+                       result.What = what;
+                       return std::string();
+                     }, true});
+  }
+  const ParsedOptions parsed = ParseOptions(arguments, rules);
+  if (!parsed.Error.empty()) return Failed(parsed.Error);
+  if (!parsed.Operands.empty() && result.What == CommandLine::Action::Run) {
+    return Failed("unexpected argument '" + parsed.Operands.front() + "'");
   }
   return result;
 }

@@ -1,4 +1,4 @@
-#include "app/Config.h"
+#include "config/Config.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "app/IniText.h"
+#include "config/IniText.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
