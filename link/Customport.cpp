@@ -60,7 +60,7 @@ void LogPortEvent(int portIndex, const char* utf8Event) {
 
 TSer_Port::TSer_Port(int portIndex, int baud) : PortIndex(portIndex), Baud(baud) {
   OpenPort(portIndex, baud);
-  TracePortOpen(PortIndex, Baud, Opened, false, Port->HasModemLines());
+  TracePortOpen(PortIndex, ComDevicePath(PortIndex), Baud, Opened, false, Port->HasModemLines());
 }
 
 TSer_Port::~TSer_Port() { ClosePort(); }
@@ -101,7 +101,7 @@ bool TSer_Port::NeedsReopen() {
 bool TSer_Port::Reopen() {
   if (waits_ > 0) return false;
   const bool opened = OpenDevice(Baud);
-  TracePortOpen(PortIndex, Baud, opened, true, Port->HasModemLines());
+  TracePortOpen(PortIndex, ComDevicePath(PortIndex), Baud, opened, true, Port->HasModemLines());
   if (opened) {
     lost_ = false;
     reopenFailureLogged_ = false;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "link/Orveta.h"
+#include "link/Frame.h"
 #include "link/Pcapng.h"
 
 namespace {

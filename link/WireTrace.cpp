@@ -14,7 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include "link/CommPort.h"
 #include "link/WireCapture.h"
 #include "link/WireTraceFormat.h"
 
@@ -265,8 +264,7 @@ void Record(TraceKind kind, int portIndex, uint32_t arg, uint8_t detail, const u
 
 }  // namespace wire_trace
 
-void RecordPortOpen(int portIndex, int baud, bool opened, bool reopen, bool modemLines) {
-  const std::string path = ComDevicePath(portIndex);
+void RecordPortOpen(int portIndex, const std::string& path, int baud, bool opened, bool reopen, bool modemLines) {
   const uint8_t detail = static_cast<uint8_t>((opened ? kTraceOpened : 0) | (reopen ? kTraceReopen : 0) |
                                               (modemLines ? 0 : kTraceNoModemLines));
   wire_trace::Record(TraceKind::PortOpen, portIndex, static_cast<uint32_t>(baud), detail,

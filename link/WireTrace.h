@@ -107,8 +107,9 @@ inline void TraceLineErrors(int portIndex, const LineErrorCounts& grown, const L
     wire_trace::Record(TraceKind::LineErrors, portIndex, 0, 0, reinterpret_cast<const uint8_t*>(both), sizeof both);
   }
 }
-// The device path is looked up (ComDevicePath) only while the trace is on.
-void RecordPortOpen(int portIndex, int baud, bool opened, bool reopen, bool modemLines);
-inline void TracePortOpen(int portIndex, int baud, bool opened, bool reopen, bool modemLines) {
-  if (WireTraceOn()) RecordPortOpen(portIndex, baud, opened, reopen, modemLines);
+// The port hands over what its line records: its device path among it.
+void RecordPortOpen(int portIndex, const std::string& device, int baud, bool opened, bool reopen, bool modemLines);
+inline void TracePortOpen(int portIndex, const std::string& device, int baud, bool opened, bool reopen,
+                          bool modemLines) {
+  if (WireTraceOn()) RecordPortOpen(portIndex, device, baud, opened, reopen, modemLines);
 }

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <string_view>
 
-#include "link/Orveta.h"
+#include "link/Frame.h"
 
 namespace {
 
