@@ -61,3 +61,7 @@ void NotifyReady(const std::string& status) { Notify("READY=1\nSTATUS=" + status
 void NotifyStatus(const std::string& status) { Notify("STATUS=" + status); }
 
 void NotifyStopping() { Notify("STOPPING=1"); }
+
+void NotifyStopExtension(std::chrono::microseconds more) {
+  Notify("EXTEND_TIMEOUT_USEC=" + std::to_string(more.count()));
+}

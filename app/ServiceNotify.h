@@ -5,6 +5,7 @@
 // nothing is sent. Plain C++.
 
 #include <array>
+#include <chrono>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -41,3 +42,5 @@ std::string ServiceStatusText(const std::array<PlaceState, TerminalCount>& place
 void NotifyReady(const std::string& status);
 void NotifyStatus(const std::string& status);
 void NotifyStopping();
+// EXTEND_TIMEOUT_USEC: the stop may take `more` from now on.
+void NotifyStopExtension(std::chrono::microseconds more);

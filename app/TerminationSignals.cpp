@@ -10,8 +10,11 @@
 namespace {
 
 std::array<int, 2> signalPipe{-1, -1};
+std::atomic<bool> received{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set in a signal handler");
 
 void OnTerminationSignal(int) {
+  received = true;
   const int saved = errno;
   const char byte = 1;
   [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
@@ -45,3 +48,5 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
 }
 
 TerminationSignals::~TerminationSignals() = default;
+
+const std::atomic<bool>& TerminationSignals::Received() { return received; }

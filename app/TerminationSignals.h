@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <atomic>
 #include <memory>
 
 class TerminationSignals : public QObject {
@@ -18,6 +19,10 @@ class TerminationSignals : public QObject {
 
   // Watches the pipe from now on; needs the application.
   explicit TerminationSignals(QObject* parent = nullptr);
+
+  // Set by the handler the moment a signal comes, for threads that cannot
+  // wait for the event loop.
+  static const std::atomic<bool>& Received();
   ~TerminationSignals() override;
 
  signals:

@@ -15,10 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "app/ServiceNotify.h"
+#include "app/StopTimeExtension.h"
+#include "app/TerminationSignals.h"
+#include "app/Widgets.h"
 #include "config/Config.h"
 #include "config/FileLocations.h"
-#include "app/ServiceNotify.h"
-#include "app/Widgets.h"
 #include "link/LinkDisplay.h"
 #include "requests/BatchHost.h"
 #include "requests/RequestProcessor.h"
@@ -122,6 +124,8 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void PauseWatcher() override;
   void ResumeWatcher() override;
   void Sleep(std::chrono::milliseconds pause) override;
+  void AttemptStarts(std::chrono::milliseconds longest) override;
+  void AttemptEnds() override;
 
   // --- Manual commands (Unit1Batch.cpp) ---
   void Button1Click();
@@ -296,6 +300,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   std::chrono::steady_clock::time_point lastBalloon_{};
   TRequestProcessor processor_;
   std::unique_ptr<THlidac> watcher_;
+  StopTimeExtension stopExtension_{TerminationSignals::Received()};
   // What the service was told last; nothing is sent before it is ready.
   bool serviceReady_ = false;
   std::string serviceStatus_;

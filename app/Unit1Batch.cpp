@@ -117,6 +117,10 @@ void TForm1::ResumeWatcher() {
 
 void TForm1::Sleep(std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }
 
+void TForm1::AttemptStarts(std::chrono::milliseconds longest) { stopExtension_.AttemptStarts(longest); }
+
+void TForm1::AttemptEnds() { stopExtension_.AttemptEnds(); }
+
 // --- One exchange at a time ---
 
 TForm1::ExchangeLock::ExchangeLock(TForm1& form) : form_(form) {

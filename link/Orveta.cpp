@@ -122,6 +122,22 @@ int TOrveta::ReadAck() {
   return b == Ack ? 0 : 1;
 }
 
+std::chrono::milliseconds LongestAttemptTime(const LinkSettings& settings, char letter) {
+  using std::chrono::milliseconds;
+  constexpr int64_t kBitsPerByte = 11;
+  const int64_t baud = settings.PortBaud > 0 ? settings.PortBaud : 1;
+  const milliseconds listening(2 * static_cast<int64_t>(settings.LinkTimeout));
+  milliseconds longest = kPauseAfterLinkTest + listening + milliseconds(kMasterAckWaitMs) +  // a link test first
+                         listening + milliseconds(kMasterAckWaitMs) +                       // the command
+                         kPauseAfterClear + milliseconds(300) +                             // the fixed pauses
+                         milliseconds(1000 + FrameBufferSize * kBitsPerByte * 2000 / baud);  // the frame's drain
+  if (letter == 'Y' || letter == 'P' || letter == 'S') {
+    const int64_t bytes = std::max(settings.AnswerBufferSize, 0);
+    longest += milliseconds(200 + bytes * kBitsPerByte * 1000 / baud) + listening;
+  }
+  return longest;
+}
+
 int TOrveta::SendCommand(char* line) {
   uint8_t frame[FrameBufferSize] = {};
   const std::string text(line, strnlen(line, WorkBufferSize));

@@ -5,12 +5,14 @@
 // which. Every command is one frame (address, length, payload, checksum)
 // answered by the single byte 0x06.
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
 #include "link/Customport.h"
 #include "link/Frame.h"
 #include "link/LinkDisplay.h"
+#include "link/Settings.h"
 
 class TOrveta {
  public:
@@ -72,3 +74,10 @@ class TOrveta {
 
 // Milliseconds of the monotonic clock.
 uint64_t TickCount();
+
+// The longest one attempt of a line with command letter `letter` can take
+// with these settings: a link test first, the wait for a poll, the frame,
+// the acknowledgement wait, the fixed pauses, and for a data command ('Y',
+// 'P', 'S') a whole answer buffer at the line's rate. A bound for a stop's
+// time-out, not a prediction.
+std::chrono::milliseconds LongestAttemptTime(const LinkSettings& settings, char letter);

@@ -12,6 +12,7 @@
 #include "link/Customport.h"
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
+#include "link/Settings.h"
 #include "requests/LineExecution.h"
 #include "requests/Priority.h"
 #include "requests/RequestLine.h"
@@ -119,6 +120,12 @@ bool TRequestProcessor::SendLongLine(TOrveta& terminal, const std::string& line)
 }
 
 bool TRequestProcessor::ExecuteAttempt(TOrveta& terminal, bool raisePriority) {
+  // Tells the host when the attempt ends, also when the coding throws.
+  struct Attempt {
+    Attempt(BatchHost& host, std::chrono::milliseconds longest) : host_(host) { host_.AttemptStarts(longest); }
+    ~Attempt() { host_.AttemptEnds(); }
+    BatchHost& host_;
+  } attempt(host_, LongestAttemptTime(Settings(), lineBuffer_[0]));
   std::optional<TRaisedPriority> raised;
   if (raisePriority) raised.emplace();
   return ExecuteLine(terminal, lineBuffer_.data());

@@ -67,4 +67,9 @@ class BatchHost {
   // The fixed pauses of a batch (2/25, 5/30, 100 and 1500 ms): the window
   // sleeps, tests may record them.
   virtual void Sleep(std::chrono::milliseconds pause) = 0;
+  // An attempt of a line starts and may take up to `longest`, and it has
+  // ended: a service's stop in between waits that long (see
+  // StopTimeExtension). Nothing by default.
+  virtual void AttemptStarts(std::chrono::milliseconds longest) { static_cast<void>(longest); }
+  virtual void AttemptEnds() {}
 };
