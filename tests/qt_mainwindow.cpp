@@ -36,6 +36,7 @@
 #include "link/Cp1250.h"
 #include "link/ErrorLog.h"
 #include "link/Settings.h"
+#include "support/SimulatorLog.h"
 #include "tools/orveta-sim/Simulator.h"
 
 class MainWindowTest : public QObject {
@@ -527,10 +528,7 @@ void MainWindowTest::periodicCheckRetestsOnlyARedIndicator() {
   Start();
   TForm1& f = *form_;
   f.PauseWatcher();  // the only periodic checks here are the test's own
-  const auto frames = [&] {
-    const std::vector<std::string> log = sim.LogLines();
-    return std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find(" rx ") != std::string::npos; });
-  };
+  const auto frames = [&] { return static_cast<int>(HexOfKind(ParseSimLog(sim.LogLines()), "rx").size()); };
   QVERIFY(Terminals[0] && Terminals[0]->IsSlave());
   QCOMPARE(f.Indicator(0), TerminalIndicator::Cyan);
   QCOMPARE(frames(), 1);

@@ -19,7 +19,6 @@
 #include <QtTest>
 #include <functional>
 #include <memory>
-#include <sstream>
 
 #include "app/Dialogs.h"
 #include "app/Globals.h"
@@ -28,6 +27,7 @@
 #include "link/CommPort.h"
 #include "link/Settings.h"
 #include "requests/ClockLine.h"
+#include "support/SimulatorLog.h"
 #include "support/WaitFor.h"
 #include "tools/orveta-sim/Simulator.h"
 
@@ -151,23 +151,14 @@ void RequestsWindowTest::DropRequest(const QByteArray& bytes) const {
 
 QStringList RequestsWindowTest::Commands() const {
   QStringList commands;
-  const std::vector<std::string> log = sim_->LogLines();
-  for (size_t i = mark_; i < log.size(); ++i) {
-    std::istringstream in(log[i]);
-    std::string ms, dir, bytes;
-    in >> ms >> dir;
-    if (dir != "rx") continue;
-    for (std::string hex; in >> hex;) bytes += static_cast<char>(std::stoi(hex, nullptr, 16));
-    commands << QString::number(static_cast<uint8_t>(bytes[0])) + QLatin1Char(':') +
-                    QString::fromLatin1(bytes.substr(2, bytes.size() - 3));
+  for (const std::string& hex : HexOfKind(ParseSimLog(sim_->LogLines()), "rx", mark_)) {
+    commands << QString::fromLatin1(CommandOf(hex));
   }
   return commands;
 }
 
 int RequestsWindowTest::BadFrames() const {
-  const std::vector<std::string> log = sim_->LogLines();
-  return static_cast<int>(
-      std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find(" bad") != std::string::npos; }));
+  return static_cast<int>(HexOfKind(ParseSimLog(sim_->LogLines()), "bad").size());
 }
 
 void RequestsWindowTest::WhenDialogOpens(std::function<void(QFileDialog&)> answer) {

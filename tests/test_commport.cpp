@@ -13,7 +13,6 @@
 #include <fstream>
 #include <numeric>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "link/Pcapng.h"
@@ -22,6 +21,7 @@
 #include "tools/tarvion-scan/LineCheck.h"
 
 #include "support/PtyPair.h"
+#include "support/SimulatorLog.h"
 #include "support/WaitFor.h"
 
 namespace {
@@ -390,14 +390,6 @@ TEST_F(WireTracePty, PastItsSizeTheFileMovesToDotOneReplacingTheOlder) {
   }
 }
 
-// "0A 0D ..." as bytes.
-std::string Bytes(const std::string& hex) {
-  std::istringstream in(hex);
-  std::string bytes;
-  for (std::string pair; in >> pair;) bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
-  return bytes;
-}
-
 uint32_t Little32(const std::string& bytes, size_t at) {
   uint32_t value = 0;
   for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
@@ -412,19 +404,19 @@ uint32_t Big32(const std::string& bytes, size_t at) {
 
 TEST(Pcapng, SectionHeaderAndInterfaceBlocks) {
   EXPECT_EQ(PcapngSectionHeader(""),
-            Bytes("0A 0D 0D 0A 1C 00 00 00 4D 3C 2B 1A 01 00 00 00 FF FF FF FF FF FF FF FF 1C 00 00 00"));
+            BytesOfHex("0A 0D 0D 0A 1C 00 00 00 4D 3C 2B 1A 01 00 00 00 FF FF FF FF FF FF FF FF 1C 00 00 00"));
   EXPECT_EQ(PcapngSectionHeader("Tarvion"),
-            Bytes("0A 0D 0D 0A 2C 00 00 00 4D 3C 2B 1A 01 00 00 00 FF FF FF FF FF FF FF FF "
-                  "04 00 07 00 54 61 72 76 69 6F 6E 00 00 00 00 00 2C 00 00 00"));
+            BytesOfHex("0A 0D 0D 0A 2C 00 00 00 4D 3C 2B 1A 01 00 00 00 FF FF FF FF FF FF FF FF "
+                       "04 00 07 00 54 61 72 76 69 6F 6E 00 00 00 00 00 2C 00 00 00"));
   EXPECT_EQ(PcapngInterface(kLinkTypeUser0, "COM"),
-            Bytes("01 00 00 00 28 00 00 00 93 00 00 00 00 00 00 00 "
-                  "02 00 03 00 43 4F 4D 00 09 00 01 00 06 00 00 00 00 00 00 00 28 00 00 00"));
+            BytesOfHex("01 00 00 00 28 00 00 00 93 00 00 00 00 00 00 00 "
+                       "02 00 03 00 43 4F 4D 00 09 00 01 00 06 00 00 00 00 00 00 00 28 00 00 00"));
 }
 
 TEST(Pcapng, PacketWithMicrosecondsPaddingAndDirection) {
   EXPECT_EQ(PcapngPacket((int64_t{1} << 32) + 2, PacketDirection::Outbound, "AB"),
-            Bytes("06 00 00 00 30 00 00 00 00 00 00 00 01 00 00 00 02 00 00 00 02 00 00 00 02 00 00 00 "
-                  "41 42 00 00 02 00 04 00 02 00 00 00 00 00 00 00 30 00 00 00"));
+            BytesOfHex("06 00 00 00 30 00 00 00 00 00 00 00 01 00 00 00 02 00 00 00 02 00 00 00 02 00 00 00 "
+                       "41 42 00 00 02 00 04 00 02 00 00 00 00 00 00 00 30 00 00 00"));
 }
 
 // A packet of the capture: its direction and pseudo-header.

@@ -203,7 +203,7 @@ TEST_F(FieldTools, TraceOfARequestHoldsEveryFrameAndByteTheTerminalSawInOrder) {
   // listened (polls nobody read) is missing. The data block came whole.
   std::string sent, dataBlock;
   size_t acks = 0;
-  for (const SimLogEntry& entry : SimulatorLog()) {
+  for (const SimLogLine& entry : SimulatorLog()) {
     if (!entry.Dir.starts_with("tx-") || entry.Dir == "tx-cut") continue;  // a cut repeats bytes sent
     sent = Joined(sent, entry.Hex);
     acks += entry.Dir == "tx-ack" ? 1 : 0;
@@ -300,7 +300,7 @@ TEST_F(FieldTools, CaptureReadByTsharkWithTheDissectorShowsWhatTheTerminalsLogge
   }
   const auto logged = [this](const std::string& log, const std::string& dir) {
     Lines hex;
-    for (const SimLogEntry& entry : SimulatorLog(log)) {
+    for (const SimLogLine& entry : SimulatorLog(log)) {
       if (entry.Dir == dir) hex.push_back(entry.Hex);
     }
     return hex;
@@ -366,7 +366,7 @@ TEST_F(FieldTools, ScanReportsAMasterAndRefusesAPortTheProgramHolds) {
   EXPECT_EQ(scan->WaitExit(), 0) << scan->Err();
   EXPECT_EQ(scan->Out(), "3\n5\n");
   EXPECT_NE(scan->Err().find("a master polls on this line"), std::string::npos) << scan->Err();
-  const std::vector<SimLogEntry> log = SimulatorLog();
+  const std::vector<SimLogLine> log = SimulatorLog();
   for (size_t i = 0; i < log.size(); ++i) {
     if (log[i].Dir == "rx") {
       EXPECT_TRUE(i > 0 && log[i - 1].Dir == "tx-poll") << "a test frame answers a poll";

@@ -76,15 +76,6 @@ class DirectoryEvents {
   Lines events_;
 };
 
-// "address:payload" of a frame logged as hex bytes.
-std::string Command(const std::string& hex) {
-  std::istringstream in(hex);
-  std::string bytes;
-  for (std::string byte; in >> byte;) bytes += static_cast<char>(std::stoi(byte, nullptr, 16));
-  if (bytes.size() < 4) return "<short frame " + hex + ">";
-  return std::to_string(static_cast<uint8_t>(bytes[0])) + ":" + bytes.substr(2, bytes.size() - 3);
-}
-
 class ProgramRequests : public ProgramFixture {
  protected:
   // The program with an INI as an administrator edited it, on a slave at
@@ -174,19 +165,12 @@ class ProgramRequests : public ProgramFixture {
 
   // The commands the simulator received after the first `from` log entries.
   Lines CommandsFrom(size_t from) const {
-    const std::vector<SimLogEntry> log = SimulatorLog();
     Lines commands;
-    for (size_t i = from; i < log.size(); ++i) {
-      if (log[i].Dir == "rx") commands.push_back(Command(log[i].Hex));
-    }
+    for (const std::string& hex : HexOfKind(SimulatorLog(), "rx", from)) commands.push_back(CommandOf(hex));
     return commands;
   }
 
-  size_t BadFrames() const {
-    const std::vector<SimLogEntry> log = SimulatorLog();
-    return static_cast<size_t>(
-        std::count_if(log.begin(), log.end(), [](const SimLogEntry& entry) { return entry.Dir == "bad"; }));
-  }
+  size_t BadFrames() const { return HexOfKind(SimulatorLog(), "bad").size(); }
 
   std::unique_ptr<Process> sim_;
   std::unique_ptr<Process> tarvion_;

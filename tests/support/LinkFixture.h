@@ -7,7 +7,6 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
+#include "SimulatorLog.h"
 #include "WaitFor.h"
 #include "tools/orveta-sim/Simulator.h"
 
@@ -57,17 +57,7 @@ class LinkFixture : public ::testing::Test {
 
   // The hex bytes of every simulator log line of one kind ("rx", "tx-ack", ...).
   std::vector<std::string> Logged(const std::string& kind) const {
-    std::vector<std::string> out;
-    for (const std::string& line : sim_->LogLines()) {
-      std::istringstream in(line);
-      std::string ms, dir;
-      in >> ms >> dir;
-      if (dir != kind) continue;
-      std::string rest;
-      std::getline(in, rest);
-      out.push_back(rest.empty() ? rest : rest.substr(1));
-    }
-    return out;
+    return HexOfKind(ParseSimLog(sim_->LogLines()), kind);
   }
 
   // Waits until the simulator has logged `count` lines of a kind.

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/Config.h"
+#include "SimulatorLog.h"
 #include "WaitFor.h"
 
 // How long a process may take to get where a test waits for it.
@@ -121,13 +122,6 @@ inline std::vector<std::string> LogMessages(const std::filesystem::path& log) {
   return messages;
 }
 
-// One line of the simulator's log: "<ms> <dir> <hex bytes>".
-struct SimLogEntry {
-  long Ms = 0;
-  std::string Dir;
-  std::string Hex;  // the bytes as space-separated hex, as logged
-};
-
 class ProgramFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -190,27 +184,13 @@ class ProgramFixture : public ::testing::Test {
     return std::find(messages.begin(), messages.end(), message) != messages.end();
   }
 
-  std::vector<SimLogEntry> SimulatorLog(const std::string& sim = "sim") const {
-    std::vector<SimLogEntry> entries;
-    for (const std::string& line : FileLines(directory_ / (sim + ".log"))) {
-      std::istringstream fields(line);
-      SimLogEntry entry;
-      fields >> entry.Ms >> entry.Dir;
-      std::getline(fields, entry.Hex);
-      const size_t first = entry.Hex.find_first_not_of(' ');
-      entry.Hex = first == std::string::npos ? "" : entry.Hex.substr(first);
-      entries.push_back(entry);
-    }
-    return entries;
+  std::vector<SimLogLine> SimulatorLog(const std::string& sim = "sim") const {
+    return ParseSimLog(FileLines(directory_ / (sim + ".log")));
   }
 
   // Frames the simulator received, as hex text.
   std::vector<std::string> SimulatorFrames(const std::string& sim = "sim") const {
-    std::vector<std::string> frames;
-    for (const SimLogEntry& entry : SimulatorLog(sim)) {
-      if (entry.Dir == "rx") frames.push_back(entry.Hex);
-    }
-    return frames;
+    return HexOfKind(SimulatorLog(sim), "rx");
   }
 
   std::filesystem::path directory_;

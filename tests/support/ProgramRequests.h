@@ -186,12 +186,7 @@ class RequestFixture : public ProgramFixture {
   // The simulator's log entries of one kind ("rx", "tx-ack", ...) from entry
   // `from` on; of the simulator `sim` (see StartSimulator).
   std::vector<std::string> Logged(const std::string& dir, size_t from = 0, const std::string& sim = "sim") const {
-    const std::vector<SimLogEntry> entries = SimulatorLog(sim);
-    std::vector<std::string> found;
-    for (size_t i = from; i < entries.size(); ++i) {
-      if (entries[i].Dir == dir) found.push_back(entries[i].Hex);
-    }
-    return found;
+    return HexOfKind(SimulatorLog(sim), dir, from);
   }
   size_t LogMark(const std::string& sim = "sim") const { return SimulatorLog(sim).size(); }
 
