@@ -14,7 +14,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <functional>
@@ -28,6 +27,7 @@
 #include "link/Settings.h"
 #include "requests/ClockLine.h"
 #include "support/SimulatorLog.h"
+#include "support/TempDir.h"
 #include "support/WaitFor.h"
 #include "tools/orveta-sim/Simulator.h"
 
@@ -63,7 +63,8 @@ class RequestsWindowTest : public QObject {
 
  private:
   void Start();
-  QString Path(const QString& name) const { return dir_->filePath(name); }
+  QString Dir() const { return QString::fromStdString(dir_->Path().string()); }
+  QString Path(const QString& name) const { return Dir() + QLatin1Char('/') + name; }
   QByteArray Read(const QString& name) const;
   void Write(const QString& name, const QByteArray& bytes) const;
   // Drops a request as the other program does: another name, then renamed.
@@ -77,7 +78,7 @@ class RequestsWindowTest : public QObject {
   // Picks a file in the open dialog as a user does, and presses OK.
   void Choose(QFileDialog& dialog, const QString& name) const;
 
-  std::unique_ptr<QTemporaryDir> dir_;
+  std::unique_ptr<TempDir> dir_;
   std::unique_ptr<Simulator> sim_;
   std::unique_ptr<TForm1> form_;
   QList<BoxRequest> boxes_;
@@ -87,9 +88,8 @@ class RequestsWindowTest : public QObject {
 
 void RequestsWindowTest::init() {
   startCwd_ = QDir::currentPath();
-  dir_ = std::make_unique<QTemporaryDir>();
-  QVERIFY(dir_->isValid());
-  QDir::setCurrent(dir_->path());
+  dir_ = std::make_unique<TempDir>("qt-requests");
+  QDir::setCurrent(Dir());
   ShuttingDown = false;
   Settings() = LinkSettings{};
   boxes_.clear();
@@ -240,7 +240,7 @@ void RequestsWindowTest::commandFileDialogKeepsTheCurrentDirectory() {
   if (QTest::currentTestFailed()) return;
   TForm1& f = *form_;
   Write(QStringLiteral("commands.cfg"), "TERM2\r\nX1\r\n");
-  QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("elsewhere")));
+  QVERIFY(QDir(Dir()).mkdir(QStringLiteral("elsewhere")));
   const QString start = QDir::currentPath();
 
   // The dialog as the form has it; one that moves the current directory

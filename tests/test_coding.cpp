@@ -14,6 +14,7 @@
 #include "link/Coding.h"
 #include "link/ErrorLog.h"
 #include "link/Settings.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -53,15 +54,11 @@ class CodingTest : public ::testing::Test {
   void SetUp() override {
     Settings() = LinkSettings{};
     CodingError = false;
-    char pattern[] = "/tmp/tarvion-coding-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
     SetStartDirectory(directory_);
   }
   void TearDown() override {
     Settings() = LinkSettings{};
     SetStartDirectory(".");
-    std::filesystem::remove_all(directory_);
   }
 
   // Messages of the error log, without their time stamps.
@@ -78,7 +75,8 @@ class CodingTest : public ::testing::Test {
     return messages;
   }
 
-  std::string directory_;
+  TempDir temp_{"coding"};
+  const std::string directory_ = temp_.Path().string();
 };
 
 TEST_F(CodingTest, PersonRecordLayout) {

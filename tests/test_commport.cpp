@@ -22,6 +22,7 @@
 
 #include "support/PtyPair.h"
 #include "support/SimulatorLog.h"
+#include "support/TempDir.h"
 #include "support/WaitFor.h"
 
 namespace {
@@ -253,15 +254,12 @@ class WireTracePty : public CommPortPty {
  protected:
   void SetUp() override {
     CommPortPty::SetUp();
-    char pattern[] = "/tmp/tarvion-trace-XXXXXX";
-    directory_ = mkdtemp(pattern);
     trace_ = directory_ / "trace.log";
     SetComDevicePath(0, pty->SlavePath());
   }
   void TearDown() override {
     StopWireTrace();
     SetComDevicePath(0, "/dev/ttyS0");
-    std::filesystem::remove_all(directory_);
     CommPortPty::TearDown();
   }
 
@@ -287,7 +285,8 @@ class WireTracePty : public CommPortPty {
     ASSERT_EQ(port.ReadBlock(bytes, 64), count);
   }
 
-  std::filesystem::path directory_;
+  TempDir temp_{"trace"};
+  const std::filesystem::path directory_ = temp_.Path();
   std::filesystem::path trace_;
 };
 
@@ -514,12 +513,6 @@ namespace fs = std::filesystem;
 // A recorded sysfs tree (and /dev/serial/by-id) in a folder of its own.
 class SysTree : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarvion-sysfs-XXXXXX";
-    root_ = mkdtemp(pattern);
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   void Attribute(const std::string& file, const std::string& value) {
     fs::create_directories((root_ / file).parent_path());
     std::ofstream(root_ / file) << value << "\n";
@@ -577,7 +570,8 @@ class SysTree : public ::testing::Test {
     return *std::find_if(points.begin(), points.end(), [&](const CheckPoint& p) { return p.Name == name; });
   }
 
-  fs::path root_;
+  TempDir temp_{"sysfs"};
+  const fs::path root_ = temp_.Path();
 };
 
 TEST_F(SysTree, AnFtdiAdapterNeedsItsLatencyTimerAndAnEarlyDrainItsTurnaround) {
@@ -676,8 +670,8 @@ TEST_F(SysTree, APseudoTerminalGivesNoFalseFaults) {
 // no modem lines, no counters, no RS-485 mode; the far end playing an
 // adapter without echo suppression is found out.
 TEST_F(CommPortPty, LineCheckProbesAPseudoTerminalAndFindsAnEcho) {
-  char pattern[] = "/tmp/tarvion-check-XXXXXX";
-  const fs::path folder = mkdtemp(pattern);
+  const TempDir temp("check");
+  const fs::path& folder = temp.Path();
   fs::create_symlink(pty->SlavePath(), folder / "line");
   ProbeOptions options;
   options.Device = (folder / "line").string();
@@ -711,7 +705,6 @@ TEST_F(CommPortPty, LineCheckProbesAPseudoTerminalAndFindsAnEcho) {
   options.Device = (folder / "missing").string();
   EXPECT_FALSE(ProbeLine(options, failure));
   EXPECT_EQ(failure, options.Device + ": no such device");
-  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "app/Config.h"
 #include "app/SingleInstance.h"
 #include "support/ProgramProcess.h"
+#include "support/TempDir.h"
 
 class ProgramLifecycle : public ProgramFixture {
  protected:
@@ -298,8 +299,8 @@ TEST_F(ProgramLifecycle, ALinkPlantedInPlaceOfTheLockIsNeverFollowed) {
 // An XDG_RUNTIME_DIR left over after su or sudo, or pointing nowhere: the
 // lock goes to /tmp.
 TEST(SingleInstanceLock, AnUnusableRuntimeDirectoryFallsBackToTmp) {
-  char pattern[] = "/tmp/tarvion-runtime-XXXXXX";
-  const std::filesystem::path runtime = mkdtemp(pattern);
+  const TempDir folder("runtime");
+  const std::filesystem::path& runtime = folder.Path();
   const std::filesystem::path file = runtime / "file";
   std::ofstream(file) << "not a directory";
   const char* saved = std::getenv("XDG_RUNTIME_DIR");
@@ -315,5 +316,4 @@ TEST(SingleInstanceLock, AnUnusableRuntimeDirectoryFallsBackToTmp) {
   } else {
     unsetenv("XDG_RUNTIME_DIR");
   }
-  std::filesystem::remove_all(runtime);
 }

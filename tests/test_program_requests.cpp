@@ -128,7 +128,6 @@ class ProgramRequests : public ProgramFixture {
       sim_->Signal(SIGTERM);
       EXPECT_EQ(sim_->WaitExit(), 0);
     }
-    ProgramFixture::TearDown();
   }
 
   fs::path File(const std::string& name) const { return directory_ / name; }

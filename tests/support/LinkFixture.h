@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -17,6 +16,7 @@
 #include "link/Orveta.h"
 #include "link/Settings.h"
 #include "SimulatorLog.h"
+#include "TempDir.h"
 #include "WaitFor.h"
 #include "tools/orveta-sim/Simulator.h"
 
@@ -24,8 +24,6 @@ class LinkFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     Settings() = LinkSettings{};
-    char pattern[] = "/tmp/tarvion-link-XXXXXX";
-    directory_ = mkdtemp(pattern);
     SetStartDirectory(directory_);
   }
 
@@ -35,7 +33,6 @@ class LinkFixture : public ::testing::Test {
     if (sim_) sim_->Stop();
     sim_.reset();
     SetComDevicePath(0, "/dev/ttyS0");
-    std::filesystem::remove_all(directory_);
   }
 
   // Starts the simulator with the given terminals and opens its line as COM1.
@@ -70,7 +67,8 @@ class LinkFixture : public ::testing::Test {
     return true;
   }
 
-  std::string directory_;
+  TempDir temp_{"link"};
+  const std::string directory_ = temp_.Path().string();
   std::unique_ptr<Simulator> sim_;
   std::unique_ptr<TSer_Port> port_;
   std::vector<std::unique_ptr<TOrveta>> terminals_;

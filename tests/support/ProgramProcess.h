@@ -25,6 +25,7 @@
 
 #include "app/Config.h"
 #include "SimulatorLog.h"
+#include "TempDir.h"
 #include "WaitFor.h"
 
 // How long a process may take to get where a test waits for it.
@@ -124,13 +125,7 @@ inline std::vector<std::string> LogMessages(const std::filesystem::path& log) {
 
 class ProgramFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarvion-program-XXXXXX";
-    directory_ = mkdtemp(pattern);
-    program_ = directory_ / "tarvion";
-    std::filesystem::copy_file(TARVION_EXE, program_);
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
+  void SetUp() override { std::filesystem::copy_file(TARVION_EXE, program_); }
 
   void WriteIni(const ConfigBlock& block, const std::string& com1) {
     const auto bytes = EncodeConfigBlock(block);
@@ -193,6 +188,7 @@ class ProgramFixture : public ::testing::Test {
     return HexOfKind(SimulatorLog(sim), "rx");
   }
 
-  std::filesystem::path directory_;
-  std::filesystem::path program_;
+  TempDir temp_{"program"};
+  const std::filesystem::path directory_ = temp_.Path();
+  const std::filesystem::path program_ = directory_ / "tarvion";
 };

@@ -108,11 +108,8 @@ class RequestFixture : public ProgramFixture {
   // simulator output, logs, files) is kept under /tmp for a look.
   void TearDown() override {
     if (HasFailure() && std::getenv("TARVION_KEEP_FAILED") != nullptr) {
-      const std::filesystem::path kept = directory_.string() + "-failed";
-      std::filesystem::rename(directory_, kept);
-      std::fprintf(stderr, "kept %s\n", kept.c_str());
+      std::fprintf(stderr, "kept %s\n", temp_.Keep("-failed").c_str());
     }
-    ProgramFixture::TearDown();
   }
 
   // The whole stored configuration, COM1 on the simulator's link.
