@@ -25,6 +25,7 @@
 #include <QWhatsThis>
 #include <QtTest>
 #include <memory>
+#include <string_view>
 
 #include "app/Dialogs.h"
 #include "app/Globals.h"
@@ -37,6 +38,7 @@
 #include "link/Settings.h"
 #include "support/SimulatorLog.h"
 #include "support/TempDir.h"
+#include "support/WriteIni.h"
 #include "tools/orveta-sim/Simulator.h"
 
 class MainWindowTest : public QObject {
@@ -64,7 +66,8 @@ class MainWindowTest : public QObject {
   void contextHelpButtonAndBackgroundClickOpenTheHelp();
 
  private:
-  void WriteIni(const ConfigBlock& block, const QString& com1);
+  // The INI file: the record, COM1's device and any hand-edited lines last.
+  void WriteIni(const ConfigBlock& block, const QString& com1, std::string_view handEdited = {});
   void Start();
   int Boxes(const QString& text) const;
   QString Dir() const { return QString::fromStdString(dir_->Path().string()); }
@@ -103,12 +106,8 @@ void MainWindowTest::cleanup() {
   dir_.reset();
 }
 
-void MainWindowTest::WriteIni(const ConfigBlock& block, const QString& com1) {
-  const auto bytes = EncodeConfigBlock(block);
-  QFile ini(IniPath());
-  QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  ini.write("[Konfigurace]\nCfg_binary=" + QByteArray::fromStdString(HexFromBytes(bytes.data(), bytes.size())) +
-            "\n[Porty]\nCOM1=" + com1.toUtf8() + "\n");
+void MainWindowTest::WriteIni(const ConfigBlock& block, const QString& com1, std::string_view handEdited) {
+  WriteIniFile(IniPath().toStdString(), IniValuesOf(block), {{1, com1.toStdString()}}, handEdited);
 }
 
 void MainWindowTest::Start() { form_ = std::make_unique<TForm1>(IniPath()); }
@@ -118,11 +117,8 @@ int MainWindowTest::Boxes(const QString& text) const {
 }
 
 void MainWindowTest::firstStartShowsTheDefaultsWithTheTextsOfTheForm() {
-  QFile::remove(IniPath());
-  QFile ini(IniPath());  // only the port section: every configuration value is a default
-  QVERIFY(ini.open(QIODevice::WriteOnly));
-  ini.write("[Porty]\nCOM1=" + Path(QStringLiteral("none")).toUtf8() + "\n");
-  ini.close();
+  // Only the port section: every configuration value is a default.
+  WriteIniFile(IniPath().toStdString(), IniValues{}, {{1, Path(QStringLiteral("none")).toStdString()}});
   Start();
   TForm1& f = *form_;
 
@@ -237,11 +233,9 @@ void MainWindowTest::aHandEditedFileIsBoundedShownWithoutSelectionAndSavedUnchan
   block.RepeatIndex = 50;
   block.Capacity = 0x7FFFFFFF;
   block.Terminals[1] = TerminalEntry{2, 9, true};  // names no port: a terminal that does not run
-  WriteIni(block, Path(QStringLiteral("none")));
+  WriteIni(block, Path(QStringLiteral("none")),
+           "[Konfigurace]\nTest_binary=FFFFFFFFFFFFFFFF\nthis line has no equals sign\n");
   QFile ini(IniPath());
-  QVERIFY(ini.open(QIODevice::Append));
-  ini.write("[Konfigurace]\nTest_binary=FFFFFFFFFFFFFFFF\nthis line has no equals sign\n");
-  ini.close();
   Start();
   TForm1& f = *form_;
   for (QComboBox* box : {f.K_Baud1, f.Delay_add, f.Rep_write, f.Port2}) QCOMPARE(box->currentIndex(), -1);

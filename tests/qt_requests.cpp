@@ -29,6 +29,7 @@
 #include "support/SimulatorLog.h"
 #include "support/TempDir.h"
 #include "support/WaitFor.h"
+#include "support/WriteIni.h"
 #include "tools/orveta-sim/Simulator.h"
 
 namespace {
@@ -105,12 +106,10 @@ void RequestsWindowTest::init() {
   QVERIFY2(sim_->Start(error), error.c_str());
   // Short turnaround waits: the window's busy waits share the machine with
   // the simulated terminal's thread.
-  const auto block = EncodeConfigBlock(DefaultConfigBlock());
   const auto turnaround = EncodeTurnaroundBlock(TurnaroundBlock{1000, 1000});
-  Write(QStringLiteral("tarvion.ini"),
-        "[Konfigurace]\nCfg_binary=" + QByteArray::fromStdString(HexFromBytes(block.data(), block.size())) +
-            "\nTest_binary=" + QByteArray::fromStdString(HexFromBytes(turnaround.data(), turnaround.size())) +
-            "\n[Porty]\nCOM1=" + QByteArray::fromStdString(sim_->LinkPath()) + "\n");
+  WriteIniFile(dir_->Path() / "tarvion.ini",
+               IniValuesOf(DefaultConfigBlock(), HexFromBytes(turnaround.data(), turnaround.size())),
+               {{1, sim_->LinkPath()}});
 }
 
 void RequestsWindowTest::cleanup() {

@@ -258,8 +258,7 @@ TEST_F(FieldTools, CaptureReadByTsharkWithTheDissectorShowsWhatTheTerminalsLogge
   // refuses every frame with a NAK and sends a damaged poll before each poll.
   StoredConfig config = FastConfig();
   config.Block.Terminals[1] = TerminalEntry{2, 1, true};
-  WriteConfig(config);
-  std::ofstream(directory_ / "tarvion.ini", std::ios::app) << "COM2=" << LinePath("sim2") << "\n";
+  WriteConfig(config, {{2, LinePath("sim2")}});
   auto sim = StartDevice({"1:master"});
   auto sim2 = StartDevice({"2:master"}, {"--nak", "--bad-poll"}, "sim2");
   const double start = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();

@@ -82,9 +82,7 @@ class ProgramRequests : public ProgramFixture {
   // address 1, once its start-up link test is logged; how long that took.
   std::chrono::milliseconds StartHandEdited(const ConfigBlock& block, const std::string& testBinary,
                                             const Lines& simOptions) {
-    const auto bytes = EncodeConfigBlock(block);
-    std::ofstream(File("tarvion.ini")) << "[Konfigurace]\nCfg_binary=" << HexFromBytes(bytes.data(), bytes.size())
-                                       << "\nTest_binary=" << testBinary << "\n\n[Porty]\nCOM1=" << LinePath() << "\n";
+    WriteIniFile(File("tarvion.ini"), IniValuesOf(block, testBinary), {{1, LinePath()}});
     sim_ = StartSimulator({"1:slave"}, simOptions);
     const auto start = Clock::now();
     tarvion_ = StartProgram("program");
@@ -110,7 +108,7 @@ class ProgramRequests : public ProgramFixture {
       block.Terminals[n - 1] = TerminalEntry{static_cast<uint8_t>(n), 0, true};
       terminals.push_back(std::to_string(n) + ":slave");
     }
-    WriteIni(block, LinePath());
+    WriteIni(block, {{1, LinePath()}});
     sim_ = StartSimulator(terminals);
     tarvion_ = StartProgram("program");
     const std::string last = "TERM " + std::to_string(count) + " SLAVE";

@@ -23,10 +23,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/Config.h"
 #include "SimulatorLog.h"
 #include "TempDir.h"
 #include "WaitFor.h"
+#include "WriteIni.h"
 
 // How long a process may take to get where a test waits for it.
 constexpr std::chrono::seconds kProcessTimeout{30};
@@ -127,11 +127,9 @@ class ProgramFixture : public ::testing::Test {
  protected:
   void SetUp() override { std::filesystem::copy_file(TARVION_EXE, program_); }
 
-  void WriteIni(const ConfigBlock& block, const std::string& com1) {
-    const auto bytes = EncodeConfigBlock(block);
-    std::ofstream ini(directory_ / "tarvion.ini");
-    ini << "[Konfigurace]\nCfg_binary=" << HexFromBytes(bytes.data(), bytes.size()) << "\n\n[Porty]\nCOM1=" << com1
-        << "\n";
+  // The INI beside the program: the record `block` and the devices.
+  void WriteIni(const ConfigBlock& block, const PortDevices& devices) {
+    WriteIniFile(directory_ / "tarvion.ini", IniValuesOf(block), devices);
   }
 
   // orveta-sim on the link `line` in the directory, logging to sim.log, with

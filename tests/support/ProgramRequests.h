@@ -112,13 +112,11 @@ class RequestFixture : public ProgramFixture {
     }
   }
 
-  // The whole stored configuration, COM1 on the simulator's link.
-  void WriteConfig(const StoredConfig& config) {
-    const IniValues values = EncodeIni(config);
-    std::ofstream ini(directory_ / "tarvion.ini");
-    ini << "[Konfigurace]\nCfg_binary=" << *values.CfgBinary << "\nTest_binary=" << *values.TestBinary
-        << "\nParita=" << *values.Parita << "\nNeuspech_konec=" << *values.NeuspechKonec << "\n\n[Porty]\nCOM1="
-        << LinePath() << "\n";
+  // The whole stored configuration, COM1 on the simulator's link (unless
+  // `more` names it) and the devices of `more`.
+  void WriteConfig(const StoredConfig& config, PortDevices more = {}) {
+    more.emplace(1, LinePath());
+    WriteIniFile(directory_ / "tarvion.ini", EncodeIni(config), more);
   }
 
   // Short turnarounds: the tests are about what happens, not the line's pace.
