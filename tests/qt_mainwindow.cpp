@@ -22,10 +22,10 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QWhatsThis>
 #include <QtTest>
 #include <memory>
+#include <string_view>
 
 #include "app/Dialogs.h"
 #include "app/Globals.h"
@@ -36,6 +36,9 @@
 #include "link/Cp1250.h"
 #include "link/ErrorLog.h"
 #include "link/Settings.h"
+#include "support/SimulatorLog.h"
+#include "support/TempDir.h"
+#include "support/WriteIni.h"
 #include "tools/orveta-sim/Simulator.h"
 
 class MainWindowTest : public QObject {
@@ -63,12 +66,15 @@ class MainWindowTest : public QObject {
   void contextHelpButtonAndBackgroundClickOpenTheHelp();
 
  private:
-  void WriteIni(const ConfigBlock& block, const QString& com1);
+  // The INI file: the record, COM1's device and any hand-edited lines last.
+  void WriteIni(const ConfigBlock& block, const QString& com1, std::string_view handEdited = {});
   void Start();
   int Boxes(const QString& text) const;
-  QString IniPath() const { return dir_->filePath(QStringLiteral("tarvion.ini")); }
+  QString Dir() const { return QString::fromStdString(dir_->Path().string()); }
+  QString Path(const QString& name) const { return Dir() + QLatin1Char('/') + name; }
+  QString IniPath() const { return Path(QStringLiteral("tarvion.ini")); }
 
-  std::unique_ptr<QTemporaryDir> dir_;
+  std::unique_ptr<TempDir> dir_;
   std::unique_ptr<TForm1> form_;
   QList<BoxRequest> boxes_;
   BoxAnswer answer_ = BoxAnswer::No;
@@ -77,9 +83,8 @@ class MainWindowTest : public QObject {
 
 void MainWindowTest::init() {
   startCwd_ = QDir::currentPath();
-  dir_ = std::make_unique<QTemporaryDir>();
-  QVERIFY(dir_->isValid());
-  QDir::setCurrent(dir_->path());
+  dir_ = std::make_unique<TempDir>("qt-mainwindow");
+  QDir::setCurrent(Dir());
   ShuttingDown = false;
   Settings() = LinkSettings{};
   boxes_.clear();
@@ -88,7 +93,7 @@ void MainWindowTest::init() {
     boxes_.append(request);
     return request.Buttons == BoxButtons::YesNo ? answer_ : BoxAnswer::Ok;
   });
-  WriteIni(DefaultConfigBlock(), dir_->filePath(QStringLiteral("no-such-device")));
+  WriteIni(DefaultConfigBlock(), Path(QStringLiteral("no-such-device")));
 }
 
 void MainWindowTest::cleanup() {
@@ -101,12 +106,8 @@ void MainWindowTest::cleanup() {
   dir_.reset();
 }
 
-void MainWindowTest::WriteIni(const ConfigBlock& block, const QString& com1) {
-  const auto bytes = EncodeConfigBlock(block);
-  QFile ini(IniPath());
-  QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  ini.write("[Konfigurace]\nCfg_binary=" + QByteArray::fromStdString(HexFromBytes(bytes.data(), bytes.size())) +
-            "\n[Porty]\nCOM1=" + com1.toUtf8() + "\n");
+void MainWindowTest::WriteIni(const ConfigBlock& block, const QString& com1, std::string_view handEdited) {
+  WriteIniFile(IniPath().toStdString(), IniValuesOf(block), {{1, com1.toStdString()}}, handEdited);
 }
 
 void MainWindowTest::Start() { form_ = std::make_unique<TForm1>(IniPath()); }
@@ -116,11 +117,8 @@ int MainWindowTest::Boxes(const QString& text) const {
 }
 
 void MainWindowTest::firstStartShowsTheDefaultsWithTheTextsOfTheForm() {
-  QFile::remove(IniPath());
-  QFile ini(IniPath());  // only the port section: every configuration value is a default
-  QVERIFY(ini.open(QIODevice::WriteOnly));
-  ini.write("[Porty]\nCOM1=" + dir_->filePath(QStringLiteral("none")).toUtf8() + "\n");
-  ini.close();
+  // Only the port section: every configuration value is a default.
+  WriteIniFile(IniPath().toStdString(), IniValues{}, {{1, Path(QStringLiteral("none")).toStdString()}});
   Start();
   TForm1& f = *form_;
 
@@ -235,11 +233,9 @@ void MainWindowTest::aHandEditedFileIsBoundedShownWithoutSelectionAndSavedUnchan
   block.RepeatIndex = 50;
   block.Capacity = 0x7FFFFFFF;
   block.Terminals[1] = TerminalEntry{2, 9, true};  // names no port: a terminal that does not run
-  WriteIni(block, dir_->filePath(QStringLiteral("none")));
+  WriteIni(block, Path(QStringLiteral("none")),
+           "[Konfigurace]\nTest_binary=FFFFFFFFFFFFFFFF\nthis line has no equals sign\n");
   QFile ini(IniPath());
-  QVERIFY(ini.open(QIODevice::Append));
-  ini.write("[Konfigurace]\nTest_binary=FFFFFFFFFFFFFFFF\nthis line has no equals sign\n");
-  ini.close();
   Start();
   TForm1& f = *form_;
   for (QComboBox* box : {f.K_Baud1, f.Delay_add, f.Rep_write, f.Port2}) QCOMPARE(box->currentIndex(), -1);
@@ -281,7 +277,7 @@ void MainWindowTest::aHandEditedFileIsBoundedShownWithoutSelectionAndSavedUnchan
   QVERIFY(back.Block.Terminals[1] == (TerminalEntry{2, 9, true}));
   QCOMPARE(back.Block.Capacity, 131072);  // the value used, as "Kapacita" showed it
   QCOMPARE(back.Turnaround, (TurnaroundBlock{1000000, 1000000}));
-  QCOMPARE(saved.value("Porty/COM1").toString(), dir_->filePath(QStringLiteral("none")));
+  QCOMPARE(saved.value("Porty/COM1").toString(), Path(QStringLiteral("none")));
 
   // "Kapacita" refuses what no answer can hold, with the range.
   boxes_.clear();
@@ -435,11 +431,11 @@ void MainWindowTest::turnaroundAndTimeoutControlsChangeTheLiveSettings() {
 }
 
 void MainWindowTest::anIniThatCannotBeWrittenIsReported() {
-  QFile notADirectory(dir_->filePath(QStringLiteral("file")));
+  QFile notADirectory(Path(QStringLiteral("file")));
   QVERIFY(notADirectory.open(QIODevice::WriteOnly));
   notADirectory.close();
-  const QString ini = dir_->filePath(QStringLiteral("file/tarvion.ini"));
-  SetComDevicePath(0, dir_->filePath(QStringLiteral("none")).toStdString());
+  const QString ini = Path(QStringLiteral("file/tarvion.ini"));
+  SetComDevicePath(0, Path(QStringLiteral("none")).toStdString());
   form_ = std::make_unique<TForm1>(ini);
   QCOMPARE(form_->Config(), StoredConfig{});  // no file: every default
   boxes_.clear();
@@ -452,9 +448,9 @@ void MainWindowTest::anIniThatCannotBeWrittenIsReported() {
 // "Uložit CFG" makes the user's file from it (the [Porty] section stays) and
 // the site file is not touched.
 void MainWindowTest::theUsersFirstSaveStartsFromTheSiteFileAndLeavesItAsItWas() {
-  const QString site = dir_->filePath(QStringLiteral("etc/tarvion.ini"));
-  const QString user = dir_->filePath(QStringLiteral("home/.config/tarvion/tarvion.ini"));
-  QVERIFY(QDir(dir_->path()).mkpath(QStringLiteral("etc")));
+  const QString site = Path(QStringLiteral("etc/tarvion.ini"));
+  const QString user = Path(QStringLiteral("home/.config/tarvion/tarvion.ini"));
+  QVERIFY(QDir(Dir()).mkpath(QStringLiteral("etc")));
   QVERIFY(QFile::rename(IniPath(), site));
   QFile siteFile(site);
   QVERIFY(siteFile.open(QIODevice::ReadOnly));
@@ -469,7 +465,7 @@ void MainWindowTest::theUsersFirstSaveStartsFromTheSiteFileAndLeavesItAsItWas() 
   f.BitBtn1Click();
   QCOMPARE(boxes_.size(), 1);  // the restart question: saved
   QSettings saved(user, QSettings::IniFormat);
-  QCOMPARE(saved.value("Porty/COM1").toString(), dir_->filePath(QStringLiteral("no-such-device")));
+  QCOMPARE(saved.value("Porty/COM1").toString(), Path(QStringLiteral("no-such-device")));
   const auto bytes = BytesFromHex(saved.value("Konfigurace/Cfg_binary").toString().toStdString());
   QCOMPARE(DecodeConfigBlock(bytes).Terminals[0].Address, 15);
   QVERIFY(siteFile.open(QIODevice::ReadOnly));
@@ -480,7 +476,7 @@ void MainWindowTest::errorLogViewerShowsAndEmptiesTheStartDirectoryLog() {
   Start();
   TForm1& f = *form_;
   const QString log = QString::fromStdString(ErrorLogPath());
-  QCOMPARE(QFileInfo(log).absolutePath(), QFileInfo(dir_->path()).absoluteFilePath());
+  QCOMPARE(QFileInfo(log).absolutePath(), QFileInfo(Dir()).absoluteFilePath());
   QVERIFY(QFile::remove(log));
   f.PageControl1->setCurrentWidget(f.TabSheet3);
   boxes_.clear();
@@ -516,7 +512,7 @@ void MainWindowTest::errorLogViewerShowsAndEmptiesTheStartDirectoryLog() {
 
 void MainWindowTest::periodicCheckRetestsOnlyARedIndicator() {
   SimOptions options;
-  options.Link = dir_->filePath(QStringLiteral("line")).toStdString();
+  options.Link = Path(QStringLiteral("line")).toStdString();
   options.Terminals = {SimTerminalSpec{1, false}};
   Simulator sim(options);
   std::string error;
@@ -527,10 +523,7 @@ void MainWindowTest::periodicCheckRetestsOnlyARedIndicator() {
   Start();
   TForm1& f = *form_;
   f.PauseWatcher();  // the only periodic checks here are the test's own
-  const auto frames = [&] {
-    const std::vector<std::string> log = sim.LogLines();
-    return std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find(" rx ") != std::string::npos; });
-  };
+  const auto frames = [&] { return static_cast<int>(HexOfKind(ParseSimLog(sim.LogLines()), "rx").size()); };
   QVERIFY(Terminals[0] && Terminals[0]->IsSlave());
   QCOMPARE(f.Indicator(0), TerminalIndicator::Cyan);
   QCOMPARE(frames(), 1);
@@ -679,7 +672,7 @@ void MainWindowTest::closingDuringTheStartUpEndsOnceTheWindowIsBuilt() {
   ShuttingDown = false;
   for (auto& port : PortTable) port.reset();
   SimOptions options;
-  options.Link = dir_->filePath(QStringLiteral("line")).toStdString();
+  options.Link = Path(QStringLiteral("line")).toStdString();
   options.Pacing = false;
   options.Terminals = {SimTerminalSpec{1, false}};
   Simulator sim(options);

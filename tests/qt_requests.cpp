@@ -14,12 +14,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <functional>
 #include <memory>
-#include <sstream>
 
 #include "app/Dialogs.h"
 #include "app/Globals.h"
@@ -28,7 +26,10 @@
 #include "link/CommPort.h"
 #include "link/Settings.h"
 #include "requests/ClockLine.h"
+#include "support/SimulatorLog.h"
+#include "support/TempDir.h"
 #include "support/WaitFor.h"
+#include "support/WriteIni.h"
 #include "tools/orveta-sim/Simulator.h"
 
 namespace {
@@ -63,7 +64,8 @@ class RequestsWindowTest : public QObject {
 
  private:
   void Start();
-  QString Path(const QString& name) const { return dir_->filePath(name); }
+  QString Dir() const { return QString::fromStdString(dir_->Path().string()); }
+  QString Path(const QString& name) const { return Dir() + QLatin1Char('/') + name; }
   QByteArray Read(const QString& name) const;
   void Write(const QString& name, const QByteArray& bytes) const;
   // Drops a request as the other program does: another name, then renamed.
@@ -77,7 +79,7 @@ class RequestsWindowTest : public QObject {
   // Picks a file in the open dialog as a user does, and presses OK.
   void Choose(QFileDialog& dialog, const QString& name) const;
 
-  std::unique_ptr<QTemporaryDir> dir_;
+  std::unique_ptr<TempDir> dir_;
   std::unique_ptr<Simulator> sim_;
   std::unique_ptr<TForm1> form_;
   QList<BoxRequest> boxes_;
@@ -87,9 +89,8 @@ class RequestsWindowTest : public QObject {
 
 void RequestsWindowTest::init() {
   startCwd_ = QDir::currentPath();
-  dir_ = std::make_unique<QTemporaryDir>();
-  QVERIFY(dir_->isValid());
-  QDir::setCurrent(dir_->path());
+  dir_ = std::make_unique<TempDir>("qt-requests");
+  QDir::setCurrent(Dir());
   ShuttingDown = false;
   Settings() = LinkSettings{};
   boxes_.clear();
@@ -105,12 +106,10 @@ void RequestsWindowTest::init() {
   QVERIFY2(sim_->Start(error), error.c_str());
   // Short turnaround waits: the window's busy waits share the machine with
   // the simulated terminal's thread.
-  const auto block = EncodeConfigBlock(DefaultConfigBlock());
   const auto turnaround = EncodeTurnaroundBlock(TurnaroundBlock{1000, 1000});
-  Write(QStringLiteral("tarvion.ini"),
-        "[Konfigurace]\nCfg_binary=" + QByteArray::fromStdString(HexFromBytes(block.data(), block.size())) +
-            "\nTest_binary=" + QByteArray::fromStdString(HexFromBytes(turnaround.data(), turnaround.size())) +
-            "\n[Porty]\nCOM1=" + QByteArray::fromStdString(sim_->LinkPath()) + "\n");
+  WriteIniFile(dir_->Path() / "tarvion.ini",
+               IniValuesOf(DefaultConfigBlock(), HexFromBytes(turnaround.data(), turnaround.size())),
+               {{1, sim_->LinkPath()}});
 }
 
 void RequestsWindowTest::cleanup() {
@@ -151,23 +150,14 @@ void RequestsWindowTest::DropRequest(const QByteArray& bytes) const {
 
 QStringList RequestsWindowTest::Commands() const {
   QStringList commands;
-  const std::vector<std::string> log = sim_->LogLines();
-  for (size_t i = mark_; i < log.size(); ++i) {
-    std::istringstream in(log[i]);
-    std::string ms, dir, bytes;
-    in >> ms >> dir;
-    if (dir != "rx") continue;
-    for (std::string hex; in >> hex;) bytes += static_cast<char>(std::stoi(hex, nullptr, 16));
-    commands << QString::number(static_cast<uint8_t>(bytes[0])) + QLatin1Char(':') +
-                    QString::fromLatin1(bytes.substr(2, bytes.size() - 3));
+  for (const std::string& hex : HexOfKind(ParseSimLog(sim_->LogLines()), "rx", mark_)) {
+    commands << QString::fromLatin1(CommandOf(hex));
   }
   return commands;
 }
 
 int RequestsWindowTest::BadFrames() const {
-  const std::vector<std::string> log = sim_->LogLines();
-  return static_cast<int>(
-      std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find(" bad") != std::string::npos; }));
+  return static_cast<int>(HexOfKind(ParseSimLog(sim_->LogLines()), "bad").size());
 }
 
 void RequestsWindowTest::WhenDialogOpens(std::function<void(QFileDialog&)> answer) {
@@ -249,7 +239,7 @@ void RequestsWindowTest::commandFileDialogKeepsTheCurrentDirectory() {
   if (QTest::currentTestFailed()) return;
   TForm1& f = *form_;
   Write(QStringLiteral("commands.cfg"), "TERM2\r\nX1\r\n");
-  QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("elsewhere")));
+  QVERIFY(QDir(Dir()).mkdir(QStringLiteral("elsewhere")));
   const QString start = QDir::currentPath();
 
   // The dialog as the form has it; one that moves the current directory

@@ -131,16 +131,11 @@ class Batch : public LinkFixture {
   // the simulator's millisecond at which each arrived.
   void MarkLine() { mark_ = Logged("rx").size(); }
   Lines Frames(Pauses* arrivals = nullptr) const {
+    const std::vector<SimLogLine> received = LinesOfKind(ParseSimLog(sim_->LogLines()), "rx");
     Lines frames;
-    size_t seen = 0;
-    for (const std::string& line : sim_->LogLines()) {
-      std::istringstream in(line);
-      long ms = 0;
-      std::string dir, bytes;
-      if (!(in >> ms >> dir) || dir != "rx" || seen++ < mark_) continue;
-      for (std::string hex; in >> hex;) bytes += static_cast<char>(std::stoi(hex, nullptr, 16));
-      frames.push_back(std::to_string(static_cast<uint8_t>(bytes[0])) + ":" + bytes.substr(2, bytes.size() - 3));
-      if (arrivals) arrivals->push_back(ms);
+    for (size_t i = mark_; i < received.size(); ++i) {
+      frames.push_back(CommandOf(received[i].Hex));
+      if (arrivals) arrivals->push_back(received[i].Ms);
     }
     return frames;
   }

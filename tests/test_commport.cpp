@@ -13,7 +13,6 @@
 #include <fstream>
 #include <numeric>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "link/Pcapng.h"
@@ -22,6 +21,8 @@
 #include "tools/tarvion-scan/LineCheck.h"
 
 #include "support/PtyPair.h"
+#include "support/SimulatorLog.h"
+#include "support/TempDir.h"
 #include "support/WaitFor.h"
 
 namespace {
@@ -253,15 +254,12 @@ class WireTracePty : public CommPortPty {
  protected:
   void SetUp() override {
     CommPortPty::SetUp();
-    char pattern[] = "/tmp/tarvion-trace-XXXXXX";
-    directory_ = mkdtemp(pattern);
     trace_ = directory_ / "trace.log";
     SetComDevicePath(0, pty->SlavePath());
   }
   void TearDown() override {
     StopWireTrace();
     SetComDevicePath(0, "/dev/ttyS0");
-    std::filesystem::remove_all(directory_);
     CommPortPty::TearDown();
   }
 
@@ -287,7 +285,8 @@ class WireTracePty : public CommPortPty {
     ASSERT_EQ(port.ReadBlock(bytes, 64), count);
   }
 
-  std::filesystem::path directory_;
+  TempDir temp_{"trace"};
+  const std::filesystem::path directory_ = temp_.Path();
   std::filesystem::path trace_;
 };
 
@@ -390,14 +389,6 @@ TEST_F(WireTracePty, PastItsSizeTheFileMovesToDotOneReplacingTheOlder) {
   }
 }
 
-// "0A 0D ..." as bytes.
-std::string Bytes(const std::string& hex) {
-  std::istringstream in(hex);
-  std::string bytes;
-  for (std::string pair; in >> pair;) bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
-  return bytes;
-}
-
 uint32_t Little32(const std::string& bytes, size_t at) {
   uint32_t value = 0;
   for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
@@ -412,19 +403,19 @@ uint32_t Big32(const std::string& bytes, size_t at) {
 
 TEST(Pcapng, SectionHeaderAndInterfaceBlocks) {
   EXPECT_EQ(PcapngSectionHeader(""),
-            Bytes("0A 0D 0D 0A 1C 00 00 00 4D 3C 2B 1A 01 00 00 00 FF FF FF FF FF FF FF FF 1C 00 00 00"));
+            BytesOfHex("0A 0D 0D 0A 1C 00 00 00 4D 3C 2B 1A 01 00 00 00 FF FF FF FF FF FF FF FF 1C 00 00 00"));
   EXPECT_EQ(PcapngSectionHeader("Tarvion"),
-            Bytes("0A 0D 0D 0A 2C 00 00 00 4D 3C 2B 1A 01 00 00 00 FF FF FF FF FF FF FF FF "
-                  "04 00 07 00 54 61 72 76 69 6F 6E 00 00 00 00 00 2C 00 00 00"));
+            BytesOfHex("0A 0D 0D 0A 2C 00 00 00 4D 3C 2B 1A 01 00 00 00 FF FF FF FF FF FF FF FF "
+                       "04 00 07 00 54 61 72 76 69 6F 6E 00 00 00 00 00 2C 00 00 00"));
   EXPECT_EQ(PcapngInterface(kLinkTypeUser0, "COM"),
-            Bytes("01 00 00 00 28 00 00 00 93 00 00 00 00 00 00 00 "
-                  "02 00 03 00 43 4F 4D 00 09 00 01 00 06 00 00 00 00 00 00 00 28 00 00 00"));
+            BytesOfHex("01 00 00 00 28 00 00 00 93 00 00 00 00 00 00 00 "
+                       "02 00 03 00 43 4F 4D 00 09 00 01 00 06 00 00 00 00 00 00 00 28 00 00 00"));
 }
 
 TEST(Pcapng, PacketWithMicrosecondsPaddingAndDirection) {
   EXPECT_EQ(PcapngPacket((int64_t{1} << 32) + 2, PacketDirection::Outbound, "AB"),
-            Bytes("06 00 00 00 30 00 00 00 00 00 00 00 01 00 00 00 02 00 00 00 02 00 00 00 02 00 00 00 "
-                  "41 42 00 00 02 00 04 00 02 00 00 00 00 00 00 00 30 00 00 00"));
+            BytesOfHex("06 00 00 00 30 00 00 00 00 00 00 00 01 00 00 00 02 00 00 00 02 00 00 00 02 00 00 00 "
+                       "41 42 00 00 02 00 04 00 02 00 00 00 00 00 00 00 30 00 00 00"));
 }
 
 // A packet of the capture: its direction and pseudo-header.
@@ -522,12 +513,6 @@ namespace fs = std::filesystem;
 // A recorded sysfs tree (and /dev/serial/by-id) in a folder of its own.
 class SysTree : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarvion-sysfs-XXXXXX";
-    root_ = mkdtemp(pattern);
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   void Attribute(const std::string& file, const std::string& value) {
     fs::create_directories((root_ / file).parent_path());
     std::ofstream(root_ / file) << value << "\n";
@@ -585,7 +570,8 @@ class SysTree : public ::testing::Test {
     return *std::find_if(points.begin(), points.end(), [&](const CheckPoint& p) { return p.Name == name; });
   }
 
-  fs::path root_;
+  TempDir temp_{"sysfs"};
+  const fs::path root_ = temp_.Path();
 };
 
 TEST_F(SysTree, AnFtdiAdapterNeedsItsLatencyTimerAndAnEarlyDrainItsTurnaround) {
@@ -684,8 +670,8 @@ TEST_F(SysTree, APseudoTerminalGivesNoFalseFaults) {
 // no modem lines, no counters, no RS-485 mode; the far end playing an
 // adapter without echo suppression is found out.
 TEST_F(CommPortPty, LineCheckProbesAPseudoTerminalAndFindsAnEcho) {
-  char pattern[] = "/tmp/tarvion-check-XXXXXX";
-  const fs::path folder = mkdtemp(pattern);
+  const TempDir temp("check");
+  const fs::path& folder = temp.Path();
   fs::create_symlink(pty->SlavePath(), folder / "line");
   ProbeOptions options;
   options.Device = (folder / "line").string();
@@ -719,7 +705,6 @@ TEST_F(CommPortPty, LineCheckProbesAPseudoTerminalAndFindsAnEcho) {
   options.Device = (folder / "missing").string();
   EXPECT_FALSE(ProbeLine(options, failure));
   EXPECT_EQ(failure, options.Device + ": no such device");
-  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "config/IniText.h"
 #include "app/ServiceNotify.h"
 #include "config/StandardError.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -469,16 +470,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under /tmp, removed with the object.
-struct TempFolder {
-  TempFolder() {
-    char pattern[] = "/tmp/tarvion-config-XXXXXX";
-    path = mkdtemp(pattern);
-  }
-  ~TempFolder() { fs::remove_all(path); }
-  fs::path path;
-};
-
 void WriteText(const fs::path& file, const std::string& text) {
   fs::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << text;
@@ -503,19 +494,19 @@ std::vector<std::string> LinesOf(const std::string& text) {
 // user's file, or the site file until the user has one; any other program
 // keeps its INI beside it.
 TEST(IniLocation, OptionThenTheInstalledProgramsFilesThenBesideTheExecutable) {
-  TempFolder root;
-  const fs::path bin = root.path / "usr/bin";
+  const TempDir root("config");
+  const fs::path bin = root.Path() / "usr/bin";
   fs::create_directories(bin);
-  fs::create_symlink(bin, root.path / "bin");
-  const std::string site = (root.path / "etc/tarvion/tarvion.ini").string();
-  const std::string home = (root.path / "home").string();
+  fs::create_symlink(bin, root.Path() / "bin");
+  const std::string site = (root.Path() / "etc/tarvion/tarvion.ini").string();
+  const std::string home = (root.Path() / "home").string();
   const std::string user = home + "/.config/tarvion/tarvion.ini";
-  IniSearch search{"", (bin / "tarvion").string(), (root.path / "bin").string(), site, "", home};
+  IniSearch search{"", (bin / "tarvion").string(), (root.Path() / "bin").string(), site, "", home};
 
   EXPECT_EQ(FindIniLocation(search), (IniLocation{site, user, site}));
   search.ConfigHome = "relative/config";  // not absolute: ignored
   EXPECT_EQ(FindIniLocation(search), (IniLocation{site, user, site}));
-  search.ConfigHome = (root.path / "xdg").string();
+  search.ConfigHome = (root.Path() / "xdg").string();
   const std::string xdgUser = search.ConfigHome + "/tarvion/tarvion.ini";
   EXPECT_EQ(FindIniLocation(search), (IniLocation{site, xdgUser, site}));
   WriteText(xdgUser, "[Konfigurace]\n");
@@ -525,10 +516,10 @@ TEST(IniLocation, OptionThenTheInstalledProgramsFilesThenBesideTheExecutable) {
   EXPECT_EQ(FindIniLocation(search), IniLocationAt(site));
 
   IniSearch elsewhere = search;
-  elsewhere.Executable = (root.path / "build/tarvion").string();
-  EXPECT_EQ(FindIniLocation(elsewhere), IniLocationAt((root.path / "build/tarvion.ini").string()));
-  elsewhere.Executable = (root.path / "opt/tarvion.bin").string();
-  EXPECT_EQ(FindIniLocation(elsewhere), IniLocationAt((root.path / "opt/tarvion.ini").string()));
+  elsewhere.Executable = (root.Path() / "build/tarvion").string();
+  EXPECT_EQ(FindIniLocation(elsewhere), IniLocationAt((root.Path() / "build/tarvion.ini").string()));
+  elsewhere.Executable = (root.Path() / "opt/tarvion.bin").string();
+  EXPECT_EQ(FindIniLocation(elsewhere), IniLocationAt((root.Path() / "opt/tarvion.ini").string()));
 
   for (IniSearch withOption : {search, elsewhere}) {
     withOption.ConfigOption = "/srv/tarvion/tarvion.ini";
@@ -539,9 +530,9 @@ TEST(IniLocation, OptionThenTheInstalledProgramsFilesThenBesideTheExecutable) {
 // The first save makes the user's folders and starts the file as a copy of
 // the site file, so its [Porty] section stays; later saves find it there.
 TEST(IniLocation, FirstSaveCopiesTheSiteFileLaterOnesKeepTheUsersFile) {
-  TempFolder root;
-  const fs::path site = root.path / "etc/tarvion/tarvion.ini";
-  const fs::path user = root.path / "home/.config/tarvion/tarvion.ini";
+  const TempDir root("config");
+  const fs::path site = root.Path() / "etc/tarvion/tarvion.ini";
+  const fs::path user = root.Path() / "home/.config/tarvion/tarvion.ini";
   WriteText(site, "[Porty]\nCOM1=/dev/ttyUSB0\n");
   const IniLocation location{site.string(), user.string(), site.string()};
   ASSERT_TRUE(PrepareIniSave(location));
@@ -551,13 +542,13 @@ TEST(IniLocation, FirstSaveCopiesTheSiteFileLaterOnesKeepTheUsersFile) {
   ASSERT_TRUE(PrepareIniSave(location));
   EXPECT_EQ(ReadFile(user), "[Porty]\nCOM1=/dev/ttyUSB1\n");
 
-  const fs::path fresh = root.path / "other/tarvion.ini";  // no site file: the folder alone
-  ASSERT_TRUE(PrepareIniSave(IniLocation{"", fresh.string(), (root.path / "missing.ini").string()}));
+  const fs::path fresh = root.Path() / "other/tarvion.ini";  // no site file: the folder alone
+  ASSERT_TRUE(PrepareIniSave(IniLocation{"", fresh.string(), (root.Path() / "missing.ini").string()}));
   EXPECT_TRUE(fs::is_directory(fresh.parent_path()));
   EXPECT_FALSE(fs::exists(fresh));
 
-  WriteText(root.path / "blocked", "a file where a folder would go");
-  EXPECT_FALSE(PrepareIniSave(IniLocation{"", (root.path / "blocked/tarvion.ini").string(), site.string()}));
+  WriteText(root.Path() / "blocked", "a file where a folder would go");
+  EXPECT_FALSE(PrepareIniSave(IniLocation{"", (root.Path() / "blocked/tarvion.ini").string(), site.string()}));
 }
 
 // The site file's comments and its commented-out [Porty] stay; each value is
@@ -581,8 +572,8 @@ TEST(IniWriter, KeepsEveryOtherLineAndReadsBackAsSet) {
   EXPECT_EQ(after.size(), before.size() + 3) << written;  // a blank line, [Porty], COM1
   EXPECT_NE(written.find("\nParita=1\n"), std::string::npos) << written;
 
-  TempFolder root;
-  const fs::path ini = root.path / "tarvion.ini";
+  const TempDir root("config");
+  const fs::path ini = root.Path() / "tarvion.ini";
   WriteText(ini, written);
   const QString path = QString::fromStdString(ini.string());
   EXPECT_EQ(DecodeIni(ReadIniValues(path)), config);
@@ -604,8 +595,8 @@ TEST(IniWriter, ValuesComeBackUnchangedThroughTheReader) {
                                           "@x", "/dev/ttyÚ", "#x", "", "/dev/ttyUSB0"};
   std::vector<IniSetting> settings;
   for (size_t i = 0; i < paths.size(); ++i) settings.push_back({"Porty", "COM" + std::to_string(i % 8 + 1), paths[i]});
-  TempFolder root;
-  const fs::path ini = root.path / "tarvion.ini";
+  const TempDir root("config");
+  const fs::path ini = root.Path() / "tarvion.ini";
   for (size_t from = 0; from < settings.size(); from += 8) {
     const std::vector<IniSetting> eight(settings.begin() + static_cast<long>(from),
                                         settings.begin() + static_cast<long>(std::min(from + 8, settings.size())));
@@ -618,8 +609,8 @@ TEST(IniWriter, ValuesComeBackUnchangedThroughTheReader) {
 // The file is replaced with its mode kept; a link is followed to its file; a
 // file that is not there yet is made.
 TEST(IniWriter, WritesTheFileALinkNamesKeepingItsMode) {
-  TempFolder root;
-  const fs::path file = root.path / "etc/tarvion.ini", link = root.path / "link.ini";
+  const TempDir root("config");
+  const fs::path file = root.Path() / "etc/tarvion.ini", link = root.Path() / "link.ini";
   WriteText(file, "; comment\n[Konfigurace]\nParita=0\n");
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   fs::create_symlink(file, link);
@@ -629,7 +620,7 @@ TEST(IniWriter, WritesTheFileALinkNamesKeepingItsMode) {
   EXPECT_EQ(ReadFile(file), "; comment\n[Konfigurace]\nParita=1\n");
   EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), {}), 1) << "no temporary file left";
-  const fs::path fresh = root.path / "fresh.ini";
+  const fs::path fresh = root.Path() / "fresh.ini";
   ASSERT_TRUE(WriteIniSettings(fresh.string(), {{"Porty", "COM1", "/dev/ttyS1"}}, error)) << error;
   EXPECT_EQ(ReadFile(fresh), "[Porty]\nCOM1=/dev/ttyS1\n");
   EXPECT_FALSE(WriteIniSettings((fresh / "below").string(), {{"Porty", "COM1", "x"}}, error));
@@ -644,15 +635,15 @@ TEST(StartDirectory, HomeIsExpandedAndTheDirectoryIsMadeAndEntered) {
   EXPECT_EQ(ExpandHome("~jan/Tarvion", "/home/jan"), "~jan/Tarvion");
   EXPECT_EQ(ExpandHome("/srv/~/x", "/home/jan"), "/srv/~/x");
 
-  TempFolder root;
+  const TempDir root("config");
   const fs::path before = fs::current_path();
   std::string error;
-  ASSERT_TRUE(EnterStartDirectory((root.path / "a/b").string(), error)) << error;
-  EXPECT_EQ(fs::current_path(), root.path / "a/b");
+  ASSERT_TRUE(EnterStartDirectory((root.Path() / "a/b").string(), error)) << error;
+  EXPECT_EQ(fs::current_path(), root.Path() / "a/b");
   fs::current_path(before);
-  WriteText(root.path / "file", "");
-  EXPECT_FALSE(EnterStartDirectory((root.path / "file").string(), error));
-  EXPECT_NE(error.find("start directory " + (root.path / "file").string()), std::string::npos) << error;
+  WriteText(root.Path() / "file", "");
+  EXPECT_FALSE(EnterStartDirectory((root.Path() / "file").string(), error));
+  EXPECT_NE(error.find("start directory " + (root.Path() / "file").string()), std::string::npos) << error;
   EXPECT_EQ(fs::current_path(), before);
 }
 

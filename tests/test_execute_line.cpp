@@ -12,6 +12,7 @@
 #include "support/LinkFixture.h"
 #include "support/PtyPair.h"
 #include "support/RecordingDisplay.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -192,15 +193,12 @@ class BlockReception : public ::testing::Test {
     Settings() = LinkSettings{};
     Settings().TxTurnaroundUs = 100;
     Settings().RxTurnaroundUs = 100;
-    char pattern[] = "/tmp/tarvion-block-XXXXXX";
-    directory_ = mkdtemp(pattern);
     SetStartDirectory(directory_);
     SetComDevicePath(0, pty_.SlavePath());
   }
   void TearDown() override {
     if (player_.joinable()) player_.join();
     SetComDevicePath(0, "/dev/ttyS0");
-    std::filesystem::remove_all(directory_);
   }
 
   // Opens the port and a slave terminal on it (after any settings change).
@@ -241,7 +239,8 @@ class BlockReception : public ::testing::Test {
   }
 
   PtyPair pty_;
-  std::string directory_;
+  TempDir temp_{"block"};
+  const std::string directory_ = temp_.Path().string();
   std::unique_ptr<TSer_Port> port_;
   std::unique_ptr<TOrveta> terminal_;
   RecordingDisplay display_;

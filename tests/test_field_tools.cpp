@@ -203,7 +203,7 @@ TEST_F(FieldTools, TraceOfARequestHoldsEveryFrameAndByteTheTerminalSawInOrder) {
   // listened (polls nobody read) is missing. The data block came whole.
   std::string sent, dataBlock;
   size_t acks = 0;
-  for (const SimLogEntry& entry : SimulatorLog()) {
+  for (const SimLogLine& entry : SimulatorLog()) {
     if (!entry.Dir.starts_with("tx-") || entry.Dir == "tx-cut") continue;  // a cut repeats bytes sent
     sent = Joined(sent, entry.Hex);
     acks += entry.Dir == "tx-ack" ? 1 : 0;
@@ -258,8 +258,7 @@ TEST_F(FieldTools, CaptureReadByTsharkWithTheDissectorShowsWhatTheTerminalsLogge
   // refuses every frame with a NAK and sends a damaged poll before each poll.
   StoredConfig config = FastConfig();
   config.Block.Terminals[1] = TerminalEntry{2, 1, true};
-  WriteConfig(config);
-  std::ofstream(directory_ / "tarvion.ini", std::ios::app) << "COM2=" << LinePath("sim2") << "\n";
+  WriteConfig(config, {{2, LinePath("sim2")}});
   auto sim = StartDevice({"1:master"});
   auto sim2 = StartDevice({"2:master"}, {"--nak", "--bad-poll"}, "sim2");
   const double start = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -300,7 +299,7 @@ TEST_F(FieldTools, CaptureReadByTsharkWithTheDissectorShowsWhatTheTerminalsLogge
   }
   const auto logged = [this](const std::string& log, const std::string& dir) {
     Lines hex;
-    for (const SimLogEntry& entry : SimulatorLog(log)) {
+    for (const SimLogLine& entry : SimulatorLog(log)) {
       if (entry.Dir == dir) hex.push_back(entry.Hex);
     }
     return hex;
@@ -368,7 +367,7 @@ TEST_F(FieldTools, ScanReportsAMasterAndRefusesAPortTheProgramHolds) {
   EXPECT_EQ(scan->WaitExit(), 0) << scan->Err();
   EXPECT_EQ(scan->Out(), "3\n5\n");
   EXPECT_NE(scan->Err().find("a master polls on this line"), std::string::npos) << scan->Err();
-  const std::vector<SimLogEntry> log = SimulatorLog();
+  const std::vector<SimLogLine> log = SimulatorLog();
   for (size_t i = 0; i < log.size(); ++i) {
     if (log[i].Dir == "rx") {
       EXPECT_TRUE(i > 0 && log[i - 1].Dir == "tx-poll") << "a test frame answers a poll";

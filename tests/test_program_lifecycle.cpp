@@ -23,6 +23,7 @@
 #include "config/Config.h"
 #include "app/SingleInstance.h"
 #include "support/ProgramProcess.h"
+#include "support/TempDir.h"
 
 class ProgramLifecycle : public ProgramFixture {
  protected:
@@ -87,7 +88,7 @@ std::string Joined(const std::vector<std::string>& messages) {
 }  // namespace
 
 TEST_F(ProgramLifecycle, MasterTerminalGivesFourLogLinesFromStartToStop) {
-  WriteIni(DefaultConfigBlock(), (directory_ / "line").string());
+  WriteIni(DefaultConfigBlock(), {{1, (directory_ / "line").string()}});
   auto sim = StartSimulator({"1:master"});
   auto program = StartProgram("program");
   ASSERT_TRUE(WaitUntil([&] { return LogHas("TERM 1 MASTER") || program->Exited(); }, kProcessTimeout))
@@ -105,7 +106,7 @@ TEST_F(ProgramLifecycle, TwoTerminalsShareOnePortASecondCopyIsRefusedAndTheEndIs
   ConfigBlock block = DefaultConfigBlock();
   block.Terminals[1] = TerminalEntry{2, 0, true};   // on COM1 beside terminal 1
   block.Terminals[2] = TerminalEntry{3, 1, false};  // COM2, not connected: never opened
-  WriteIni(block, (directory_ / "line").string());
+  WriteIni(block, {{1, (directory_ / "line").string()}});
   auto sim = StartSimulator({"1:slave", "2:slave"});
 
   auto first = StartProgram("first");
@@ -160,7 +161,7 @@ TEST_F(ProgramLifecycle, TwoTerminalsShareOnePortASecondCopyIsRefusedAndTheEndIs
 }
 
 TEST_F(ProgramLifecycle, PortThatCannotOpenIsLoggedAndWarnedAbout) {
-  WriteIni(DefaultConfigBlock(), (directory_ / "no-such-device").string());
+  WriteIni(DefaultConfigBlock(), {{1, (directory_ / "no-such-device").string()}});
   auto program = StartProgram("program");
   ASSERT_TRUE(WaitUntil([&] {
     return program->Err().find("Neni otevřen žádný port") != std::string::npos || program->Exited();
@@ -178,7 +179,7 @@ TEST_F(ProgramLifecycle, PortThatCannotOpenIsLoggedAndWarnedAbout) {
 TEST_F(ProgramLifecycle, NoTerminalTickedOpensNoPort) {
   ConfigBlock block = DefaultConfigBlock();
   block.Terminals[0].Connected = false;
-  WriteIni(block, (directory_ / "line").string());
+  WriteIni(block, {{1, (directory_ / "line").string()}});
   auto program = StartProgram("program");
   ASSERT_TRUE(WaitUntil([&] { return program->Err().find("Neni otevřen") != std::string::npos || program->Exited(); },
                         kProcessTimeout));
@@ -191,7 +192,7 @@ TEST_F(ProgramLifecycle, NoTerminalTickedOpensNoPort) {
 // A server or an ssh session: no DISPLAY, no WAYLAND_DISPLAY, no
 // QT_QPA_PLATFORM. The program runs headless and says so in one line first.
 TEST_F(ProgramLifecycle, WithNoDisplayAtAllItRunsHeadlessAndSaysSo) {
-  WriteIni(DefaultConfigBlock(), LinePath());
+  WriteIni(DefaultConfigBlock(), {{1, LinePath()}});
   auto sim = StartSimulator({"1:slave"});
   auto program = StartProgram(
       "program", {}, {{"QT_QPA_PLATFORM", std::nullopt}, {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
@@ -218,8 +219,7 @@ TEST_F(ProgramLifecycle, WithNoDisplayAtAllItRunsHeadlessAndSaysSo) {
 TEST_F(ProgramLifecycle, AsAServiceItTellsSystemdHowItIsAndTheJournalEachLinesPriority) {
   ConfigBlock block = DefaultConfigBlock();
   block.Terminals[1] = TerminalEntry{2, 1, true};  // on COM2, whose device is missing
-  WriteIni(block, LinePath());
-  std::ofstream(directory_ / "tarvion.ini", std::ios::app) << "COM2=" << (directory_ / "no-such-device").string() << "\n";
+  WriteIni(block, {{1, LinePath()}, {2, (directory_ / "no-such-device").string()}});
   auto sim = StartSimulator({"1:slave"});
   NotifySocket notify(directory_ / "notify");
   auto program = StartProgram(
@@ -259,7 +259,7 @@ TEST_F(ProgramLifecycle, AsAServiceItTellsSystemdHowItIsAndTheJournalEachLinesPr
 // the start directory is made, and a relative --config names a file where
 // the program was started, not in the start directory.
 TEST_F(ProgramLifecycle, StartDirectoryIsMadeUnderTheHomeAndARelativeConfigIsWhereItStarted) {
-  WriteIni(DefaultConfigBlock(), LinePath());
+  WriteIni(DefaultConfigBlock(), {{1, LinePath()}});
   std::filesystem::rename(directory_ / "tarvion.ini", directory_ / "other.ini");
   auto sim = StartSimulator({"1:slave"});
   const std::filesystem::path start = directory_ / "home" / "Tarvion";
@@ -282,7 +282,7 @@ TEST_F(ProgramLifecycle, StartDirectoryIsMadeUnderTheHomeAndARelativeConfigIsWhe
 // Anybody can plant a link in /tmp where the lock file goes: the program
 // never opens or creates anything through it, and says why it stops.
 TEST_F(ProgramLifecycle, ALinkPlantedInPlaceOfTheLockIsNeverFollowed) {
-  WriteIni(DefaultConfigBlock(), (directory_ / "no-such-device").string());
+  WriteIni(DefaultConfigBlock(), {{1, (directory_ / "no-such-device").string()}});
   const std::filesystem::path target = directory_ / "target";
   std::filesystem::create_symlink(target, directory_ / "Tarvionprogram.lock");
   auto program = StartProgram("program");
@@ -298,8 +298,8 @@ TEST_F(ProgramLifecycle, ALinkPlantedInPlaceOfTheLockIsNeverFollowed) {
 // An XDG_RUNTIME_DIR left over after su or sudo, or pointing nowhere: the
 // lock goes to /tmp.
 TEST(SingleInstanceLock, AnUnusableRuntimeDirectoryFallsBackToTmp) {
-  char pattern[] = "/tmp/tarvion-runtime-XXXXXX";
-  const std::filesystem::path runtime = mkdtemp(pattern);
+  const TempDir folder("runtime");
+  const std::filesystem::path& runtime = folder.Path();
   const std::filesystem::path file = runtime / "file";
   std::ofstream(file) << "not a directory";
   const char* saved = std::getenv("XDG_RUNTIME_DIR");
@@ -315,5 +315,4 @@ TEST(SingleInstanceLock, AnUnusableRuntimeDirectoryFallsBackToTmp) {
   } else {
     unsetenv("XDG_RUNTIME_DIR");
   }
-  std::filesystem::remove_all(runtime);
 }

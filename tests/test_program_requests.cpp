@@ -76,24 +76,13 @@ class DirectoryEvents {
   Lines events_;
 };
 
-// "address:payload" of a frame logged as hex bytes.
-std::string Command(const std::string& hex) {
-  std::istringstream in(hex);
-  std::string bytes;
-  for (std::string byte; in >> byte;) bytes += static_cast<char>(std::stoi(byte, nullptr, 16));
-  if (bytes.size() < 4) return "<short frame " + hex + ">";
-  return std::to_string(static_cast<uint8_t>(bytes[0])) + ":" + bytes.substr(2, bytes.size() - 3);
-}
-
 class ProgramRequests : public ProgramFixture {
  protected:
   // The program with an INI as an administrator edited it, on a slave at
   // address 1, once its start-up link test is logged; how long that took.
   std::chrono::milliseconds StartHandEdited(const ConfigBlock& block, const std::string& testBinary,
                                             const Lines& simOptions) {
-    const auto bytes = EncodeConfigBlock(block);
-    std::ofstream(File("tarvion.ini")) << "[Konfigurace]\nCfg_binary=" << HexFromBytes(bytes.data(), bytes.size())
-                                       << "\nTest_binary=" << testBinary << "\n\n[Porty]\nCOM1=" << LinePath() << "\n";
+    WriteIniFile(File("tarvion.ini"), IniValuesOf(block, testBinary), {{1, LinePath()}});
     sim_ = StartSimulator({"1:slave"}, simOptions);
     const auto start = Clock::now();
     tarvion_ = StartProgram("program");
@@ -119,7 +108,7 @@ class ProgramRequests : public ProgramFixture {
       block.Terminals[n - 1] = TerminalEntry{static_cast<uint8_t>(n), 0, true};
       terminals.push_back(std::to_string(n) + ":slave");
     }
-    WriteIni(block, LinePath());
+    WriteIni(block, {{1, LinePath()}});
     sim_ = StartSimulator(terminals);
     tarvion_ = StartProgram("program");
     const std::string last = "TERM " + std::to_string(count) + " SLAVE";
@@ -137,7 +126,6 @@ class ProgramRequests : public ProgramFixture {
       sim_->Signal(SIGTERM);
       EXPECT_EQ(sim_->WaitExit(), 0);
     }
-    ProgramFixture::TearDown();
   }
 
   fs::path File(const std::string& name) const { return directory_ / name; }
@@ -174,19 +162,12 @@ class ProgramRequests : public ProgramFixture {
 
   // The commands the simulator received after the first `from` log entries.
   Lines CommandsFrom(size_t from) const {
-    const std::vector<SimLogEntry> log = SimulatorLog();
     Lines commands;
-    for (size_t i = from; i < log.size(); ++i) {
-      if (log[i].Dir == "rx") commands.push_back(Command(log[i].Hex));
-    }
+    for (const std::string& hex : HexOfKind(SimulatorLog(), "rx", from)) commands.push_back(CommandOf(hex));
     return commands;
   }
 
-  size_t BadFrames() const {
-    const std::vector<SimLogEntry> log = SimulatorLog();
-    return static_cast<size_t>(
-        std::count_if(log.begin(), log.end(), [](const SimLogEntry& entry) { return entry.Dir == "bad"; }));
-  }
+  size_t BadFrames() const { return HexOfKind(SimulatorLog(), "bad").size(); }
 
   std::unique_ptr<Process> sim_;
   std::unique_ptr<Process> tarvion_;

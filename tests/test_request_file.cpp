@@ -21,17 +21,13 @@
 #include "requests/OutputFiles.h"
 #include "requests/RequestFile.h"
 #include "requests/RequestLine.h"
+#include "support/TempDir.h"
 
 namespace {
 
 class TempDirectory : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarvion-requests-XXXXXX";
-    directory_ = mkdtemp(pattern);
-    SetStartDirectory(directory_);
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
+  void SetUp() override { SetStartDirectory(directory_); }
 
   std::string Path(const std::string& name) const { return directory_ + "/" + name; }
   void Write(const std::string& name, const std::string& bytes) const {
@@ -42,7 +38,8 @@ class TempDirectory : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  std::string directory_;
+  TempDir temp_{"requests"};
+  const std::string directory_ = temp_.Path().string();
 };
 
 using Lines = std::vector<std::string>;

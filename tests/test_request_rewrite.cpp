@@ -15,17 +15,12 @@
 
 #include "requests/RequestFile.h"
 #include "requests/RequestTakeIn.h"
+#include "support/TempDir.h"
 
 namespace {
 
 class RequestRewrite : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarvion-rewrite-XXXXXX";
-    directory_ = mkdtemp(pattern);
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
-
   std::string Path(const std::string& name) const { return directory_ + "/" + name; }
   std::string Read(const std::string& name) const {
     std::ifstream in(Path(name), std::ios::binary);
@@ -41,7 +36,8 @@ class RequestRewrite : public ::testing::Test {
     return stamp;
   }
 
-  std::string directory_;
+  TempDir temp_{"rewrite"};
+  const std::string directory_ = temp_.Path().string();
 };
 
 }  // namespace

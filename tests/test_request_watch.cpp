@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "requests/RequestWatch.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -52,8 +53,8 @@ TEST(RequestFileReady, TwoConsecutiveSightingsOfAnUnchangedFile) {
 }
 
 TEST(RequestFileReady, LooksAtTheFileSystem) {
-  char pattern[] = "/tmp/tarvion-watch-XXXXXX";
-  const std::string directory = mkdtemp(pattern);
+  const TempDir temp("watch");
+  const std::string directory = temp.Path().string();
   const std::string path = directory + "/request.cfg";
   TRequestSightings watch;
 
@@ -77,7 +78,6 @@ TEST(RequestFileReady, LooksAtTheFileSystem) {
   std::filesystem::remove(path);
   ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
   for (int check = 0; check < 3; ++check) EXPECT_FALSE(watch.RequestFileReady(LookUpRequestFile(path)));
-  std::filesystem::remove_all(directory);
 }
 
 TEST(WatchCounters, RequestEvery21stPassTerminalEvery81st) {

@@ -66,8 +66,7 @@ TEST_F(Soak, EveryRequestOnceInOrderAndNoGrowth) {
   const int warmUp = std::min(100, count / 2);
   StoredConfig config = FastConfig();
   config.Block.Terminals[1] = TerminalEntry{2, 1, true};
-  WriteConfig(config);
-  std::ofstream(directory_ / "tarvion.ini", std::ios::app) << "COM2=" << LinePath("master") << "\n";
+  WriteConfig(config, {{2, LinePath("master")}});
   auto sim = StartDevice({"1:slave"}, {"--no-pacing"});
   auto master = StartSimulator({"2:master"}, {"--no-pacing"}, "master");  // COM2
   ActLikeADevice(master->Pid());

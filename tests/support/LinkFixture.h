@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +15,8 @@
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
+#include "SimulatorLog.h"
+#include "TempDir.h"
 #include "WaitFor.h"
 #include "tools/orveta-sim/Simulator.h"
 
@@ -24,8 +24,6 @@ class LinkFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     Settings() = LinkSettings{};
-    char pattern[] = "/tmp/tarvion-link-XXXXXX";
-    directory_ = mkdtemp(pattern);
     SetStartDirectory(directory_);
   }
 
@@ -35,7 +33,6 @@ class LinkFixture : public ::testing::Test {
     if (sim_) sim_->Stop();
     sim_.reset();
     SetComDevicePath(0, "/dev/ttyS0");
-    std::filesystem::remove_all(directory_);
   }
 
   // Starts the simulator with the given terminals and opens its line as COM1.
@@ -57,17 +54,7 @@ class LinkFixture : public ::testing::Test {
 
   // The hex bytes of every simulator log line of one kind ("rx", "tx-ack", ...).
   std::vector<std::string> Logged(const std::string& kind) const {
-    std::vector<std::string> out;
-    for (const std::string& line : sim_->LogLines()) {
-      std::istringstream in(line);
-      std::string ms, dir;
-      in >> ms >> dir;
-      if (dir != kind) continue;
-      std::string rest;
-      std::getline(in, rest);
-      out.push_back(rest.empty() ? rest : rest.substr(1));
-    }
-    return out;
+    return HexOfKind(ParseSimLog(sim_->LogLines()), kind);
   }
 
   // Waits until the simulator has logged `count` lines of a kind.
@@ -80,7 +67,8 @@ class LinkFixture : public ::testing::Test {
     return true;
   }
 
-  std::string directory_;
+  TempDir temp_{"link"};
+  const std::string directory_ = temp_.Path().string();
   std::unique_ptr<Simulator> sim_;
   std::unique_ptr<TSer_Port> port_;
   std::vector<std::unique_ptr<TOrveta>> terminals_;

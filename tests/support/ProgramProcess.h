@@ -24,7 +24,10 @@
 #include <vector>
 
 #include "config/Config.h"
+#include "SimulatorLog.h"
+#include "TempDir.h"
 #include "WaitFor.h"
+#include "WriteIni.h"
 
 // How long a process may take to get where a test waits for it.
 constexpr std::chrono::seconds kProcessTimeout{30};
@@ -121,28 +124,13 @@ inline std::vector<std::string> LogMessages(const std::filesystem::path& log) {
   return messages;
 }
 
-// One line of the simulator's log: "<ms> <dir> <hex bytes>".
-struct SimLogEntry {
-  long Ms = 0;
-  std::string Dir;
-  std::string Hex;  // the bytes as space-separated hex, as logged
-};
-
 class ProgramFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarvion-program-XXXXXX";
-    directory_ = mkdtemp(pattern);
-    program_ = directory_ / "tarvion";
-    std::filesystem::copy_file(TARVION_EXE, program_);
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
+  void SetUp() override { std::filesystem::copy_file(TARVION_EXE, program_); }
 
-  void WriteIni(const ConfigBlock& block, const std::string& com1) {
-    const auto bytes = EncodeConfigBlock(block);
-    std::ofstream ini(directory_ / "tarvion.ini");
-    ini << "[Konfigurace]\nCfg_binary=" << HexFromBytes(bytes.data(), bytes.size()) << "\n\n[Porty]\nCOM1=" << com1
-        << "\n";
+  // The INI beside the program: the record `block` and the devices.
+  void WriteIni(const ConfigBlock& block, const PortDevices& devices) {
+    WriteIniFile(directory_ / "tarvion.ini", IniValuesOf(block), devices);
   }
 
   // orveta-sim on the link `line` in the directory, logging to sim.log, with
@@ -190,29 +178,16 @@ class ProgramFixture : public ::testing::Test {
     return std::find(messages.begin(), messages.end(), message) != messages.end();
   }
 
-  std::vector<SimLogEntry> SimulatorLog(const std::string& sim = "sim") const {
-    std::vector<SimLogEntry> entries;
-    for (const std::string& line : FileLines(directory_ / (sim + ".log"))) {
-      std::istringstream fields(line);
-      SimLogEntry entry;
-      fields >> entry.Ms >> entry.Dir;
-      std::getline(fields, entry.Hex);
-      const size_t first = entry.Hex.find_first_not_of(' ');
-      entry.Hex = first == std::string::npos ? "" : entry.Hex.substr(first);
-      entries.push_back(entry);
-    }
-    return entries;
+  std::vector<SimLogLine> SimulatorLog(const std::string& sim = "sim") const {
+    return ParseSimLog(FileLines(directory_ / (sim + ".log")));
   }
 
   // Frames the simulator received, as hex text.
   std::vector<std::string> SimulatorFrames(const std::string& sim = "sim") const {
-    std::vector<std::string> frames;
-    for (const SimLogEntry& entry : SimulatorLog(sim)) {
-      if (entry.Dir == "rx") frames.push_back(entry.Hex);
-    }
-    return frames;
+    return HexOfKind(SimulatorLog(sim), "rx");
   }
 
-  std::filesystem::path directory_;
-  std::filesystem::path program_;
+  TempDir temp_{"program"};
+  const std::filesystem::path directory_ = temp_.Path();
+  const std::filesystem::path program_ = directory_ / "tarvion";
 };

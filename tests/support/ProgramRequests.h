@@ -108,20 +108,15 @@ class RequestFixture : public ProgramFixture {
   // simulator output, logs, files) is kept under /tmp for a look.
   void TearDown() override {
     if (HasFailure() && std::getenv("TARVION_KEEP_FAILED") != nullptr) {
-      const std::filesystem::path kept = directory_.string() + "-failed";
-      std::filesystem::rename(directory_, kept);
-      std::fprintf(stderr, "kept %s\n", kept.c_str());
+      std::fprintf(stderr, "kept %s\n", temp_.Keep("-failed").c_str());
     }
-    ProgramFixture::TearDown();
   }
 
-  // The whole stored configuration, COM1 on the simulator's link.
-  void WriteConfig(const StoredConfig& config) {
-    const IniValues values = EncodeIni(config);
-    std::ofstream ini(directory_ / "tarvion.ini");
-    ini << "[Konfigurace]\nCfg_binary=" << *values.CfgBinary << "\nTest_binary=" << *values.TestBinary
-        << "\nParita=" << *values.Parita << "\nNeuspech_konec=" << *values.NeuspechKonec << "\n\n[Porty]\nCOM1="
-        << LinePath() << "\n";
+  // The whole stored configuration, COM1 on the simulator's link (unless
+  // `more` names it) and the devices of `more`.
+  void WriteConfig(const StoredConfig& config, PortDevices more = {}) {
+    more.emplace(1, LinePath());
+    WriteIniFile(directory_ / "tarvion.ini", EncodeIni(config), more);
   }
 
   // Short turnarounds: the tests are about what happens, not the line's pace.
@@ -186,12 +181,7 @@ class RequestFixture : public ProgramFixture {
   // The simulator's log entries of one kind ("rx", "tx-ack", ...) from entry
   // `from` on; of the simulator `sim` (see StartSimulator).
   std::vector<std::string> Logged(const std::string& dir, size_t from = 0, const std::string& sim = "sim") const {
-    const std::vector<SimLogEntry> entries = SimulatorLog(sim);
-    std::vector<std::string> found;
-    for (size_t i = from; i < entries.size(); ++i) {
-      if (entries[i].Dir == dir) found.push_back(entries[i].Hex);
-    }
-    return found;
+    return HexOfKind(SimulatorLog(sim), dir, from);
   }
   size_t LogMark(const std::string& sim = "sim") const { return SimulatorLog(sim).size(); }
 
