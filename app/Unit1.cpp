@@ -106,7 +106,11 @@ void TForm1::OpenPorts(const std::array<bool, PortCount>& needed) {
   for (int j = 0; j < PortCount; ++j) {
     if (!needed[j]) continue;
     PortTable[j] = std::make_unique<TSer_Port>(j, Settings().PortBaud);
-    LogPortEvent(j, PortTable[j]->Opened ? "otevřen" : "neotevřen");
+    if (ComDevicePath(j).empty()) {
+      LogPortEvent(j, ("neotevřen: v sekci [Porty] nemá zařízení (COM" + std::to_string(j + 1) + " je prázdný)").c_str());
+    } else {
+      LogPortEvent(j, PortTable[j]->Opened ? "otevřen" : "neotevřen");
+    }
   }
 }
 

@@ -22,10 +22,11 @@ void TForm1::LoadConfig() {
   for (std::string& note : BoundFileNames(config_.Block)) loadNotes_.push_back(std::move(note));
   Write_error_repeat->setChecked(config_.WriteErrorRepeat);
   DeriveSettings(config_, Settings());
-  // A missing or empty COM key keeps the standard /dev/ttyS device.
+  // A missing COM key keeps the standard /dev/ttyS device; an empty one
+  // means no device for that COM port.
   const PortValues ports = ReadPortValues(iniPath);
   for (int i = 0; i < PortCount; ++i) {
-    if (ports[i] && !ports[i]->empty()) SetComDevicePath(i, *ports[i]);
+    if (ports[i]) SetComDevicePath(i, *ports[i]);
   }
 }
 

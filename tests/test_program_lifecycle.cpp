@@ -22,6 +22,7 @@
 
 #include "config/Config.h"
 #include "app/SingleInstance.h"
+#include "support/PersonLines.h"
 #include "support/ProgramProcess.h"
 #include "support/TempDir.h"
 
@@ -160,20 +161,25 @@ TEST_F(ProgramLifecycle, TwoTerminalsShareOnePortASecondCopyIsRefusedAndTheEndIs
   EXPECT_EQ(sim->WaitExit(), 0);
 }
 
+// A device that is not there, and a COM port left empty in [Porty]: no
+// device at all (never its /dev/ttyS default).
 TEST_F(ProgramLifecycle, PortThatCannotOpenIsLoggedAndWarnedAbout) {
-  WriteIni(DefaultConfigBlock(), {{1, (directory_ / "no-such-device").string()}});
+  ConfigBlock block = DefaultConfigBlock();
+  block.Terminals[1] = TerminalEntry{2, 1, true};
+  WriteIni(block, {{1, (directory_ / "no-such-device").string()}, {2, ""}});
+  const std::string noDevice = "COM2 neotev\xF8" "en: v sekci [Porty] nem\xE1 za\xF8\xEDzen\xED (COM2 je pr\xE1zdn\xFD)";
   auto program = StartProgram("program");
   ASSERT_TRUE(WaitUntil([&] {
     return program->Err().find("Neni otevřen žádný port") != std::string::npos || program->Exited();
   }, kProcessTimeout)) << program->Err();
   EXPECT_NE(program->Err().find("Pozor!: Neni otevřen žádný port\nje nutno provést konfiguraci portu!"),
             std::string::npos);
-  EXPECT_EQ(LogMessages(Log()), (std::vector<std::string>{"Start programu", "COM1 neotev\xF8" "en"}));
+  EXPECT_EQ(LogMessages(Log()), (std::vector<std::string>{"Start programu", "COM1 neotev\xF8" "en", noDevice}));
 
   program->Signal(SIGINT);
   EXPECT_EQ(program->WaitExit(), 0) << program->Err();
   EXPECT_EQ(LogMessages(Log()),
-            (std::vector<std::string>{"Start programu", "COM1 neotev\xF8" "en", "Stop programu"}));
+            (std::vector<std::string>{"Start programu", "COM1 neotev\xF8" "en", noDevice, "Stop programu"}));
 }
 
 TEST_F(ProgramLifecycle, NoTerminalTickedOpensNoPort) {
@@ -220,7 +226,7 @@ TEST_F(ProgramLifecycle, AsAServiceItTellsSystemdHowItIsAndTheJournalEachLinesPr
   ConfigBlock block = DefaultConfigBlock();
   block.Terminals[1] = TerminalEntry{2, 1, true};  // on COM2, whose device is missing
   WriteIni(block, {{1, LinePath()}, {2, (directory_ / "no-such-device").string()}});
-  auto sim = StartSimulator({"1:slave"});
+  auto sim = StartSimulator({"1:slave"}, {"--baud", "1200"});  // a data answer of seconds
   NotifySocket notify(directory_ / "notify");
   auto program = StartProgram(
       "program", {},
@@ -244,9 +250,28 @@ TEST_F(ProgramLifecycle, AsAServiceItTellsSystemdHowItIsAndTheJournalEachLinesPr
   EXPECT_TRUE(WaitUntil([&] { return notify.Saw(afterJob) || program->Exited(); }, kProcessTimeout))
       << Joined(notify.Messages());
 
+  // SIGTERM in the middle of a data answer: systemd is told how long the
+  // answer can still take, the answer is read to its end and written out,
+  // then the program stops.
+  std::string request = "TERM1\r\n", answers;
+  for (int n = 1; n <= 10; ++n) {
+    request += PersonLine('Q', n, false) + "\r\n";
+    answers += AnswerLine('Q', n, false);
+  }
+  std::ofstream(directory_ / "request.tmp", std::ios::binary) << request + "P\r\n";
+  std::filesystem::rename(directory_ / "request.tmp", directory_ / "request.cfg");
+  ASSERT_TRUE(WaitUntil([&] {
+    const auto frames = SimulatorFrames();
+    return std::find(frames.begin(), frames.end(), "01 04 50 55") != frames.end();
+  }, kProcessTimeout));
   program->Signal(SIGTERM);
+  EXPECT_TRUE(WaitUntil([&] { return notify.Saw(std::regex(R"(EXTEND_TIMEOUT_USEC=\d+)")); }, kProcessTimeout))
+      << Joined(notify.Messages());
   EXPECT_EQ(program->WaitExit(), 0) << program->Err();
-  EXPECT_EQ(notify.Messages().back(), "STOPPING=1") << Joined(notify.Messages());
+  EXPECT_EQ(ReadFile(directory_ / "output.txt"), answers);
+  EXPECT_EQ(ReadFile(directory_ / "rudazo.sta"), "11,10\r\n");
+  EXPECT_EQ(LogMessages(Log()).back(), "Stop programu");
+  EXPECT_TRUE(notify.Saw(std::regex("STOPPING=1"))) << Joined(notify.Messages());
   const auto lines = FileLines(directory_ / "program.err");
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.front().rfind("<5>Tarvion: no display", 0), 0u) << program->Err();
