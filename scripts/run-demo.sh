@@ -76,8 +76,11 @@ if [ -f "$pid_file" ]; then
   done <"$pid_file"
 fi
 
-# Files of an earlier run; the start directory's files begin empty.
-rm -f "$demo_dir"/{request.cfg,output.txt,rudazo.sta,binarni.bin,errorlog.txt} \
+# Files of an earlier run; the start directory's files begin empty. Those a
+# killed demo leaves beside the request file go too: a taken-in file would
+# otherwise be reported as an unfinished job at this start.
+rm -f "$demo_dir"/{request.cfg,output.txt,rudazo.sta,binarni.bin,errorlog.txt,tarvion.lock} \
+  "$demo_dir"/request.cfg.{prevzato,nedokonceno,odmitnuto,rozepsano} \
   "$demo_dir"/{com1,com2} "$demo_dir"/sim-com{1,2}.{log,out} "$pid_file"
 rm -rf "$demo_dir/help"
 cp "$build_dir/tarvion" "$demo_dir/tarvion"
