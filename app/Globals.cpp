@@ -1,6 +1,6 @@
 #include "app/Globals.h"
 
-std::array<std::unique_ptr<TSer_Port>, PortCount> PortTable;
-std::array<std::unique_ptr<TOrveta>, TerminalCount> Terminals;
+std::array<std::unique_ptr<TSer_Port>, kPortCount> PortTable;
+std::array<std::unique_ptr<TOrveta>, kTerminalCount> Terminals;
 bool ShuttingDown = false;
 std::vector<std::string> RequestLines;

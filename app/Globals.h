@@ -14,11 +14,11 @@
 // The port object of each COM port a connected terminal uses (index = COM
 // number - 1); null for a port nobody needs. A port that failed to open keeps
 // its object with Opened false. The ports are released when the process ends.
-extern std::array<std::unique_ptr<TSer_Port>, PortCount> PortTable;
+extern std::array<std::unique_ptr<TSer_Port>, kPortCount> PortTable;
 
 // The terminal object of each connected terminal whose port opened (index =
 // terminal number - 1); null otherwise. Destroyed when the window closes.
-extern std::array<std::unique_ptr<TOrveta>, TerminalCount> Terminals;
+extern std::array<std::unique_ptr<TOrveta>, kTerminalCount> Terminals;
 
 // Set when the main window starts being destroyed; never cleared.
 extern bool ShuttingDown;

@@ -35,10 +35,10 @@ PlaceState PlaceStateFor(bool inUse, bool portOpen, TerminalIndicator indicator)
   return PlaceState::NotConnected;
 }
 
-std::string ServiceStatusText(const std::array<PlaceState, TerminalCount>& places,
+std::string ServiceStatusText(const std::array<PlaceState, kTerminalCount>& places,
                               const std::optional<LastJob>& lastJob, const PortLineErrors& lineErrors) {
   std::string text;
-  for (int t = 0; t < TerminalCount; ++t) {
+  for (int t = 0; t < kTerminalCount; ++t) {
     if (t > 0) text += ", ";
     text += "T" + std::to_string(t + 1) + " ";
     text += PlaceWords(places[t]);
@@ -48,7 +48,7 @@ std::string ServiceStatusText(const std::array<PlaceState, TerminalCount>& place
     std::strftime(time, sizeof time, "%d.%m.%Y %H:%M:%S", &lastJob->Time);
     text += std::string("; last job ") + time + ": " + lastJob->Pair;
   }
-  for (int j = 0; j < PortCount; ++j) {
+  for (int j = 0; j < kPortCount; ++j) {
     if (lineErrors[j] && AnyLineErrors(*lineErrors[j])) {
       text += "; COM" + std::to_string(j + 1) + " line errors: " + LineErrorWords(*lineErrors[j]);
     }

@@ -30,12 +30,12 @@ struct LastJob {
 
 // The line errors of each COM port since it was opened; nullopt for a port
 // not open or whose driver keeps no counters.
-using PortLineErrors = std::array<std::optional<LineErrorCounts>, PortCount>;
+using PortLineErrors = std::array<std::optional<LineErrorCounts>, kPortCount>;
 
 // "T1 master, T2 slave, T3 port not open, T4 off", and with a job
 // "; last job 09.12.2026 10:15:02: 4,3"; then for each port whose line had
 // errors "; COM1 line errors: framing 2, parity 0, overrun 1, break 0".
-std::string ServiceStatusText(const std::array<PlaceState, TerminalCount>& places,
+std::string ServiceStatusText(const std::array<PlaceState, kTerminalCount>& places,
                               const std::optional<LastJob>& lastJob, const PortLineErrors& lineErrors = {});
 
 // READY=1 with the first status line.

@@ -73,7 +73,7 @@ TForm1::TForm1(IniLocation ini, const TerminationSignals* termination, QWidget* 
 TForm1::~TForm1() { FormDestroy(); }
 
 int TForm1::OpenPortsAndTest() {
-  for (int i = 0; i < TerminalCount; ++i) {
+  for (int i = 0; i < kTerminalCount; ++i) {
     Indicators[i] = new TShape(Terminaly1);
     Indicators[i]->move(10 + 55 * i, 40);
     Indicators[i]->show();
@@ -102,8 +102,8 @@ int TForm1::OpenPortsAndTest() {
   return 0;
 }
 
-void TForm1::OpenPorts(const std::array<bool, PortCount>& needed) {
-  for (int j = 0; j < PortCount; ++j) {
+void TForm1::OpenPorts(const std::array<bool, kPortCount>& needed) {
+  for (int j = 0; j < kPortCount; ++j) {
     if (!needed[j]) continue;
     PortTable[j] = std::make_unique<TSer_Port>(j, Settings().PortBaud);
     if (ComDevicePath(j).empty()) {
@@ -115,7 +115,7 @@ void TForm1::OpenPorts(const std::array<bool, PortCount>& needed) {
 }
 
 void TForm1::CreateAndTestTerminals() {
-  for (int k = 0; k < TerminalCount; ++k) {
+  for (int k = 0; k < kTerminalCount; ++k) {
     const TerminalEntry& entry = config_.Block.Terminals[k];
     if (!TerminalInUse(entry) || !PortTable[entry.PortIndex]->Opened) continue;
     Terminals[k] = std::make_unique<TOrveta>(PortTable[entry.PortIndex].get(), entry.Address);
@@ -164,15 +164,15 @@ void TForm1::FormCreate() {
 }
 
 std::string TForm1::ServiceStatus() const {
-  std::array<PlaceState, TerminalCount> places{};
-  for (int t = 0; t < TerminalCount; ++t) {
+  std::array<PlaceState, kTerminalCount> places{};
+  for (int t = 0; t < kTerminalCount; ++t) {
     const TerminalEntry& entry = config_.Block.Terminals[t];
     const bool inUse = TerminalInUse(entry);
     const bool portOpen = inUse && Terminals[t] && Terminals[t]->Port != nullptr && Terminals[t]->Port->Opened;
     places[t] = PlaceStateFor(inUse, portOpen, Indicator(t));
   }
   PortLineErrors lineErrors;
-  for (int j = 0; j < PortCount; ++j) {
+  for (int j = 0; j < kPortCount; ++j) {
     if (PortTable[j]) lineErrors[j] = PortTable[j]->LineErrorTotals();
   }
   return ServiceStatusText(places, lastJob_, lineErrors);

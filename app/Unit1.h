@@ -147,7 +147,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   QGroupBox* Selekt = nullptr;
   QButtonGroup* SelektItems = nullptr;
   QWidget* Terminaly1 = nullptr;
-  std::array<TShape*, TerminalCount> Indicators{};
+  std::array<TShape*, kTerminalCount> Indicators{};
   QLabel* Label17 = nullptr;
   QListWidget* Memo1 = nullptr;
   QLabel* Label29 = nullptr;
@@ -191,7 +191,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   QPushButton* BitBtn5 = nullptr;
 
   QStatusBar* StatusBar1 = nullptr;
-  std::array<QLabel*, PanelCount> StatusPanels{};
+  std::array<QLabel*, kPanelCount> StatusPanels{};
 
   QSystemTrayIcon* StatusIcon1 = nullptr;
   QMenu* PopupMenu1 = nullptr;
@@ -234,7 +234,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void FormActivate();
   bool FormClose();
   void FormDestroy();
-  void OpenPorts(const std::array<bool, PortCount>& needed);
+  void OpenPorts(const std::array<bool, kPortCount>& needed);
   void CreateAndTestTerminals();
   void TestStartupLink(int terminalIndex);
   std::string RequestPath() const;
@@ -265,9 +265,9 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
 
   // Unit1Config.cpp
   ConfigControls ReadConfigControls() const;
-  std::array<QLineEdit*, TerminalCount> AddressEdits() const { return {Adr1, Adr2, Adr3, Adr4}; }
-  std::array<QComboBox*, TerminalCount> PortBoxes() const { return {Port1, Port2, Port3, Port4}; }
-  std::array<QCheckBox*, TerminalCount> ConnectedBoxes() const { return {Pripojen1, Pripojen2, Pripojen3, Pripojen4}; }
+  std::array<QLineEdit*, kTerminalCount> AddressEdits() const { return {Adr1, Adr2, Adr3, Adr4}; }
+  std::array<QComboBox*, kTerminalCount> PortBoxes() const { return {Port1, Port2, Port3, Port4}; }
+  std::array<QCheckBox*, kTerminalCount> ConnectedBoxes() const { return {Pripojen1, Pripojen2, Pripojen3, Pripojen4}; }
   // Edit2 and Edit3 with the live setting each one sets.
   struct TurnaroundControl {
     QLineEdit* Edit;

@@ -47,7 +47,7 @@ void TForm1::Select(int t) {
 }
 
 TOrveta* TForm1::AvailableTerminal(int t) {
-  if (t < 0 || t >= TerminalCount || !config_.Block.Terminals[t].Connected) return nullptr;
+  if (t < 0 || t >= kTerminalCount || !config_.Block.Terminals[t].Connected) return nullptr;
   return Terminals[t].get();
 }
 
@@ -74,7 +74,7 @@ bool TForm1::IsShuttingDown() const { return ShuttingDown; }
 // status line too (a new job empties the panel first: that is no result).
 void TForm1::SetPanel(int panel, const std::string& text) {
   SetPanelText(panel, QString::fromStdString(text));
-  if (panel != StatusPanel || text.empty()) return;
+  if (panel != kStatusPanel || text.empty()) return;
   lastJob_ = LastJob{LocalTimeNow(), text};
   UpdateServiceStatus();
 }

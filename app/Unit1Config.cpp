@@ -25,7 +25,7 @@ void TForm1::LoadConfig() {
   // A missing COM key keeps the standard /dev/ttyS device; an empty one
   // means no device for that COM port.
   const PortValues ports = ReadPortValues(iniPath);
-  for (int i = 0; i < PortCount; ++i) {
+  for (int i = 0; i < kPortCount; ++i) {
     if (ports[i]) SetComDevicePath(i, *ports[i]);
   }
 }
@@ -36,9 +36,9 @@ void TForm1::ShowConfig() {
   const QSignalBlocker blockEdit2(Edit2);
   const QSignalBlocker blockEdit3(Edit3);
   Delay_add->clear();
-  for (int k = 0; k < DelayAddItemCount; ++k) Delay_add->addItem(QString::number(DelayAddItemValue(k)));
+  for (int k = 0; k < kDelayAddItemCount; ++k) Delay_add->addItem(QString::number(DelayAddItemValue(k)));
   ClearCounterPanels(*this);
-  for (int i = 0; i < TerminalCount; ++i) {
+  for (int i = 0; i < kTerminalCount; ++i) {
     AddressEdits()[i]->setText(QString::fromStdString(shown.Address[i]));
     PortBoxes()[i]->setCurrentIndex(shown.PortItem[i]);
     ConnectedBoxes()[i]->setChecked(shown.Connected[i]);
@@ -92,7 +92,7 @@ std::array<TForm1::TurnaroundControl, 2> TForm1::TurnaroundControls() const {
 
 ConfigControls TForm1::ReadConfigControls() const {
   ConfigControls controls;
-  for (int i = 0; i < TerminalCount; ++i) {
+  for (int i = 0; i < kTerminalCount; ++i) {
     controls.Address[i] = AddressEdits()[i]->text().toStdString();
     controls.PortItem[i] = PortBoxes()[i]->currentIndex();
     controls.Connected[i] = ConnectedBoxes()[i]->isChecked();

@@ -26,7 +26,7 @@ std::vector<std::string> TForm1::ResultLines() const {
   return lines;
 }
 
-void TForm1::SetLoadedPanel(const std::string& text) { SetPanelText(LoadedPanel, ShownText(text)); }
+void TForm1::SetLoadedPanel(const std::string& text) { SetPanelText(kLoadedPanel, ShownText(text)); }
 
 void TForm1::SetCursor(CursorShape shape) {
   if (shape == cursor_) return;

@@ -52,7 +52,7 @@ struct PanelLayout {
 // StatusBar1: labels in the even panels, values in the odd ones. The widest
 // values: a job's pair, an answer of the largest capacity (3,801,088 bytes),
 // the attempts of the list (1-9) and their receive tries, a job's progress.
-const PanelLayout kPanels[PanelCount] = {
+const PanelLayout kPanels[kPanelCount] = {
     {"Status:", nullptr, Qt::AlignRight, false},
     {"", "9999,99999", Qt::AlignHCenter, true},
     {"Načteno:", nullptr, Qt::AlignRight, false},
@@ -196,7 +196,7 @@ QWidget* TForm1::CreateControlPage() {
   Selekt->setStyleSheet(QStringLiteral("QGroupBox { font-weight: bold; } QGroupBox::title { color: navy; }"));
   Selekt->setGeometry(8, 4, 240, 38);
   SelektItems = new QButtonGroup(Selekt);
-  for (int i = 0; i < TerminalCount; ++i) {
+  for (int i = 0; i < kTerminalCount; ++i) {
     auto* item = new QRadioButton(QStringLiteral("T%1").arg(i + 1), Selekt);
     item->setStyleSheet(QStringLiteral("font-weight: normal;"));
     item->setGeometry(10 + 55 * i, 16, 50, 18);
@@ -235,11 +235,11 @@ QWidget* TForm1::CreateConfigPage() {
   auto* columns = new QHBoxLayout(page);
   auto* places = new QVBoxLayout;
   QStringList ports;
-  for (int i = 1; i <= PortCount; ++i) ports << QStringLiteral("COM%1").arg(i);
+  for (int i = 1; i <= kPortCount; ++i) ports << QStringLiteral("COM%1").arg(i);
   QLineEdit** addresses[] = {&Adr1, &Adr2, &Adr3, &Adr4};
   QComboBox** portBoxes[] = {&Port1, &Port2, &Port3, &Port4};
   QCheckBox** connected[] = {&Pripojen1, &Pripojen2, &Pripojen3, &Pripojen4};
-  for (int i = 0; i < TerminalCount; ++i) {
+  for (int i = 0; i < kTerminalCount; ++i) {
     auto* group = new QGroupBox(QStringLiteral("Terminál %1").arg(i + 1), page);
     auto* row = new QHBoxLayout(group);
     row->setContentsMargins(6, 2, 6, 2);
@@ -302,7 +302,7 @@ QWidget* TForm1::CreateServicePage() {
   auto* columns = new QHBoxLayout(page);
   auto* left = new QVBoxLayout;
   QStringList repeats;
-  for (int i = 1; i <= RepeatItemCount; ++i) repeats << QString::number(i);
+  for (int i = 1; i <= kRepeatItemCount; ++i) repeats << QString::number(i);
   Rep_write = PickList(repeats, "Rep_write", page);
   Write_error_repeat = Check(QStringLiteral("Při neúspěšném opakování ukončit úlohu"), "Write_error_repeat", page);
   Write_error_repeat->setChecked(true);
@@ -425,18 +425,18 @@ void TForm1::CreateStatusBar() {
 // smaller until it can.
 void TForm1::FitStatusPanels() {
   QFont barFont = font();
-  const int room = kClientWidth - kStatusBarEnds - (PanelCount - 1) * kPanelSpacing;
-  std::array<int, PanelCount> widths{};
+  const int room = kClientWidth - kStatusBarEnds - (kPanelCount - 1) * kPanelSpacing;
+  std::array<int, kPanelCount> widths{};
   for (;;) {
     const QFontMetrics metrics(barFont);
     int total = 0;
-    for (int i = 0; i < PanelCount; ++i) total += widths[i] = PanelWidth(metrics, kPanels[i]);
+    for (int i = 0; i < kPanelCount; ++i) total += widths[i] = PanelWidth(metrics, kPanels[i]);
     if (total <= room || barFont.pointSizeF() <= kSmallestPanelPoints) break;
     barFont.setPointSizeF(barFont.pointSizeF() - 0.5);
   }
   StatusBar1->setFont(barFont);
-  for (int i = 0; i < PanelCount; ++i) {
-    if (i + 1 == PanelCount) {
+  for (int i = 0; i < kPanelCount; ++i) {
+    if (i + 1 == kPanelCount) {
       StatusPanels[i]->setMinimumWidth(widths[i]);
     } else {
       StatusPanels[i]->setFixedWidth(widths[i]);

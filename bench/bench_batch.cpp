@@ -54,18 +54,18 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr int DefaultLines = 200;
-constexpr int MaxLines = 9999;
-constexpr int Baud = 19200;
-constexpr double BitsPerByte = 10;
-constexpr int UploadPersons = 2500;
-constexpr milliseconds IndicatorRefreshPause{1500};
+constexpr int kDefaultLines = 200;
+constexpr int kMaxLines = 9999;
+constexpr int kBaud = 19200;
+constexpr double kBitsPerByte = 10;
+constexpr int kUploadPersons = 2500;
+constexpr milliseconds kIndicatorRefreshPause{1500};
 
 // The request processing's pauses (Batch.cpp) and the line execution's.
-constexpr double SlaveAfterLineMs = 25, MasterAfterLineMs = 2;
-constexpr double SlaveBetweenCommandsMs = 30, MasterBetweenCommandsMs = 5;
-constexpr double MasterAfterCommandMs = 300;
-constexpr int PollBytes = 4;
+constexpr double kSlaveAfterLineMs = 25, MasterAfterLineMs = 2;
+constexpr double kSlaveBetweenCommandsMs = 30, MasterBetweenCommandsMs = 5;
+constexpr double kMasterAfterCommandMs = 300;
+constexpr int kPollBytes = 4;
 
 // The program's defaults: one attempt, stop on failure, raised priority.
 class BenchWindow final : public BatchHost {
@@ -92,7 +92,7 @@ class BenchWindow final : public BatchHost {
   // The pause before the indicator refresh follows the status file and is no
   // part of the batch: its start ends the measurement and it is skipped.
   void Sleep(milliseconds pause) override {
-    if (pause == IndicatorRefreshPause) {
+    if (pause == kIndicatorRefreshPause) {
       if (!JobEnd) JobEnd = Clock::now();
       return;
     }
@@ -107,12 +107,12 @@ class BenchWindow final : public BatchHost {
 
 // Bytes of the frame that carries `line`.
 int FrameBytes(const std::string& line) {
-  char buffer[WorkBufferSize] = {};
-  line.copy(buffer, std::min<size_t>(line.size(), WorkBufferSize - 1));
+  char buffer[kWorkBufferSize] = {};
+  line.copy(buffer, std::min<size_t>(line.size(), kWorkBufferSize - 1));
   return EncodeCommand(buffer, CodingSettingsOf(Settings())).Length + 3;
 }
 
-double WireMs(int bytes) { return bytes * BitsPerByte * 1000.0 / Baud; }
+double WireMs(int bytes) { return bytes * kBitsPerByte * 1000.0 / kBaud; }
 
 struct BatchKind {
   bool Master = false;
@@ -129,27 +129,27 @@ LineMinimum MinimumOf(const std::string& line, const BatchKind& kind, const SimO
   const LinkSettings& settings = Settings();
   const double txMs = settings.TxTurnaroundUs / 1000.0, rxMs = settings.RxTurnaroundUs / 1000.0;
   const double ackMs = sim.AckMs, ackWireMs = WireMs(1);
-  const double pollMs = kind.Master ? sim.PollMs / 2.0 + WireMs(PollBytes) : 0;
-  const double afterCommandMs = kind.Master ? MasterAfterCommandMs : 0;
+  const double pollMs = kind.Master ? sim.PollMs / 2.0 + WireMs(kPollBytes) : 0;
+  const double afterCommandMs = kind.Master ? kMasterAfterCommandMs : 0;
   LineMinimum minimum;
   std::vector<std::string> commands{line};
   if (kind.Long) {
     const auto [record, continuation] = SplitLongLine(line);
     commands = {record, continuation};
-    minimum.ProtocolMs = minimum.PtyMs = kind.Master ? MasterBetweenCommandsMs : SlaveBetweenCommandsMs;
+    minimum.ProtocolMs = minimum.PtyMs = kind.Master ? MasterBetweenCommandsMs : kSlaveBetweenCommandsMs;
   }
   for (const std::string& command : commands) {
     minimum.ProtocolMs += pollMs + txMs + WireMs(FrameBytes(command)) + rxMs + ackMs + ackWireMs + afterCommandMs;
     minimum.PtyMs += pollMs + txMs + std::max(rxMs, ackMs) + ackWireMs + afterCommandMs;
   }
-  const double afterLineMs = kind.Master ? MasterAfterLineMs : SlaveAfterLineMs;
+  const double afterLineMs = kind.Master ? MasterAfterLineMs : kSlaveAfterLineMs;
   minimum.ProtocolMs += afterLineMs;
   minimum.PtyMs += afterLineMs;
   return minimum;
 }
 
 bool ParseArguments(int argc, char** argv, BatchKind& kind, int& count) {
-  count = DefaultLines;
+  count = kDefaultLines;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--master") {
@@ -161,7 +161,7 @@ bool ParseArguments(int argc, char** argv, BatchKind& kind, int& count) {
       if (i + 1 != argc) return false;
     }
   }
-  return count >= 1 && count <= MaxLines;
+  return count >= 1 && count <= kMaxLines;
 }
 
 }  // namespace
@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
   BatchKind kind;
   int count = 0;
   if (!ParseArguments(argc, argv, kind, count)) {
-    std::fprintf(stderr, "usage: bench_batch [--master] [--long] [lines 1-%d]\n", MaxLines);
+    std::fprintf(stderr, "usage: bench_batch [--master] [--long] [lines 1-%d]\n", kMaxLines);
     return 2;
   }
   const std::filesystem::path directory = MakeRunDirectory("batch");
@@ -178,11 +178,11 @@ int main(int argc, char** argv) {
   SimOptions options;
   options.Link = (directory / "line").string();
   options.Terminals = {{1, kind.Master}};
-  options.Baud = Baud;
+  options.Baud = kBaud;
   Simulator sim(options);
   if (!StartSimulator(sim)) return 1;
   SetComDevicePath(0, sim.LinkPath());
-  TSer_Port port(0, Baud);
+  TSer_Port port(0, kBaud);
   TOrveta terminal(&port, 1);
   BenchWindow window(terminal);
   const char* role = kind.Master ? "master" : "slave";
@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
   std::printf("protocol minimum %.1f ms: ratio %.3f (target 1.10 or less)\n", minimumMs, wallMs / minimumMs);
   std::printf("pseudo-terminal minimum %.1f ms: ratio %.3f\n", ptyMinimumMs, wallMs / ptyMinimumMs);
   std::printf("upload of %d such persons to a %s: %.1f min at this pace, %.1f min at the protocol minimum\n",
-              UploadPersons, role, wallMs / count * UploadPersons / 60000, minimumMs / count * UploadPersons / 60000);
+              kUploadPersons, role, wallMs / count * kUploadPersons / 60000, minimumMs / count * kUploadPersons / 60000);
   const bool ok = result == JobResult::Done && terminal.DoneCount == commands && framesSeen == commands &&
                   status == std::to_string(commands) + ",0\r";
   std::printf("%s\n", ok ? "OK" : "FAILED");

@@ -35,7 +35,7 @@
 
 namespace {
 
-constexpr int DefaultCommands = 500;
+constexpr int kDefaultCommands = 500;
 constexpr int kQuietSpells = 10;
 constexpr int kQuietSeconds = 300;
 
@@ -68,7 +68,7 @@ QuietSpells AfterQuietSpells(Simulator& sim, TOrveta& terminal) {
     const size_t from = sim.LogCount();
     sim.WriteBacklog(kQuietSeconds);
     if (sim.WaitForLog("backlog ", std::chrono::seconds(5), from) < 0) break;
-    char line[WorkBufferSize] = "Hello";
+    char line[kWorkBufferSize] = "Hello";
     const auto start = std::chrono::steady_clock::now();
     if (terminal.SendCommand(line) == 0) ++result.Acknowledged;
     result.CommandMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     if (option != "--trace" && option != "--capture") break;
     (option == "--trace" ? files.Trace : files.Capture) = argv[next + 1];
   }
-  const int commands = argc > next ? std::atoi(argv[next]) : DefaultCommands;
+  const int commands = argc > next ? std::atoi(argv[next]) : kDefaultCommands;
   if (commands < 1 || commands > 100000 || argc > next + 1) {
     std::fprintf(stderr, "usage: bench_reaction [--trace FILE] [--capture FILE] [commands]\n");
     return 2;
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
 
   int acknowledged = 0;
   for (int i = 0; i < commands; ++i) {
-    char line[WorkBufferSize] = "Hello";
+    char line[kWorkBufferSize] = "Hello";
     if (terminal.SendCommand(line) == 0) ++acknowledged;
   }
   const std::vector<double> reactionUs = ReactionsUs(sim, 0);

@@ -27,8 +27,8 @@
 
 namespace {
 
-constexpr int DefaultPersons = 2500;
-constexpr int MaxPersons = 9999;
+constexpr int kDefaultPersons = 2500;
+constexpr int kMaxPersons = 9999;
 
 class CountingDisplay final : public LinkDisplay {
  public:
@@ -44,7 +44,7 @@ class CountingDisplay final : public LinkDisplay {
 
 // The request line of person `number`, the way the other program writes it.
 std::string PersonLine(int number) {
-  char line[WorkBufferSize];
+  char line[kWorkBufferSize];
   std::snprintf(line, sizeof line, "R%04dID%02dABCDK%s%s%s%-14.14s", number, number % 100, "01A2B3C4D*01A2",
                 "*N01A*N01A*N01", "*N01A2*N01A2*N", ("PERSON " + std::to_string(number)).c_str());
   return line;
@@ -61,9 +61,9 @@ std::string ExpectedLine(int number) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int persons = argc > 1 ? std::atoi(argv[1]) : DefaultPersons;
-  if (persons < 1 || persons > MaxPersons) {
-    std::fprintf(stderr, "usage: bench_receive [persons 1-%d]\n", MaxPersons);
+  const int persons = argc > 1 ? std::atoi(argv[1]) : kDefaultPersons;
+  if (persons < 1 || persons > kMaxPersons) {
+    std::fprintf(stderr, "usage: bench_receive [persons 1-%d]\n", kMaxPersons);
     return 2;
   }
   const std::filesystem::path directory = MakeRunDirectory("bench");
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   Simulator sim(options);
   if (!StartSimulator(sim)) return 1;
   for (int number = 1; number <= persons; ++number) {
-    char buffer[WorkBufferSize] = {};
+    char buffer[kWorkBufferSize] = {};
     const std::string line = PersonLine(number);
     line.copy(buffer, line.size());
     const int length = EncodeCommand(buffer, CodingSettingsOf(Settings())).Length;
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  char query[WorkBufferSize] = "P";
+  char query[kWorkBufferSize] = "P";
   const auto start = std::chrono::steady_clock::now();
   const bool executed = ExecuteLine(terminal, query);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

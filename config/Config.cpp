@@ -26,7 +26,7 @@ constexpr size_t kRepeatIndexAt = 62;
 constexpr size_t kHighPriorityAt = 63;
 constexpr size_t kTimeoutIndexAt = 64;
 
-constexpr int kBaudRates[BaudItemCount] = {1200, 2400, 4800, 9600, 19200};
+constexpr int kBaudRates[kBaudItemCount] = {1200, 2400, 4800, 9600, 19200};
 constexpr int kDefaultBaud = 19200;
 constexpr uint32_t kLinkTimeoutBaseMs = 40;
 constexpr int kDelayAddStepMs = 4;
@@ -48,12 +48,12 @@ int32_t GetI32(const uint8_t* at) { return static_cast<int32_t>(GetU32(at)); }
 
 // A name field: up to the first zero byte, at most 12 bytes.
 std::string GetName(const uint8_t* at) {
-  const auto* end = std::find(at, at + FileNameFieldSize, uint8_t{0});
+  const auto* end = std::find(at, at + kFileNameFieldSize, uint8_t{0});
   return std::string(at, end);
 }
 
 void PutName(uint8_t* at, const std::string& name) {
-  const size_t n = std::min(name.size(), FileNameFieldSize);
+  const size_t n = std::min(name.size(), kFileNameFieldSize);
   std::memcpy(at, name.data(), n);
 }
 
@@ -111,10 +111,10 @@ void Bound(std::vector<BoundedValue>& bounded, const char* key, T& value, int64_
 
 }  // namespace
 
-bool TerminalInUse(const TerminalEntry& entry) { return entry.Connected && entry.PortIndex < PortCount; }
+bool TerminalInUse(const TerminalEntry& entry) { return entry.Connected && entry.PortIndex < kPortCount; }
 
-std::array<bool, PortCount> NeededPorts(const TerminalTable& table) {
-  std::array<bool, PortCount> needed{};
+std::array<bool, kPortCount> NeededPorts(const TerminalTable& table) {
+  std::array<bool, kPortCount> needed{};
   for (const TerminalEntry& entry : table) {
     if (TerminalInUse(entry)) needed[entry.PortIndex] = true;
   }
@@ -124,7 +124,7 @@ std::array<bool, PortCount> NeededPorts(const TerminalTable& table) {
 ConfigBlock DefaultConfigBlock() {
   ConfigBlock block;
   block.Terminals[0] = TerminalEntry{1, 0, true};
-  block.BaudIndex = DefaultBaudIndex;
+  block.BaudIndex = kDefaultBaudIndex;
   block.Capacity = 2500;
   block.BreakfastCount = 4;
   block.DinnerCount = 6;
@@ -133,15 +133,15 @@ ConfigBlock DefaultConfigBlock() {
   block.CreditOn = true;
   block.RequestFileName = "request.cfg";
   block.OutputFileName = "output.txt";
-  block.RepeatIndex = DefaultRepeatIndex;
+  block.RepeatIndex = kDefaultRepeatIndex;
   block.HighPriority = true;
-  block.TimeoutIndex = DefaultTimeoutIndex;
+  block.TimeoutIndex = kDefaultTimeoutIndex;
   return block;
 }
 
-std::array<uint8_t, ConfigBlockSize> EncodeConfigBlock(const ConfigBlock& block) {
-  std::array<uint8_t, ConfigBlockSize> bytes{};
-  for (int i = 0; i < TerminalCount; ++i) {
+std::array<uint8_t, kConfigBlockSize> EncodeConfigBlock(const ConfigBlock& block) {
+  std::array<uint8_t, kConfigBlockSize> bytes{};
+  for (int i = 0; i < kTerminalCount; ++i) {
     const TerminalEntry& entry = block.Terminals[i];
     bytes[kTerminalsAt + 3 * i] = entry.Address;
     bytes[kTerminalsAt + 3 * i + 1] = entry.PortIndex;
@@ -163,10 +163,10 @@ std::array<uint8_t, ConfigBlockSize> EncodeConfigBlock(const ConfigBlock& block)
 }
 
 ConfigBlock DecodeConfigBlock(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() < ConfigBlockSize) return DefaultConfigBlock();
+  if (bytes.size() < kConfigBlockSize) return DefaultConfigBlock();
   const uint8_t* b = bytes.data();
   ConfigBlock block;
-  for (int i = 0; i < TerminalCount; ++i) {
+  for (int i = 0; i < kTerminalCount; ++i) {
     block.Terminals[i] = TerminalEntry{b[kTerminalsAt + 3 * i], b[kTerminalsAt + 3 * i + 1],
                                        b[kTerminalsAt + 3 * i + 2] != 0};
   }
@@ -185,15 +185,15 @@ ConfigBlock DecodeConfigBlock(const std::vector<uint8_t>& bytes) {
   return block;
 }
 
-std::array<uint8_t, TurnaroundBlockSize> EncodeTurnaroundBlock(const TurnaroundBlock& block) {
-  std::array<uint8_t, TurnaroundBlockSize> bytes{};
+std::array<uint8_t, kTurnaroundBlockSize> EncodeTurnaroundBlock(const TurnaroundBlock& block) {
+  std::array<uint8_t, kTurnaroundBlockSize> bytes{};
   PutU32(&bytes[0], block.TxTurnaroundUs);
   PutU32(&bytes[4], block.RxTurnaroundUs);
   return bytes;
 }
 
 TurnaroundBlock DecodeTurnaroundBlock(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() < TurnaroundBlockSize) return TurnaroundBlock{DefaultTurnaroundUs, DefaultTurnaroundUs};
+  if (bytes.size() < kTurnaroundBlockSize) return TurnaroundBlock{kDefaultTurnaroundUs, kDefaultTurnaroundUs};
   return TurnaroundBlock{GetU32(&bytes[0]), GetU32(&bytes[4])};
 }
 
@@ -240,7 +240,7 @@ IniValues EncodeIni(const StoredConfig& config) {
 }
 
 int BaudFromIndex(int32_t baudIndex) {
-  return baudIndex >= 0 && baudIndex < BaudItemCount ? kBaudRates[baudIndex] : kDefaultBaud;
+  return baudIndex >= 0 && baudIndex < kBaudItemCount ? kBaudRates[baudIndex] : kDefaultBaud;
 }
 
 int AnswerBufferSizeFor(int32_t capacity, bool useDT) {
@@ -251,8 +251,8 @@ int AnswerBufferSizeFor(int32_t capacity, bool useDT) {
 int DelayAddItemValue(int item) { return kDelayAddStepMs * item; }
 
 uint32_t LinkTimeoutForItem(int item) {
-  const int listed = ItemIndexInList(item, DelayAddItemCount);
-  const int valid = listed >= 0 ? listed : DefaultTimeoutIndex;
+  const int listed = ItemIndexInList(item, kDelayAddItemCount);
+  const int valid = listed >= 0 ? listed : kDefaultTimeoutIndex;
   return static_cast<uint32_t>(DelayAddItemValue(valid)) + kLinkTimeoutBaseMs;
 }
 
@@ -276,18 +276,18 @@ void DeriveSettings(const StoredConfig& config, LinkSettings& settings) {
 std::vector<BoundedValue> BoundStoredConfig(StoredConfig& config) {
   std::vector<BoundedValue> bounded;
   ConfigBlock& block = config.Block;
-  NoteIndexOutsideList(bounded, "Cfg_binary, Rychlost BAUD (položka)", block.BaudIndex, BaudItemCount,
-                       DefaultBaudIndex);
-  Bound(bounded, "Cfg_binary, Kapacita", block.Capacity, 0, MaxCapacity);
+  NoteIndexOutsideList(bounded, "Cfg_binary, Rychlost BAUD (položka)", block.BaudIndex, kBaudItemCount,
+                       kDefaultBaudIndex);
+  Bound(bounded, "Cfg_binary, Kapacita", block.Capacity, 0, kMaxCapacity);
   Bound(bounded, "Cfg_binary, Max. p. snidaní", block.BreakfastCount, BreakfastCountField().Low,
         BreakfastCountField().High);
   Bound(bounded, "Cfg_binary, Max. p. večeří", block.DinnerCount, DinnerCountField().Low, DinnerCountField().High);
-  NoteIndexOutsideList(bounded, "Cfg_binary, Max. počet pokusů (položka)", block.RepeatIndex, RepeatItemCount,
-                       DefaultRepeatIndex);
+  NoteIndexOutsideList(bounded, "Cfg_binary, Max. počet pokusů (položka)", block.RepeatIndex, kRepeatItemCount,
+                       kDefaultRepeatIndex);
   NoteIndexOutsideList(bounded, "Cfg_binary, Prodloužení testu MASTER (položka)", block.TimeoutIndex,
-                       DelayAddItemCount, DefaultTimeoutIndex);
-  Bound(bounded, "Test_binary, vysílání (µs)", config.Turnaround.TxTurnaroundUs, 0, MaxTurnaroundUs);
-  Bound(bounded, "Test_binary, příjem (µs)", config.Turnaround.RxTurnaroundUs, 0, MaxTurnaroundUs);
+                       kDelayAddItemCount, kDefaultTimeoutIndex);
+  Bound(bounded, "Test_binary, vysílání (µs)", config.Turnaround.TxTurnaroundUs, 0, kMaxTurnaroundUs);
+  Bound(bounded, "Test_binary, příjem (µs)", config.Turnaround.RxTurnaroundUs, 0, kMaxTurnaroundUs);
   return bounded;
 }
 
@@ -340,11 +340,11 @@ std::optional<int32_t> IntegerWithin(std::string_view text, int32_t low, int32_t
 NumberField AddressField(int terminalIndex) {
   return {"Adresa terminálu " + std::to_string(terminalIndex + 1), 0, UINT8_MAX};
 }
-NumberField CapacityField() { return {"Kapacita", 0, MaxCapacity}; }
+NumberField CapacityField() { return {"Kapacita", 0, kMaxCapacity}; }
 NumberField BreakfastCountField() { return {"Max. p. snidaní", 0, INT32_MAX}; }
 NumberField DinnerCountField() { return {"Max. p. večeří", 0, INT32_MAX}; }
-NumberField TxTurnaroundField() { return {"Konstanta pro vysílání", 0, MaxTurnaroundUs}; }
-NumberField RxTurnaroundField() { return {"Konstanta pro příjem", 0, MaxTurnaroundUs}; }
+NumberField TxTurnaroundField() { return {"Konstanta pro vysílání", 0, kMaxTurnaroundUs}; }
+NumberField RxTurnaroundField() { return {"Konstanta pro příjem", 0, kMaxTurnaroundUs}; }
 
 std::optional<std::string> ReadNumber(std::string_view text, const NumberField& field, int64_t& value) {
   int64_t parsed = 0;
@@ -368,13 +368,13 @@ std::string RangeMessage(const NumberField& field, std::string_view text) {
 
 ConfigControls ControlsFromConfig(const ConfigBlock& block) {
   ConfigControls controls;
-  for (int i = 0; i < TerminalCount; ++i) {
+  for (int i = 0; i < kTerminalCount; ++i) {
     const TerminalEntry& entry = block.Terminals[i];
     controls.Address[i] = std::to_string(entry.Address);
-    controls.PortItem[i] = ItemIndexInList(entry.PortIndex, PortCount);
+    controls.PortItem[i] = ItemIndexInList(entry.PortIndex, kPortCount);
     controls.Connected[i] = entry.Connected;
   }
-  controls.BaudItem = ItemIndexInList(block.BaudIndex, BaudItemCount);
+  controls.BaudItem = ItemIndexInList(block.BaudIndex, kBaudItemCount);
   controls.MealCoding = block.MealCoding;
   controls.UseDT = block.UseDT;
   controls.CreditOn = block.CreditOn;
@@ -383,8 +383,8 @@ ConfigControls ControlsFromConfig(const ConfigBlock& block) {
   controls.DinnerCount = std::to_string(block.DinnerCount);
   controls.RequestFileName = block.RequestFileName;
   controls.OutputFileName = block.OutputFileName;
-  controls.RepeatItem = ItemIndexInList(block.RepeatIndex, RepeatItemCount);
-  controls.TimeoutItem = ItemIndexInList(block.TimeoutIndex, DelayAddItemCount);
+  controls.RepeatItem = ItemIndexInList(block.RepeatIndex, kRepeatItemCount);
+  controls.TimeoutItem = ItemIndexInList(block.TimeoutIndex, kDelayAddItemCount);
   controls.HighPriority = block.HighPriority;
   return controls;
 }
@@ -394,7 +394,7 @@ std::optional<std::string> BuildConfigBlock(const ConfigControls& controls, cons
   // A list with nothing selected keeps what the file held.
   const auto item = [](int selected, auto storedIndex) { return selected >= 0 ? selected : int64_t{storedIndex}; };
   block = ConfigBlock{};
-  for (int i = 0; i < TerminalCount; ++i) {
+  for (int i = 0; i < kTerminalCount; ++i) {
     int64_t address = 0;
     if (auto refused = ReadNumber(controls.Address[i], AddressField(i), address)) return refused;
     block.Terminals[i] = TerminalEntry{static_cast<uint8_t>(address),
@@ -414,8 +414,8 @@ std::optional<std::string> BuildConfigBlock(const ConfigControls& controls, cons
     if (auto refused = ReadNumber(text, field, value)) return refused;
     target = static_cast<int32_t>(value);
   }
-  block.RequestFileName = controls.RequestFileName.substr(0, FileNameFieldSize);
-  block.OutputFileName = controls.OutputFileName.substr(0, FileNameFieldSize);
+  block.RequestFileName = controls.RequestFileName.substr(0, kFileNameFieldSize);
+  block.OutputFileName = controls.OutputFileName.substr(0, kFileNameFieldSize);
   if (auto refused = FileNameRefusal(block)) return refused;
   block.RepeatIndex = static_cast<uint8_t>(item(controls.RepeatItem, stored.RepeatIndex));
   block.TimeoutIndex = static_cast<uint8_t>(item(controls.TimeoutItem, stored.TimeoutIndex));

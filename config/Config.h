@@ -19,9 +19,9 @@
 
 #include "link/Settings.h"
 
-constexpr size_t ConfigBlockSize = 68;
-constexpr size_t TurnaroundBlockSize = 8;
-constexpr size_t FileNameFieldSize = 12;
+constexpr size_t kConfigBlockSize = 68;
+constexpr size_t kTurnaroundBlockSize = 8;
+constexpr size_t kFileNameFieldSize = 12;
 
 // One terminal place; terminal number n is entry n - 1.
 struct TerminalEntry {
@@ -31,13 +31,13 @@ struct TerminalEntry {
 
   bool operator==(const TerminalEntry&) const = default;
 };
-using TerminalTable = std::array<TerminalEntry, TerminalCount>;
+using TerminalTable = std::array<TerminalEntry, kTerminalCount>;
 
 // True when the system talks to this terminal: ticked and on a real port.
 bool TerminalInUse(const TerminalEntry& entry);
 
 // The COM ports (index 0-7) that the terminals in use need.
-std::array<bool, PortCount> NeededPorts(const TerminalTable& table);
+std::array<bool, kPortCount> NeededPorts(const TerminalTable& table);
 
 struct ConfigBlock {
   TerminalTable Terminals{};
@@ -48,8 +48,8 @@ struct ConfigBlock {
   bool MealCoding = false;
   bool UseDT = false;
   bool CreditOn = false;
-  std::string RequestFileName;  // bytes, at most FileNameFieldSize
-  std::string OutputFileName;   // bytes, at most FileNameFieldSize
+  std::string RequestFileName;  // bytes, at most kFileNameFieldSize
+  std::string OutputFileName;   // bytes, at most kFileNameFieldSize
   uint8_t RepeatIndex = 0;      // send attempts minus one
   bool HighPriority = false;
   uint8_t TimeoutIndex = 0;     // item of the link-timeout list
@@ -64,20 +64,20 @@ ConfigBlock DefaultConfigBlock();
 
 // The 68-byte little-endian record. Reserved bytes and byte 65 are written as
 // zero; a name is cut to 12 bytes and zero-padded.
-std::array<uint8_t, ConfigBlockSize> EncodeConfigBlock(const ConfigBlock& block);
+std::array<uint8_t, kConfigBlockSize> EncodeConfigBlock(const ConfigBlock& block);
 // Fewer than 68 bytes give DefaultConfigBlock() and none of them are used;
 // bytes beyond 68 are ignored. A bool byte is true when non-zero.
 ConfigBlock DecodeConfigBlock(const std::vector<uint8_t>& bytes);
 
 struct TurnaroundBlock {
-  uint32_t TxTurnaroundUs = DefaultTurnaroundUs;
-  uint32_t RxTurnaroundUs = DefaultTurnaroundUs;
+  uint32_t TxTurnaroundUs = kDefaultTurnaroundUs;
+  uint32_t RxTurnaroundUs = kDefaultTurnaroundUs;
 
   bool operator==(const TurnaroundBlock&) const = default;
 };
 
-std::array<uint8_t, TurnaroundBlockSize> EncodeTurnaroundBlock(const TurnaroundBlock& block);
-// Fewer than 8 bytes give DefaultTurnaroundUs for both.
+std::array<uint8_t, kTurnaroundBlockSize> EncodeTurnaroundBlock(const TurnaroundBlock& block);
+// Fewer than 8 bytes give kDefaultTurnaroundUs for both.
 TurnaroundBlock DecodeTurnaroundBlock(const std::vector<uint8_t>& bytes);
 
 // Two upper-case hexadecimal digits per byte, no separators.
@@ -89,11 +89,11 @@ std::string HexFromBytes(const uint8_t* bytes, size_t count);
 std::vector<uint8_t> BytesFromHex(std::string_view text);
 
 // The section and its keys.
-constexpr char IniSection[] = "Konfigurace";
-constexpr char IniCfgBinary[] = "Cfg_binary";
-constexpr char IniTestBinary[] = "Test_binary";
-constexpr char IniParita[] = "Parita";
-constexpr char IniNeuspechKonec[] = "Neuspech_konec";
+constexpr char kIniSection[] = "Konfigurace";
+constexpr char kIniCfgBinary[] = "Cfg_binary";
+constexpr char kIniTestBinary[] = "Test_binary";
+constexpr char kIniParita[] = "Parita";
+constexpr char kIniNeuspechKonec[] = "Neuspech_konec";
 
 // The values of the four keys as text; nullopt for a missing key.
 struct IniValues {
@@ -128,8 +128,8 @@ int BaudFromIndex(int32_t baudIndex);
 int AnswerBufferSizeFor(int32_t capacity, bool useDT);
 
 // The link-timeout list: item k is the extension 4k ms, k = 0 ... 59.
-constexpr int DelayAddItemCount = 60;
-constexpr int DefaultTimeoutIndex = 20;
+constexpr int kDelayAddItemCount = 60;
+constexpr int kDefaultTimeoutIndex = 20;
 int DelayAddItemValue(int item);
 // Extension of the item + 40 ms; an index outside the list counts as the
 // default item.
@@ -140,10 +140,10 @@ uint32_t LinkTimeoutForItem(int item);
 int ItemIndexInList(int index, int count);
 
 // Default items of the pick lists.
-constexpr int RepeatItemCount = 9;  // "1" ... "9"
-constexpr int DefaultRepeatIndex = 0;
-constexpr int BaudItemCount = 5;    // "1200" ... "19200"
-constexpr int DefaultBaudIndex = 4;
+constexpr int kRepeatItemCount = 9;  // "1" ... "9"
+constexpr int kDefaultRepeatIndex = 0;
+constexpr int kBaudItemCount = 5;    // "1200" ... "19200"
+constexpr int kDefaultBaudIndex = 4;
 
 // Fills the process-wide link and coding settings from the stored
 // configuration (all but LinkTimeout, which follows the selected list item).
@@ -158,8 +158,8 @@ struct BoundedValue {
   int64_t Used = 0;
 };
 // The values of a hand-edited file that size memory or time, within what the
-// program can use. Capacity (0 .. MaxCapacity) and the two turnarounds (up to
-// MaxTurnaroundUs; 0 keeps its meaning) are changed to the value used. A list
+// program can use. Capacity (0 .. kMaxCapacity) and the two turnarounds (up to
+// kMaxTurnaroundUs; 0 keeps its meaning) are changed to the value used. A list
 // index outside its list (BaudIndex, RepeatIndex, TimeoutIndex) stays as
 // stored, so that a save keeps it; the program uses the list's default item.
 // One entry per value not used as stored, in record order. The two meal
@@ -188,9 +188,9 @@ std::optional<int32_t> IntegerWithin(std::string_view text, int32_t low, int32_t
 
 // The most person records one answer can hold: person numbers are 16 bits,
 // and each person has at most one continuation record.
-constexpr int32_t MaxCapacity = 2 * 65536;
+constexpr int32_t kMaxCapacity = 2 * 65536;
 // The longest turnaround wait in microseconds.
-constexpr uint32_t MaxTurnaroundUs = 1000000;
+constexpr uint32_t kMaxTurnaroundUs = 1000000;
 
 // A number the configuration holds, with the name its messages give it.
 struct NumberField {
@@ -199,11 +199,11 @@ struct NumberField {
   int64_t High = 0;
 };
 NumberField AddressField(int terminalIndex);  // 0-255
-NumberField CapacityField();                  // 0 .. MaxCapacity
+NumberField CapacityField();                  // 0 .. kMaxCapacity
 NumberField BreakfastCountField();            // 0 and up
 NumberField DinnerCountField();               // 0 and up
-NumberField TxTurnaroundField();              // 0 .. MaxTurnaroundUs
-NumberField RxTurnaroundField();              // 0 .. MaxTurnaroundUs
+NumberField TxTurnaroundField();              // 0 .. kMaxTurnaroundUs
+NumberField RxTurnaroundField();              // 0 .. kMaxTurnaroundUs
 
 // Reads `text` typed into the control of `field`. nullopt when it is a whole
 // decimal number (as ParseInteger reads one, of any size) within the field's
@@ -217,10 +217,10 @@ std::string RangeMessage(const NumberField& field, std::string_view text);
 // The texts and selections of the configuration controls, as the save reads
 // them. File names are code page 1250 bytes.
 struct ConfigControls {
-  std::array<std::string, TerminalCount> Address;
-  std::array<int, TerminalCount> PortItem{};
-  std::array<bool, TerminalCount> Connected{};
-  int BaudItem = DefaultBaudIndex;
+  std::array<std::string, kTerminalCount> Address;
+  std::array<int, kTerminalCount> PortItem{};
+  std::array<bool, kTerminalCount> Connected{};
+  int BaudItem = kDefaultBaudIndex;
   bool MealCoding = true;
   bool UseDT = false;
   bool CreditOn = true;
@@ -229,8 +229,8 @@ struct ConfigControls {
   std::string DinnerCount;
   std::string RequestFileName;
   std::string OutputFileName;
-  int RepeatItem = DefaultRepeatIndex;
-  int TimeoutItem = DefaultTimeoutIndex;
+  int RepeatItem = kDefaultRepeatIndex;
+  int TimeoutItem = kDefaultTimeoutIndex;
   bool HighPriority = true;
 };
 

@@ -15,16 +15,16 @@ std::optional<std::string> IniText(const QSettings& ini, const char* key) {
 
 IniValues ReadIniValues(const QString& iniPath) {
   QSettings ini(iniPath, QSettings::IniFormat);
-  ini.beginGroup(QString::fromLatin1(IniSection));
-  return IniValues{IniText(ini, IniCfgBinary), IniText(ini, IniTestBinary), IniText(ini, IniParita),
-                   IniText(ini, IniNeuspechKonec)};
+  ini.beginGroup(QString::fromLatin1(kIniSection));
+  return IniValues{IniText(ini, kIniCfgBinary), IniText(ini, kIniTestBinary), IniText(ini, kIniParita),
+                   IniText(ini, kIniNeuspechKonec)};
 }
 
 PortValues ReadPortValues(const QString& iniPath) {
   QSettings ini(iniPath, QSettings::IniFormat);
   ini.beginGroup(QStringLiteral("Porty"));
   PortValues values;
-  for (int i = 0; i < PortCount; ++i) {
+  for (int i = 0; i < kPortCount; ++i) {
     const QString key = QStringLiteral("COM%1").arg(i + 1);
     if (ini.contains(key)) values[i] = QFile::encodeName(ini.value(key).toString()).toStdString();
   }

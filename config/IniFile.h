@@ -15,5 +15,5 @@ IniValues ReadIniValues(const QString& iniPath);
 
 // Section "Porty": the device of each COM port (COM1 ... COM8) as the file
 // holds it, as bytes of a file name; nullopt for a missing key.
-using PortValues = std::array<std::optional<std::string>, PortCount>;
+using PortValues = std::array<std::optional<std::string>, kPortCount>;
 PortValues ReadPortValues(const QString& iniPath);

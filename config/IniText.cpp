@@ -215,12 +215,12 @@ std::string IniValueText(std::string_view value) {
 
 std::vector<IniSetting> ConfigSettings(const IniValues& values) {
   const std::pair<const char*, const std::optional<std::string>*> keys[] = {
-      {IniCfgBinary, &values.CfgBinary},
-      {IniTestBinary, &values.TestBinary},
-      {IniParita, &values.Parita},
-      {IniNeuspechKonec, &values.NeuspechKonec}};
+      {kIniCfgBinary, &values.CfgBinary},
+      {kIniTestBinary, &values.TestBinary},
+      {kIniParita, &values.Parita},
+      {kIniNeuspechKonec, &values.NeuspechKonec}};
   std::vector<IniSetting> settings;
-  for (const auto& [key, value] : keys) settings.push_back({IniSection, key, value->value_or("")});
+  for (const auto& [key, value] : keys) settings.push_back({kIniSection, key, value->value_or("")});
   return settings;
 }
 

@@ -23,7 +23,7 @@ constexpr int kDTOffset = 22;
 constexpr uint8_t kRawDaysBit = 0x80;
 
 // Type, number, eight hex digits, flag, six day strings, ten DT digits.
-constexpr size_t kLongestLine = 1 + 5 + 8 + 1 + 6 * RecordDayCount + 10;
+constexpr size_t kLongestLine = 1 + 5 + 8 + 1 + 6 * kRecordDayCount + 10;
 // Type, fourteen hex digits, sixteen characters of text.
 constexpr size_t kLongestStatusLine = 1 + 14 + 16;
 
@@ -38,10 +38,10 @@ void CheckLines(const BlockDecode& decoded, size_t longest) {
 void CheckDays(const uint8_t* record, const CodingSettings& coding) {
   const uint8_t flag = record[kFlagOffset];
   const DayStrings days = DecodeMealDays(flag, record + kDaysOffset, coding);
-  Require(days.Main.size() == RecordDayCount && days.Breakfast.size() == RecordDayCount &&
-              days.Dinner.size() == RecordDayCount,
+  Require(days.Main.size() == kRecordDayCount && days.Breakfast.size() == kRecordDayCount &&
+              days.Dinner.size() == kRecordDayCount,
           "14 characters per day string");
-  for (int i = 0; i < RecordDayCount; ++i) {
+  for (int i = 0; i < kRecordDayCount; ++i) {
     const auto meals = DecodeMealByte(record[kDaysOffset + i], coding);
     if ((flag & kRawDaysBit) != 0) {
       Require(days.Main[i] == static_cast<char>(record[kDaysOffset + i]) && days.Breakfast[i] == '*' && days.Dinner[i] == '*',
@@ -73,7 +73,7 @@ std::string ReferenceLine(const uint8_t* record, const uint8_t* continuation, co
 }
 
 void CheckPersonLines(const BlockDecode& decoded, const uint8_t* block, const CodingSettings& coding) {
-  const int size = coding.UseDT ? PersonRecordSizeDT : PersonRecordSize;
+  const int size = coding.UseDT ? kPersonRecordSizeDT : kPersonRecordSize;
   size_t line = 0;
   for (int j = 0; j < decoded.RecordCount; ++j, ++line) {
     const uint8_t* record = block + j * size;
@@ -88,7 +88,7 @@ void CheckPersonLines(const BlockDecode& decoded, const uint8_t* block, const Co
 }
 
 void CheckPersonRecords(const BlockDecode& decoded, const uint8_t* block, int length, const CodingSettings& coding) {
-  const int size = coding.UseDT ? PersonRecordSizeDT : PersonRecordSize;
+  const int size = coding.UseDT ? kPersonRecordSizeDT : kPersonRecordSize;
   Require(decoded.BadLength == (length % size != 0), "bad length exactly when not whole records");
   Require(decoded.LogBadLength == decoded.BadLength, "a bad person-record length is logged");
   if (decoded.BadLength) {
@@ -114,12 +114,12 @@ std::string ReferenceStatusLine(const uint8_t* unit) {
 
 void CheckStatus(const BlockDecode& decoded, const uint8_t* block, int length) {
   Require(!decoded.LogBadLength, "a bad status length is not logged");
-  Require(decoded.BadLength == (length % StatusUnitSize != 0), "bad length exactly when not whole units");
+  Require(decoded.BadLength == (length % kStatusUnitSize != 0), "bad length exactly when not whole units");
   if (decoded.BadLength) {
     Require(decoded.RecordCount == 0 && decoded.Lines.empty(), "no lines for a bad length");
     return;
   }
-  Require(decoded.RecordCount * StatusUnitSize == length, "RecordCount x 27 is the length");
+  Require(decoded.RecordCount * kStatusUnitSize == length, "RecordCount x 27 is the length");
   Require(decoded.Lines.size() == 1 && decoded.Lines[0][0] == 'S', "one status line");
   CheckLines(decoded, kLongestStatusLine);
   Require(decoded.Lines[0] == ReferenceStatusLine(block), "status line format");

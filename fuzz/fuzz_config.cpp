@@ -51,12 +51,12 @@ void CheckHex(std::string_view text) {
 
 void CheckConfigBlock(const std::vector<uint8_t>& bytes) {
   const ConfigBlock block = DecodeConfigBlock(bytes);
-  if (bytes.size() < ConfigBlockSize) {
+  if (bytes.size() < kConfigBlockSize) {
     Require(block == DefaultConfigBlock(), "a short record gives the defaults");
     return;
   }
   for (const std::string* name : {&block.RequestFileName, &block.OutputFileName}) {
-    Require(name->size() <= FileNameFieldSize && name->find('\0') == std::string::npos, "file name field");
+    Require(name->size() <= kFileNameFieldSize && name->find('\0') == std::string::npos, "file name field");
   }
   const auto encoded = EncodeConfigBlock(block);
   Require(DecodeConfigBlock({encoded.begin(), encoded.end()}) == block, "record round trip");
@@ -64,7 +64,7 @@ void CheckConfigBlock(const std::vector<uint8_t>& bytes) {
 
 void CheckTurnaroundBlock(const std::vector<uint8_t>& bytes) {
   const TurnaroundBlock block = DecodeTurnaroundBlock(bytes);
-  if (bytes.size() < TurnaroundBlockSize) {
+  if (bytes.size() < kTurnaroundBlockSize) {
     Require(block == TurnaroundBlock{}, "a short record gives the defaults");
     return;
   }
@@ -80,7 +80,7 @@ void CheckNumber(const std::string& text) {
   }
   int64_t microseconds = -1;
   if (!ReadNumber(text, TxTurnaroundField(), microseconds)) {
-    Require(microseconds >= 0 && microseconds <= MaxTurnaroundUs, "turnaround in range");
+    Require(microseconds >= 0 && microseconds <= kMaxTurnaroundUs, "turnaround in range");
   }
 }
 
@@ -99,9 +99,9 @@ void CheckIni(const IniValues& values) {
   StoredConfig bounded = config;
   BoundStoredConfig(bounded);
   DeriveSettings(bounded, settings);
-  Require(bounded.Block.Capacity >= 0 && bounded.Block.Capacity <= MaxCapacity, "capacity within its bounds");
-  Require(settings.AnswerBufferSize <= MaxCapacity * 29, "an answer buffer no larger than the largest answer");
-  Require(settings.TxTurnaroundUs <= MaxTurnaroundUs && settings.RxTurnaroundUs <= MaxTurnaroundUs,
+  Require(bounded.Block.Capacity >= 0 && bounded.Block.Capacity <= kMaxCapacity, "capacity within its bounds");
+  Require(settings.AnswerBufferSize <= kMaxCapacity * 29, "an answer buffer no larger than the largest answer");
+  Require(settings.TxTurnaroundUs <= kMaxTurnaroundUs && settings.RxTurnaroundUs <= kMaxTurnaroundUs,
           "turnarounds within their bounds");
 }
 

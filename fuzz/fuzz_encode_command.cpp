@@ -1,7 +1,7 @@
 // EncodeCommand with every combination of its settings. Input: one byte of
 // switches (bit 0 MealCoding, bit 1 CreditOn), one byte each for the breakfast
 // and the dinner count (see FuzzInput::Count), then the request line, cut to
-// WorkBufferSize - 1 bytes in a zero-filled work buffer as ExecuteLine hands it.
+// kWorkBufferSize - 1 bytes in a zero-filled work buffer as ExecuteLine hands it.
 // Seed "3hj..." is the default configuration.
 
 #include <algorithm>
@@ -35,15 +35,15 @@ int ExpectedLength(char letter, const CodingSettings& coding) {
 void CheckEncoded(const std::string& before, const char* line, int length, const CodingSettings& coding) {
   const char letter = before[0];
   if (!IsPersonLetter(letter) && letter != 'c') {
-    Require(length == static_cast<int>(strnlen(before.data(), WorkBufferSize)), "text length for other letters");
-    Require(std::memcmp(line, before.data(), WorkBufferSize) == 0, "other letters leave the buffer alone");
+    Require(length == static_cast<int>(strnlen(before.data(), kWorkBufferSize)), "text length for other letters");
+    Require(std::memcmp(line, before.data(), kWorkBufferSize) == 0, "other letters leave the buffer alone");
     return;
   }
   Require(length == ExpectedLength(letter, coding), "payload length of a converted letter");
   Require(length <= kLongestPayload, "payload of a converted letter fits 43 bytes");
   Require(line[0] == PayloadLetter(letter), "payload letter");
   Require(line[length] == '\0', "one zero byte after the payload");
-  Require(std::memcmp(line + length + 1, before.data() + length + 1, WorkBufferSize - length - 1) == 0,
+  Require(std::memcmp(line + length + 1, before.data() + length + 1, kWorkBufferSize - length - 1) == 0,
           "nothing written behind the payload and its zero byte");
 }
 
@@ -107,13 +107,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   coding.DinnerCount = input.Count();
 
   const std::string_view text = input.Rest();
-  char line[WorkBufferSize] = {};
-  std::memcpy(line, text.data(), std::min<size_t>(text.size(), WorkBufferSize - 1));
-  const std::string before(line, WorkBufferSize);
+  char line[kWorkBufferSize] = {};
+  std::memcpy(line, text.data(), std::min<size_t>(text.size(), kWorkBufferSize - 1));
+  const std::string before(line, kWorkBufferSize);
   try {
     const EncodedCommand encoded = EncodeCommand(line, coding);
     const int length = encoded.Length;
-    Require(length >= 0 && length <= WorkBufferSize - 1, "length within the work buffer");
+    Require(length >= 0 && length <= kWorkBufferSize - 1, "length within the work buffer");
     Require(CountsValid(coding) || !NeedsCounts(before), "a zero count throws before encoding");
     CheckEncoded(before, line, length, coding);
     if (NeedsCounts(before)) {
@@ -124,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   } catch (const EDivByZero&) {
     Require(!CountsValid(coding) && NeedsCounts(before), "EDivByZero only for a zero count");
-    Require(std::memcmp(line, before.data(), WorkBufferSize) == 0, "nothing encoded when it throws");
+    Require(std::memcmp(line, before.data(), kWorkBufferSize) == 0, "nothing encoded when it throws");
   }
   return 0;
 }

@@ -52,13 +52,13 @@ void CheckTerminalLine(const std::string& line) {
 }
 
 // One command as the batch hands it to the terminal: in the zero-filled work
-// buffer, at most WorkBufferSize - 1 bytes, never cut.
+// buffer, at most kWorkBufferSize - 1 bytes, never cut.
 void SendCommand(const std::string& command) {
-  Require(command.size() <= MaxLineLength, "a command is never longer than the longest line");
-  char work[WorkBufferSize] = {};
+  Require(command.size() <= kMaxLineLength, "a command is never longer than the longest line");
+  char work[kWorkBufferSize] = {};
   std::memcpy(work, command.data(), command.size());
   const int length = EncodeCommand(work, CodingSettings{}).Length;
-  Require(length >= 0 && length < WorkBufferSize, "payload within the work buffer");
+  Require(length >= 0 && length < kWorkBufferSize, "payload within the work buffer");
 }
 
 void CheckLine(const std::string& line) {
@@ -68,13 +68,13 @@ void CheckLine(const std::string& line) {
       Require(line.empty(), "only an empty line is Empty");
       return;
     case LineKind::Single:
-      Require(!line.empty() && line.size() < LongLineLength, "a single command is short");
+      Require(!line.empty() && line.size() < kLongLineLength, "a single command is short");
       SendCommand(line);
       return;
     case LineKind::Long: {
-      Require(line.size() >= LongLineLength && line.size() <= MaxLineLength, "long line length");
+      Require(line.size() >= kLongLineLength && line.size() <= kMaxLineLength, "long line length");
       const auto [record, continuation] = SplitLongLine(line);
-      Require(record.size() == kFirstCommandLength + line.size() - LongLineLength, "first command length");
+      Require(record.size() == kFirstCommandLength + line.size() - kLongLineLength, "first command length");
       Require(continuation.size() == kContinuationHead + line.size() - kFirstCommandLength,
               "continuation length");
       Require(record[0] == line[0] && (continuation[0] == 'q' || continuation[0] == 'r'), "command letters");
@@ -83,7 +83,7 @@ void CheckLine(const std::string& line) {
       return;
     }
     case LineKind::Refused:
-      Require(line.size() >= LongLineLength, "only long lines are refused");
+      Require(line.size() >= kLongLineLength, "only long lines are refused");
       Require(RefusedLineMessage(line).find(std::to_string(line.size())) != std::string::npos,
               "the refusal names the length");
       return;

@@ -9,23 +9,23 @@
 namespace {
 
 // Offsets in a person record.
-constexpr int NumberOffset = 1;
-constexpr int HexOffset = 3;
-constexpr int FlagOffset = 7;
-constexpr int DaysOffset = 8;
-constexpr int DTOffset = 22;
-constexpr int DTCount = 5;
+constexpr int kNumberOffset = 1;
+constexpr int kHexOffset = 3;
+constexpr int kFlagOffset = 7;
+constexpr int kDaysOffset = 8;
+constexpr int kDTOffset = 22;
+constexpr int kDTCount = 5;
 
 // Offsets in a status unit.
-constexpr int StatusHexCount = 7;
-constexpr int StatusTextOffset = 9;
-constexpr int StatusTextWidth = 16;
+constexpr int kStatusHexCount = 7;
+constexpr int kStatusTextOffset = 9;
+constexpr int kStatusTextWidth = 16;
 
-constexpr uint8_t RawDaysBit = 0x80;
+constexpr uint8_t kRawDaysBit = 0x80;
 
 // Longest line: type, five digits, eight hex digits, flag, six day strings,
 // ten DT digits.
-constexpr int MaxLineLength = 1 + 5 + 8 + 1 + 6 * RecordDayCount + 2 * DTCount;
+constexpr int kMaxLineLength = 1 + 5 + 8 + 1 + 6 * kRecordDayCount + 2 * kDTCount;
 
 // "%02X" of each byte.
 char* PutHex(char* out, const uint8_t* bytes, int count) {
@@ -72,27 +72,27 @@ char ShownType(uint8_t type) { return type == 'Z' ? 'Q' : static_cast<char>(type
 // continuation record when there is one.
 std::string FormatPersonLine(const uint8_t* record, const DayStrings& days, const DayStrings* continuation,
                              bool useDT) {
-  char line[MaxLineLength];
+  char line[kMaxLineLength];
   char* out = line;
   *out++ = ShownType(record[0]);
-  out = PutNumber(out, record[NumberOffset] * 256u + record[NumberOffset + 1]);
-  out = PutHex(out, record + HexOffset, 4);
-  *out++ = static_cast<char>(record[FlagOffset]);
+  out = PutNumber(out, record[kNumberOffset] * 256u + record[kNumberOffset + 1]);
+  out = PutHex(out, record + kHexOffset, 4);
+  *out++ = static_cast<char>(record[kFlagOffset]);
   out = PutDays(out, days);
   if (continuation != nullptr) out = PutDays(out, *continuation);
-  if (useDT) out = PutHex(out, record + DTOffset, DTCount);
+  if (useDT) out = PutHex(out, record + kDTOffset, kDTCount);
   return LineUpToZero(line, out);
 }
 
 DayStrings RecordDays(const uint8_t* record, const CodingSettings& settings) {
-  return DecodeMealDays(record[FlagOffset], record + DaysOffset, settings);
+  return DecodeMealDays(record[kFlagOffset], record + kDaysOffset, settings);
 }
 
 bool IsContinuation(uint8_t type) { return type == 'q' || type == 'r'; }
 
 void DecodePersonRecords(const uint8_t* block, int length, const CodingSettings& settings, BlockDecode& result) {
   const bool useDT = settings.UseDT;
-  const int size = useDT ? PersonRecordSizeDT : PersonRecordSize;
+  const int size = useDT ? kPersonRecordSizeDT : kPersonRecordSize;
   if (length % size != 0) {
     result.BadLength = true;
     result.LogBadLength = true;
@@ -115,33 +115,33 @@ void DecodePersonRecords(const uint8_t* block, int length, const CodingSettings&
 }
 
 std::string FormatStatusLine(const uint8_t* unit) {
-  char line[1 + 2 * StatusHexCount + StatusTextWidth];
+  char line[1 + 2 * kStatusHexCount + kStatusTextWidth];
   char* out = line;
   *out++ = static_cast<char>(unit[0]);
-  out = PutHex(out, unit + 1, StatusHexCount);
-  const char* text = reinterpret_cast<const char*>(unit + StatusTextOffset);
-  out = std::copy_n(text, strnlen(text, StatusTextWidth), out);
+  out = PutHex(out, unit + 1, kStatusHexCount);
+  const char* text = reinterpret_cast<const char*>(unit + kStatusTextOffset);
+  out = std::copy_n(text, strnlen(text, kStatusTextWidth), out);
   return LineUpToZero(line, out);
 }
 
 void DecodeStatus(const uint8_t* block, int length, BlockDecode& result) {
-  if (length % StatusUnitSize != 0) {
+  if (length % kStatusUnitSize != 0) {
     result.BadLength = true;
     return;
   }
-  result.RecordCount = length / StatusUnitSize;
+  result.RecordCount = length / kStatusUnitSize;
   result.Lines.push_back(FormatStatusLine(block));
 }
 
 }  // namespace
 
 DayStrings DecodeMealDays(uint8_t recordFlag, const uint8_t* dayBytes, const CodingSettings& settings) {
-  const bool raw = (recordFlag & RawDaysBit) != 0;
-  DayStrings days{std::string(RecordDayCount, '*'), std::string(RecordDayCount, '*'), std::string(RecordDayCount, '*')};
+  const bool raw = (recordFlag & kRawDaysBit) != 0;
+  DayStrings days{std::string(kRecordDayCount, '*'), std::string(kRecordDayCount, '*'), std::string(kRecordDayCount, '*')};
   char* main = days.Main.data();
   char* breakfast = days.Breakfast.data();
   char* dinner = days.Dinner.data();
-  for (int i = 0; i < RecordDayCount; ++i) {
+  for (int i = 0; i < kRecordDayCount; ++i) {
     const std::array<char, 3> meals = DecodeMealByte(dayBytes[i], settings);
     if (raw) {
       main[i] = static_cast<char>(dayBytes[i]);

@@ -10,10 +10,10 @@
 #include "link/Coding.h"
 
 // Size of a person record in an answer block, without and with the DT bytes.
-constexpr int PersonRecordSize = 24;
-constexpr int PersonRecordSizeDT = 29;
-constexpr int StatusUnitSize = 27;
-constexpr int RecordDayCount = 14;
+constexpr int kPersonRecordSize = 24;
+constexpr int kPersonRecordSizeDT = 29;
+constexpr int kStatusUnitSize = 27;
+constexpr int kRecordDayCount = 14;
 
 // The three meal strings of one record, 14 characters each.
 struct DayStrings {

@@ -10,31 +10,31 @@
 namespace {
 
 // Payload of a converted line: built here, then copied over the line.
-constexpr int PayloadBufferSize = 80;
+constexpr int kPayloadBufferSize = 80;
 // A numeric field copy: up to 9 characters and its terminator.
-constexpr int FieldSize = 10;
+constexpr int kFieldSize = 10;
 
-constexpr int PersonPayloadLength = 40;
-constexpr int CreditPayloadLength = 43;
-constexpr int ValuePayloadLength = 17;
-constexpr int DayCount = 14;
-constexpr unsigned char RawDaysFlag = 0x80;
-constexpr int CreditLimit = 31000;
+constexpr int kPersonPayloadLength = 40;
+constexpr int kCreditPayloadLength = 43;
+constexpr int kValuePayloadLength = 17;
+constexpr int kDayCount = 14;
+constexpr unsigned char kRawDaysFlag = 0x80;
+constexpr int kCreditLimit = 31000;
 
 // Request line columns of a person record.
-constexpr int NumberColumn = 1;
-constexpr int FlagColumn = 13;
-constexpr int MealColumn = 14;
-constexpr int NameColumn = 56;
-constexpr int NameWidth = 14;
-constexpr int CreditMarkColumn = 70;
-constexpr int CreditSignColumn = 71;
+constexpr int kNumberColumn = 1;
+constexpr int kFlagColumn = 13;
+constexpr int kMealColumn = 14;
+constexpr int kNameColumn = 56;
+constexpr int kNameWidth = 14;
+constexpr int kCreditMarkColumn = 70;
+constexpr int kCreditSignColumn = 71;
 
 // Payload offsets of a person record.
-constexpr int DaysOffset = 12;
-constexpr int NameOffset = 26;
-constexpr int CreditMarkOffset = 40;
-constexpr int CreditOffset = 41;
+constexpr int kDaysOffset = 12;
+constexpr int kNameOffset = 26;
+constexpr int kCreditMarkOffset = 40;
+constexpr int kCreditOffset = 41;
 
 // The meal code alphabet in code order with MealCoding clear; with MealCoding
 // set 'N' shares code 0 with '*' and every later character is one lower.
@@ -55,14 +55,14 @@ constexpr unsigned char kPlain[128] = {
 };
 
 struct Field {
-  char text[FieldSize];
+  char text[kFieldSize];
 };
 
-// Copies `width` (at most FieldSize - 1) bytes of the line from `column` into
+// Copies `width` (at most kFieldSize - 1) bytes of the line from `column` into
 // a zero-terminated field; a zero byte in the line ends the field early.
 Field CopyField(const char* line, int column, int width) {
   Field field{};
-  std::memcpy(field.text, line + column, std::min(width, FieldSize - 1));
+  std::memcpy(field.text, line + column, std::min(width, kFieldSize - 1));
   return field;
 }
 
@@ -116,14 +116,14 @@ char AlphabetChar(int64_t code, bool mealCoding) {
 // Day bytes: three passes over the meal fields, or the raw days as they are.
 void EncodeDays(const char* line, unsigned char* payload, const CodingSettings& settings,
                 std::vector<RejectedMeal>& rejected) {
-  unsigned char* days = payload + DaysOffset;
-  if (static_cast<unsigned char>(line[FlagColumn]) >= RawDaysFlag) {
-    std::memcpy(days, line + MealColumn, DayCount);
+  unsigned char* days = payload + kDaysOffset;
+  if (static_cast<unsigned char>(line[kFlagColumn]) >= kRawDaysFlag) {
+    std::memcpy(days, line + kMealColumn, kDayCount);
     return;
   }
   for (int pass = 0; pass < 3; ++pass) {
-    for (int i = 0; i < DayCount; ++i) {
-      if (const auto day = EncodeMeal(days[i], line[MealColumn + DayCount * pass + i], pass, settings)) {
+    for (int i = 0; i < kDayCount; ++i) {
+      if (const auto day = EncodeMeal(days[i], line[kMealColumn + kDayCount * pass + i], pass, settings)) {
         days[i] = *day;
       } else {
         rejected.push_back(pass == 1 ? RejectedMeal::Breakfast : RejectedMeal::Dinner);
@@ -135,16 +135,16 @@ void EncodeDays(const char* line, unsigned char* payload, const CodingSettings& 
 // Credit word of a 'Q' line: the credit of columns 71-76 as a 16-bit word,
 // ones' complement of the magnitude when negative, limited to 31000.
 uint16_t CreditWord(const char* line) {
-  Field signedField = CopyField(line, CreditSignColumn, 6);
+  Field signedField = CopyField(line, kCreditSignColumn, 6);
   int32_t value = 0;
   if (!ParseLong(signedField.text, value)) return 0;
-  if (line[CreditSignColumn] == '-') {
-    const int32_t magnitude = std::min(-std::max(value, -CreditLimit), CreditLimit);
+  if (line[kCreditSignColumn] == '-') {
+    const int32_t magnitude = std::min(-std::max(value, -kCreditLimit), kCreditLimit);
     return static_cast<uint16_t>(65535 - magnitude);
   }
-  Field magnitudeField = CopyField(line, CreditSignColumn + 1, 5);
+  Field magnitudeField = CopyField(line, kCreditSignColumn + 1, 5);
   if (!ParseLong(magnitudeField.text, value)) return 0;
-  return static_cast<uint16_t>(std::min<uint32_t>(static_cast<uint32_t>(value), CreditLimit));
+  return static_cast<uint16_t>(std::min<uint32_t>(static_cast<uint32_t>(value), kCreditLimit));
 }
 
 char PersonPayloadLetter(char letter) { return letter == 'Q' ? 'X' : letter; }
@@ -152,20 +152,20 @@ char PersonPayloadLetter(char letter) { return letter == 'Q' ? 'X' : letter; }
 int EncodePersonRecord(const char* line, unsigned char* payload, const CodingSettings& settings,
                        std::vector<RejectedMeal>& rejected) {
   payload[0] = static_cast<unsigned char>(PersonPayloadLetter(line[0]));
-  PutParsedWord(line, NumberColumn, 4, payload + 1);
+  PutParsedWord(line, kNumberColumn, 4, payload + 1);
   std::memcpy(payload + 3, line + 5, 9);
   EncodeDays(line, payload, settings, rejected);
-  for (int i = 0; i < NameWidth; ++i) payload[NameOffset + i] = PlainChar(static_cast<unsigned char>(line[NameColumn + i]));
-  if (line[0] != 'Q' || !settings.CreditOn) return PersonPayloadLength;
-  payload[CreditMarkOffset] = static_cast<unsigned char>(line[CreditMarkColumn]);
-  PutWord(payload + CreditOffset, CreditWord(line));
-  return CreditPayloadLength;
+  for (int i = 0; i < kNameWidth; ++i) payload[kNameOffset + i] = PlainChar(static_cast<unsigned char>(line[kNameColumn + i]));
+  if (line[0] != 'Q' || !settings.CreditOn) return kPersonPayloadLength;
+  payload[kCreditMarkOffset] = static_cast<unsigned char>(line[kCreditMarkColumn]);
+  PutWord(payload + kCreditOffset, CreditWord(line));
+  return kCreditPayloadLength;
 }
 
 int EncodeValues(const char* line, unsigned char* payload) {
   std::memcpy(payload, line, 5);
   for (int k = 0; k < 6; ++k) PutParsedWord(line, 6 + 5 * k, 4, payload + 5 + 2 * k);
-  return ValuePayloadLength;
+  return kValuePayloadLength;
 }
 
 bool IsPersonLetter(char letter) { return letter == 'R' || letter == 'Q' || letter == 'r' || letter == 'q'; }
@@ -237,10 +237,10 @@ EncodedCommand EncodeCommand(char* line, const CodingSettings& settings) {
   EncodedCommand encoded;
   const char letter = line[0];
   if (!IsPersonLetter(letter) && letter != 'c') {
-    encoded.Length = static_cast<int>(strnlen(line, WorkBufferSize));
+    encoded.Length = static_cast<int>(strnlen(line, kWorkBufferSize));
     return encoded;
   }
-  unsigned char payload[PayloadBufferSize] = {};
+  unsigned char payload[kPayloadBufferSize] = {};
   encoded.Length = letter == 'c' ? EncodeValues(line, payload) : EncodePersonRecord(line, payload, settings, encoded.Rejected);
   std::memcpy(line, payload, encoded.Length + 1);
   return encoded;

@@ -15,8 +15,8 @@
 #include "link/Settings.h"
 
 // Size of the zero-filled work buffer a request line is copied into before
-// encoding; a line handed to the encoder is at most WorkBufferSize - 1 bytes.
-constexpr int WorkBufferSize = 200;
+// encoding; a line handed to the encoder is at most kWorkBufferSize - 1 bytes.
+constexpr int kWorkBufferSize = 200;
 
 // A breakfast or dinner count of 0 makes the meal packing impossible. The
 // message is UTF-8 text (Czech); it goes to the error log in code page 1250.
@@ -71,7 +71,7 @@ struct EncodedCommand {
   std::vector<RejectedMeal> Rejected;  // the codes refused, breakfasts then dinners, by day
 };
 
-// Encodes the request line in `line` (a buffer of WorkBufferSize bytes, zero
+// Encodes the request line in `line` (a buffer of kWorkBufferSize bytes, zero
 // after the text) in place. For a converted letter the payload and one zero
 // byte overwrite the start of the buffer (at most 44 bytes); any other line
 // is left as it is and its text length is the length. The caller logs each

@@ -18,10 +18,10 @@
 
 namespace {
 
-std::array<std::string, PortCount>& ComPathTable() {
-  static std::array<std::string, PortCount> table = [] {
-    std::array<std::string, PortCount> paths;
-    for (int i = 0; i < PortCount; ++i) paths[i] = "/dev/ttyS" + std::to_string(i);
+std::array<std::string, kPortCount>& ComPathTable() {
+  static std::array<std::string, kPortCount> table = [] {
+    std::array<std::string, kPortCount> paths;
+    for (int i = 0; i < kPortCount; ++i) paths[i] = "/dev/ttyS" + std::to_string(i);
     return paths;
   }();
   return table;
@@ -108,12 +108,12 @@ void RequestLowLatency(int fd) {
 }  // namespace
 
 std::string ComDevicePath(int index) {
-  if (index < 0 || index >= PortCount) return {};
+  if (index < 0 || index >= kPortCount) return {};
   return ComPathTable()[index];
 }
 
 void SetComDevicePath(int index, const std::string& path) {
-  if (index < 0 || index >= PortCount) return;
+  if (index < 0 || index >= kPortCount) return;
   ComPathTable()[index] = path;
 }
 

@@ -79,8 +79,8 @@ bool TSer_Port::OpenPort(int portIndex, int baud) {
   PortIndex = portIndex;
   if (!OpenDevice(baud)) return false;
   LinkSettings& settings = Settings();
-  if (settings.TxTurnaroundUs == 0) settings.TxTurnaroundUs = DefaultTurnaroundUs;
-  if (settings.RxTurnaroundUs == 0) settings.RxTurnaroundUs = DefaultTurnaroundUs;
+  if (settings.TxTurnaroundUs == 0) settings.TxTurnaroundUs = kDefaultTurnaroundUs;
+  if (settings.RxTurnaroundUs == 0) settings.RxTurnaroundUs = kDefaultTurnaroundUs;
   return true;
 }
 

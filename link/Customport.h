@@ -22,7 +22,7 @@ class TSer_Port {
   TSer_Port& operator=(const TSer_Port&) = delete;
 
   // Opens with the parity of the settings ("M" or "N"), 8 data bits, 1 stop
-  // bit. On success a turnaround setting of 0 becomes DefaultTurnaroundUs.
+  // bit. On success a turnaround setting of 0 becomes kDefaultTurnaroundUs.
   // False when the port reports a negative status.
   bool OpenPort(int portIndex, int baud);
   void ClosePort();

@@ -15,7 +15,7 @@ uint8_t FrameChecksum(const uint8_t* bytes, int count) {
 }
 
 int BuildFrame(uint32_t address, const uint8_t* payload, int length, uint8_t* frame) {
-  if (length < 1 || length > MaxPayload) return 0;
+  if (length < 1 || length > kMaxPayload) return 0;
   frame[0] = static_cast<uint8_t>(address & 0xFF);
   frame[1] = static_cast<uint8_t>(length + 3);
   std::memcpy(frame + 2, payload, static_cast<size_t>(length));
@@ -29,8 +29,8 @@ int BuildSlaveTestFrame(uint32_t address, uint8_t* frame) {
 }
 
 bool PollDetector::Feed(uint8_t byte) {
-  if (count_ == 3 && window_[0] == PollFrame[0] && window_[1] == PollFrame[1] && window_[2] == PollFrame[2] &&
-      byte == PollFrame[3]) {
+  if (count_ == 3 && window_[0] == kPollFrame[0] && window_[1] == kPollFrame[1] && window_[2] == kPollFrame[2] &&
+      byte == kPollFrame[3]) {
     return true;
   }
   window_[0] = window_[1];

@@ -7,13 +7,13 @@
 #include <cstdint>
 
 // Largest frame: address, length byte, payload, checksum.
-constexpr int FrameBufferSize = 100;
-constexpr int MaxPayload = FrameBufferSize - 3;
+constexpr int kFrameBufferSize = 100;
+constexpr int kMaxPayload = kFrameBufferSize - 3;
 
-constexpr uint8_t PollFrame[4] = {0x10, 0x04, 0x55, 0x69};
-constexpr uint8_t Ack = 0x06;
+constexpr uint8_t kPollFrame[4] = {0x10, 0x04, 0x55, 0x69};
+constexpr uint8_t kAck = 0x06;
 
-// Builds a command frame for `address` around `payload` (1 to MaxPayload
+// Builds a command frame for `address` around `payload` (1 to kMaxPayload
 // bytes) into `frame`; returns the frame length, or 0 when the payload does
 // not fit.
 int BuildFrame(uint32_t address, const uint8_t* payload, int length, uint8_t* frame);

@@ -71,7 +71,7 @@ bool TOrveta::TestMaster() {
 }
 
 bool TOrveta::TestSlave() {
-  uint8_t frame[FrameBufferSize];
+  uint8_t frame[kFrameBufferSize];
   BuildSlaveTestFrame(Address, frame);
   SendDirect(frame);
   return ReadAck() == 0;
@@ -119,7 +119,7 @@ void TOrveta::SendDirect(const uint8_t* frame) {
 
 int TOrveta::ReadAck() {
   const int b = Port->ReadByteWait(Master ? kMasterAckWaitMs : kSlaveAckWaitMs);
-  return b == Ack ? 0 : 1;
+  return b == kAck ? 0 : 1;
 }
 
 std::chrono::milliseconds LongestAttemptTime(const LinkSettings& settings, char letter) {
@@ -130,7 +130,7 @@ std::chrono::milliseconds LongestAttemptTime(const LinkSettings& settings, char 
   milliseconds longest = kPauseAfterLinkTest + listening + milliseconds(kMasterAckWaitMs) +  // a link test first
                          listening + milliseconds(kMasterAckWaitMs) +                       // the command
                          kPauseAfterClear + milliseconds(300) +                             // the fixed pauses
-                         milliseconds(1000 + FrameBufferSize * kBitsPerByte * 2000 / baud);  // the frame's drain
+                         milliseconds(1000 + kFrameBufferSize * kBitsPerByte * 2000 / baud);  // the frame's drain
   if (letter == 'Y' || letter == 'P' || letter == 'S') {
     const int64_t bytes = std::max(settings.AnswerBufferSize, 0);
     longest += milliseconds(200 + bytes * kBitsPerByte * 1000 / baud) + listening;
@@ -139,8 +139,8 @@ std::chrono::milliseconds LongestAttemptTime(const LinkSettings& settings, char 
 }
 
 int TOrveta::SendCommand(char* line) {
-  uint8_t frame[FrameBufferSize] = {};
-  const std::string text(line, strnlen(line, WorkBufferSize));
+  uint8_t frame[kFrameBufferSize] = {};
+  const std::string text(line, strnlen(line, kWorkBufferSize));
   const EncodedCommand encoded = EncodeCommand(line, CodingSettingsOf(Settings()));
   LogRejectedMeals(encoded.Rejected, text);
   // A payload that cannot be framed is refused before anything happens on the line.

@@ -30,7 +30,7 @@ class TOrveta {
   bool TestMaster();
   bool TestSlave();
 
-  // Sends one request line. `line` is a writable buffer of WorkBufferSize bytes
+  // Sends one request line. `line` is a writable buffer of kWorkBufferSize bytes
   // that EncodeCommand turns into the payload in place. 0 = acknowledged,
   // 1 = not acknowledged, not connected, or a payload too long for a frame.
   // Throws EDivByZero from the encoding before anything is sent.

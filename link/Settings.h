@@ -6,18 +6,18 @@
 #include <cstdint>
 
 // The terminal places of the program and the COM ports they can use.
-constexpr int TerminalCount = 4;
-constexpr int PortCount = 8;  // COM1 ... COM8
+constexpr int kTerminalCount = 4;
+constexpr int kPortCount = 8;  // COM1 ... COM8
 
 // The turnaround wait a port uses when none is configured (also for 0 at the
 // first open of a port).
-constexpr uint32_t DefaultTurnaroundUs = 9500;
+constexpr uint32_t kDefaultTurnaroundUs = 9500;
 
 struct LinkSettings {
   int PortBaud = 19200;             // every port: 1200, 2400, 4800, 9600 or 19200
   bool ParityMark = false;          // MARK parity instead of none
-  uint32_t TxTurnaroundUs = DefaultTurnaroundUs;  // after raising RTS, before the first byte
-  uint32_t RxTurnaroundUs = DefaultTurnaroundUs;  // after the transmit queue is empty, before dropping RTS
+  uint32_t TxTurnaroundUs = kDefaultTurnaroundUs;  // after raising RTS, before the first byte
+  uint32_t RxTurnaroundUs = kDefaultTurnaroundUs;  // after the transmit queue is empty, before dropping RTS
   uint32_t LinkTimeout = 120;       // ms of silence that end listening to a terminal
   int Capacity = 2500;              // most person records a terminal can return
   int AnswerBufferSize = 60000;     // Capacity x 24, or x 29 with UseDT

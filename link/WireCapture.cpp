@@ -92,8 +92,8 @@ void CaptureFormatter::Hold(const ReceivedPiece& piece) {
     held_.push_back({kind, piece.Port, piece.StampAt(0), std::string(BytesOf(piece.Bytes, piece.Count))});
     return;
   }
-  for (size_t at = 0; at < piece.Count; at += sizeof PollFrame) {
-    held_.push_back({kind, piece.Port, piece.StampAt(at), std::string(BytesOf(piece.Bytes + at, sizeof PollFrame))});
+  for (size_t at = 0; at < piece.Count; at += sizeof kPollFrame) {
+    held_.push_back({kind, piece.Port, piece.StampAt(at), std::string(BytesOf(piece.Bytes + at, sizeof kPollFrame))});
   }
 }
 

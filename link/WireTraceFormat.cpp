@@ -142,7 +142,7 @@ int64_t ReceivedGrouping::GapUs(int port) {
 size_t ReceivedGrouping::PollPrefixAtEnd() const {
   const std::string& bytes = group_.Bytes;
   for (size_t k = std::min<size_t>(3, bytes.size()); k > 0; --k) {
-    if (std::memcmp(bytes.data() + bytes.size() - k, PollFrame, k) == 0) return k;
+    if (std::memcmp(bytes.data() + bytes.size() - k, kPollFrame, k) == 0) return k;
   }
   return 0;
 }
@@ -150,7 +150,7 @@ size_t ReceivedGrouping::PollPrefixAtEnd() const {
 void ReceivedGrouping::AddReceived(const TraceEventHead& head, const uint8_t* bytes) {
   if (group_.Open) {
     const size_t prefix = PollPrefixAtEnd();
-    const bool continuesPoll = prefix > 0 && bytes[0] == PollFrame[prefix];
+    const bool continuesPoll = prefix > 0 && bytes[0] == kPollFrame[prefix];
     const bool soon = head.SinceUs - group_.LastUs <= GapUs(head.Port);
     if (group_.Port != head.Port || !(soon || continuesPoll)) EndGroup(0, true);
   }
@@ -168,11 +168,11 @@ void ReceivedGrouping::AddReceived(const TraceEventHead& head, const uint8_t* by
 
 void ReceivedGrouping::WriteGroup() {
   const std::string& bytes = group_.Bytes;
-  const std::string_view poll(reinterpret_cast<const char*>(PollFrame), sizeof PollFrame);
+  const std::string_view poll(reinterpret_cast<const char*>(kPollFrame), sizeof kPollFrame);
   size_t i = 0;
   const uint8_t first = static_cast<uint8_t>(bytes[0]);
-  if (group_.AnswerPosition && (first == Ack || first == kNak)) {
-    Piece(first == Ack ? ReceivedPiece::Kind::Ack : ReceivedPiece::Kind::Nak, 0, 1);
+  if (group_.AnswerPosition && (first == kAck || first == kNak)) {
+    Piece(first == kAck ? ReceivedPiece::Kind::Ack : ReceivedPiece::Kind::Nak, 0, 1);
     i = 1;
   }
   while (i < bytes.size()) {
@@ -247,7 +247,7 @@ void TraceFormatter::WritePiece(const ReceivedPiece& piece) {
       WriteReceived(piece, 0, 1, "NAK");
       break;
     case ReceivedPiece::Kind::Poll:
-      WriteReceived(piece, 0, sizeof PollFrame,
+      WriteReceived(piece, 0, sizeof kPollFrame,
                     piece.Polls == 1 ? "poll" : "poll (" + std::to_string(piece.Polls) + " in a row)");
       break;
     case ReceivedPiece::Kind::Other:

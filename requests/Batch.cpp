@@ -95,7 +95,7 @@ bool TRequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& li
   FillLineBuffer(line);
   for (int attempt = 1; attempt <= std::max(1, host_.Controls().Attempts); ++attempt) {
     if (attempt > 1 && host_.IsShuttingDown()) break;
-    host_.SetPanel(AttemptPanel, std::to_string(attempt));
+    host_.SetPanel(kAttemptPanel, std::to_string(attempt));
     carriedOut = ExecuteAttempt(terminal, host_.Controls().RaisePriority);
     if (!carriedOut) {
       host_.Sleep(kAfterFailedAttempt);
@@ -105,7 +105,7 @@ bool TRequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& li
     // command that itself starts with 'E' is never a receive repeat.
     if (lineBuffer_[0] == line[0]) return true;
     host_.Sleep(kAfterFailedAttempt);
-    host_.SetPanel(ReceiveTryPanel, std::to_string(++receiveTry));
+    host_.SetPanel(kReceiveTryPanel, std::to_string(++receiveTry));
     --terminal.DoneCount;
     FillLineBuffer(line);
   }
@@ -131,7 +131,7 @@ bool TRequestProcessor::ExecuteAttempt(TOrveta& terminal, bool raisePriority) {
   return ExecuteLine(terminal, lineBuffer_.data());
 }
 
-// Lines reach here at most MaxLineLength long (ClassifyLine); the copy is
+// Lines reach here at most kMaxLineLength long (ClassifyLine); the copy is
 // bounded all the same and always leaves the terminating zero.
 void TRequestProcessor::FillLineBuffer(const std::string& line) {
   lineBuffer_.fill(0);
@@ -140,13 +140,13 @@ void TRequestProcessor::FillLineBuffer(const std::string& line) {
 
 void TRequestProcessor::ShowProgress(size_t done, size_t count) {
   const std::string text = std::to_string(done) + "/" + std::to_string(count);
-  host_.SetPanel(ProgressPanel, text);
+  host_.SetPanel(kProgressPanel, text);
   host_.ShowBalloon(kBalloonTitle, text);
   host_.RepaintNow();
 }
 
 void TRequestProcessor::EndProgress() {
-  host_.SetPanel(ProgressPanel, "");
+  host_.SetPanel(kProgressPanel, "");
   host_.HideBalloon();
   host_.RepaintNow();
 }

@@ -276,16 +276,16 @@ void TRequestProcessor::SaveOutputFile(const std::string& name) {
 }
 
 bool TRequestProcessor::ReportStatus(int first, int second, const std::function<void()>& then) {
-  host_.SetPanel(StatusPanel, StatusText(first, second));
+  host_.SetPanel(kStatusPanel, StatusText(first, second));
   return WriteStatusFile(first, second, then);
 }
 
 void ClearCounterPanels(BatchHost& host) {
-  for (int panel : CounterPanels) host.SetPanel(panel, "");
+  for (int panel : kCounterPanels) host.SetPanel(panel, "");
 }
 
 void TRequestProcessor::RefreshIndicator(int t) {
-  if (host_.IsShuttingDown() || t < 0 || t >= TerminalCount) return;
+  if (host_.IsShuttingDown() || t < 0 || t >= kTerminalCount) return;
   TOrveta* terminal = TerminalFor(t);
   if (terminal == nullptr || terminal->Port == nullptr || !terminal->Port->Opened) {
     host_.SetIndicator(t, TerminalIndicator::White);
@@ -298,7 +298,7 @@ void TRequestProcessor::RefreshIndicator(int t) {
 }
 
 TOrveta* TRequestProcessor::TerminalFor(int t) {
-  return t >= 0 && t < TerminalCount ? host_.AvailableTerminal(t) : nullptr;
+  return t >= 0 && t < kTerminalCount ? host_.AvailableTerminal(t) : nullptr;
 }
 
 TOrveta* TRequestProcessor::ConnectedTerminal(int t) {
@@ -309,7 +309,7 @@ TOrveta* TRequestProcessor::ConnectedTerminal(int t) {
 // Selects the terminal a request's first line names (1-4) and takes the line
 // off; false when it names no available terminal.
 bool TRequestProcessor::AcceptTerminalLine(int number) {
-  if (number < 1 || number > TerminalCount || TerminalFor(number - 1) == nullptr) return false;
+  if (number < 1 || number > kTerminalCount || TerminalFor(number - 1) == nullptr) return false;
   const int t = number - 1;
   host_.Select(t);
   host_.SetTrayImage(kTrayIdle);

@@ -65,10 +65,10 @@ bool ExecuteLine(TOrveta& terminal, char* line) {
   terminal.RecordCount = 0;
   LinkDisplay& display = terminal.Shown();
   display.SetLoadedPanel("");
-  const size_t length = strnlen(line, WorkBufferSize);
-  if (length >= WorkBufferSize) return false;  // the caller never hands longer lines; refuse, never cut
+  const size_t length = strnlen(line, kWorkBufferSize);
+  if (length >= kWorkBufferSize) return false;  // the caller never hands longer lines; refuse, never cut
 
-  char work[WorkBufferSize] = {};
+  char work[kWorkBufferSize] = {};
   std::memcpy(work, line, length);
   const bool dataCommand = IsDataCommand(line[0]);
   CursorRestore restoreCursor(display);

@@ -5,7 +5,7 @@
 
 class TOrveta;
 
-// Carries out one request line (at most WorkBufferSize - 1 bytes, in a
+// Carries out one request line (at most kWorkBufferSize - 1 bytes, in a
 // writable buffer of at least that size plus its zero) on `terminal`: sends
 // it and, for a data command, reads, dumps and decodes the answer block into
 // lines for the display. False when not acknowledged; true with the first

@@ -18,14 +18,14 @@ std::optional<int> TerminalLineNumber(const std::string& line) {
 
 LineKind ClassifyLine(std::string_view line) {
   if (line.empty()) return LineKind::Empty;
-  if (line.size() < LongLineLength) return LineKind::Single;
-  if (line.size() > MaxLineLength || (line[0] != 'Q' && line[0] != 'R')) return LineKind::Refused;
+  if (line.size() < kLongLineLength) return LineKind::Single;
+  if (line.size() > kMaxLineLength || (line[0] != 'Q' && line[0] != 'R')) return LineKind::Refused;
   return LineKind::Long;
 }
 
 std::pair<std::string, std::string> SplitLongLine(std::string_view line) {
   std::string first(line.substr(0, 56));
-  first += line.substr(LongLineLength);
+  first += line.substr(kLongLineLength);
   std::string second(1, static_cast<char>(line[0] + 0x20));
   second += line.substr(1, 13);
   second += line.substr(56);

@@ -9,9 +9,9 @@
 #include <utility>
 
 // Lines of this length or more are long person-record lines sent as two commands.
-constexpr size_t LongLineLength = 98;
+constexpr size_t kLongLineLength = 98;
 // The longest line the request format has.
-constexpr size_t MaxLineLength = 119;
+constexpr size_t kMaxLineLength = 119;
 
 // For a terminal line ("TERM" in upper case, then the number read strtol-like
 // from the fifth character: blanks, optional sign, decimal digits; no digits

@@ -13,7 +13,7 @@
 namespace {
 
 constexpr int kSmallestCountedCapacity = 2500;  // the default capacity
-constexpr uint64_t kLongLineBytes = MaxLineLength + 2;
+constexpr uint64_t kLongLineBytes = kMaxLineLength + 2;
 
 bool Exists(const std::string& path) {
   struct stat info {};

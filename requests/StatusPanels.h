@@ -7,14 +7,14 @@
 
 class BatchHost;
 
-constexpr int PanelCount = 11;
-constexpr int StatusPanel = 1;      // "Status:": the pair of the last job
-constexpr int LoadedPanel = 3;      // "Načteno:": bytes of the last data answer
-constexpr int AttemptPanel = 5;     // "Opakování vysílání:": the current send attempt
-constexpr int ReceiveTryPanel = 7;  // "Opakování příjmu:": the current receive try
-constexpr int ProgressPanel = 9;    // "Příkazy": commands done / total
+constexpr int kPanelCount = 11;
+constexpr int kStatusPanel = 1;      // "Status:": the pair of the last job
+constexpr int kLoadedPanel = 3;      // "Načteno:": bytes of the last data answer
+constexpr int kAttemptPanel = 5;     // "Opakování vysílání:": the current send attempt
+constexpr int kReceiveTryPanel = 7;  // "Opakování příjmu:": the current receive try
+constexpr int kProgressPanel = 9;    // "Příkazy": commands done / total
 
 // The counters of a job, emptied at start-up and before every job.
-constexpr std::array<int, 4> CounterPanels{StatusPanel, LoadedPanel, AttemptPanel, ReceiveTryPanel};
+constexpr std::array<int, 4> kCounterPanels{kStatusPanel, kLoadedPanel, kAttemptPanel, kReceiveTryPanel};
 
 void ClearCounterPanels(BatchHost& host);

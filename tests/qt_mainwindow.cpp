@@ -99,7 +99,7 @@ void MainWindowTest::init() {
 void MainWindowTest::cleanup() {
   form_.reset();
   for (auto& port : PortTable) port.reset();
-  for (int i = 0; i < PortCount; ++i) SetComDevicePath(i, "/dev/ttyS" + std::to_string(i));
+  for (int i = 0; i < kPortCount; ++i) SetComDevicePath(i, "/dev/ttyS" + std::to_string(i));
   SetMessageBoxHandler(nullptr);
   SetUrlOpener(nullptr);
   QDir::setCurrent(startCwd_);

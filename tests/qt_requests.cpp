@@ -116,7 +116,7 @@ void RequestsWindowTest::cleanup() {
   form_.reset();
   sim_.reset();
   for (auto& port : PortTable) port.reset();
-  for (int i = 0; i < PortCount; ++i) SetComDevicePath(i, "/dev/ttyS" + std::to_string(i));
+  for (int i = 0; i < kPortCount; ++i) SetComDevicePath(i, "/dev/ttyS" + std::to_string(i));
   SetMessageBoxHandler(nullptr);
   QDir::setCurrent(startCwd_);
   dir_.reset();

@@ -156,8 +156,8 @@ TEST_F(AnswerDecodeTest, EncodedMealsDecodeBack) {
         pick(coding.breakfasts, breakfast, expected[1]);
         pick(coding.dinners, dinner, expected[2]);
       }
-      char line[WorkBufferSize] = {};
-      ("R0001ABCDEFGH0" + main + breakfast + dinner + "Name").copy(line, WorkBufferSize - 1);
+      char line[kWorkBufferSize] = {};
+      ("R0001ABCDEFGH0" + main + breakfast + dinner + "Name").copy(line, kWorkBufferSize - 1);
       ASSERT_EQ(EncodeCommand(line, settings).Length, 40);
       const auto* payload = reinterpret_cast<const uint8_t*>(line);
       const DayStrings days = DecodeMealDays(payload[11], payload + 12, settings);
@@ -169,8 +169,8 @@ TEST_F(AnswerDecodeTest, EncodedMealsDecodeBack) {
   // Raw days go through unchanged.
   std::string raw;
   for (int day = 0; day < 14; ++day) raw += static_cast<char>(1 + random() % 255);
-  char line[WorkBufferSize] = {};
-  ("R0001ABCDEFGH\xC0" + raw).copy(line, WorkBufferSize - 1);
+  char line[kWorkBufferSize] = {};
+  ("R0001ABCDEFGH\xC0" + raw).copy(line, kWorkBufferSize - 1);
   EncodeCommand(line, {});
   const DayStrings days =
       DecodeMealDays(static_cast<uint8_t>(line[11]), reinterpret_cast<const uint8_t*>(line) + 12, {});

@@ -35,8 +35,8 @@ struct Encoded {
 };
 
 Encoded Encode(const std::string& line, const CodingSettings& coding = {}) {
-  char buffer[WorkBufferSize] = {};
-  line.copy(buffer, WorkBufferSize - 1);
+  char buffer[kWorkBufferSize] = {};
+  line.copy(buffer, kWorkBufferSize - 1);
   const EncodedCommand encoded = EncodeCommand(buffer, coding);
   return {std::string(buffer, encoded.Length), buffer[encoded.Length], encoded.Rejected};
 }
@@ -154,8 +154,8 @@ TEST_F(CodingTest, ZeroCountsThrow) {
   for (int zero = 0; zero < 2; ++zero) {
     CodingSettings coding;
     (zero == 0 ? coding.BreakfastCount : coding.DinnerCount) = 0;
-    char buffer[WorkBufferSize] = {};
-    line.copy(buffer, WorkBufferSize - 1);
+    char buffer[kWorkBufferSize] = {};
+    line.copy(buffer, kWorkBufferSize - 1);
     expectThrow([&] { EncodeCommand(buffer, coding); }, "Snidane nebo večeře = 0!");
     EXPECT_EQ(std::string(buffer), line);
     expectThrow([&] { DecodeMealByte(0x39, coding); }, "Špatný počet snídaní, nebo večeří!");
@@ -164,15 +164,15 @@ TEST_F(CodingTest, ZeroCountsThrow) {
 
 TEST_F(CodingTest, OtherLettersGoAsText) {
   for (const std::string line : {"T25061012304501", "Y", "P0001", "S", "C", "O", "x\xE1\x9F text", ""}) {
-    char buffer[WorkBufferSize] = {};
-    line.copy(buffer, WorkBufferSize - 1);
+    char buffer[kWorkBufferSize] = {};
+    line.copy(buffer, kWorkBufferSize - 1);
     EXPECT_EQ(EncodeCommand(buffer, coding_).Length, static_cast<int>(line.size()));
     EXPECT_EQ(std::string(buffer), line);
   }
   // A full buffer without its terminator still stays inside the buffer.
-  char full[WorkBufferSize];
+  char full[kWorkBufferSize];
   std::memset(full, 'Y', sizeof full);
-  EXPECT_EQ(EncodeCommand(full, coding_).Length, WorkBufferSize);
+  EXPECT_EQ(EncodeCommand(full, coding_).Length, kWorkBufferSize);
 }
 
 TEST_F(CodingTest, ValueLine) {

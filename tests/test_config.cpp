@@ -53,7 +53,7 @@ TEST(ConfigDefaults, FirstStartWithoutIniGivesEveryDefault) {
   EXPECT_EQ(b.Terminals[0].Address, 1);
   EXPECT_EQ(b.Terminals[0].PortIndex, 0);
   EXPECT_TRUE(b.Terminals[0].Connected);
-  for (int i = 1; i < TerminalCount; ++i) {
+  for (int i = 1; i < kTerminalCount; ++i) {
     EXPECT_EQ(b.Terminals[i].Address, 0);
     EXPECT_EQ(b.Terminals[i].PortIndex, 0);
     EXPECT_FALSE(b.Terminals[i].Connected);
@@ -202,9 +202,9 @@ TEST(ConfigDerived, BaudBufferSizeAndLinkTimeout) {
   EXPECT_EQ(BaudFromIndex(4), 19200);
   EXPECT_EQ(BaudFromIndex(7), 19200);
   EXPECT_EQ(BaudFromIndex(-1), 19200);
-  EXPECT_EQ(ItemIndexInList(7, BaudItemCount), -1);  // shown with no item selected
-  EXPECT_EQ(ItemIndexInList(-1, BaudItemCount), -1);
-  EXPECT_EQ(ItemIndexInList(2, BaudItemCount), 2);
+  EXPECT_EQ(ItemIndexInList(7, kBaudItemCount), -1);  // shown with no item selected
+  EXPECT_EQ(ItemIndexInList(-1, kBaudItemCount), -1);
+  EXPECT_EQ(ItemIndexInList(2, kBaudItemCount), 2);
 
   EXPECT_EQ(AnswerBufferSizeFor(2500, true), 72500);
   EXPECT_EQ(AnswerBufferSizeFor(2500, false), 60000);
@@ -224,7 +224,7 @@ TEST(ConfigDerived, BaudBufferSizeAndLinkTimeout) {
   EXPECT_EQ(LinkTimeoutForItem(59), 276u);
   EXPECT_EQ(LinkTimeoutForItem(60), 120u);   // outside the list: the default item
   EXPECT_EQ(LinkTimeoutForItem(255), 120u);
-  EXPECT_EQ(DelayAddItemValue(DelayAddItemCount - 1), 236);
+  EXPECT_EQ(DelayAddItemValue(kDelayAddItemCount - 1), 236);
 }
 
 TEST(ConfigPorts, OnlyTickedTerminalsOnARealPortNeedAPort) {
@@ -291,7 +291,7 @@ TEST(ConfigSave, ControlsBuildTheRecordAndRefuseBadNumbers) {
 
   // Any empty address, also of a terminal not connected, refuses the save.
   const ConfigBlock stored = DefaultConfigBlock();
-  for (int i = 0; i < TerminalCount; ++i) {
+  for (int i = 0; i < kTerminalCount; ++i) {
     ConfigControls bad = ValidControls();
     bad.Address[i] = "";
     EXPECT_EQ(BuildConfigBlock(bad, stored, block), ConversionMessage("")) << i;
@@ -313,7 +313,7 @@ TEST(ConfigSave, ControlsBuildTheRecordAndRefuseBadNumbers) {
   bad = ValidControls();
   bad.Capacity = "131072";
   ASSERT_EQ(BuildConfigBlock(bad, stored, block), std::nullopt);
-  EXPECT_EQ(block.Capacity, MaxCapacity);
+  EXPECT_EQ(block.Capacity, kMaxCapacity);
 }
 
 // A list shown with no item selected (the file held an index outside it)
@@ -358,7 +358,7 @@ TEST(ConfigBounds, FileValuesThatSizeMemoryOrTimeAreBounded) {
   EXPECT_EQ(bounded[1].Key, "Test_binary, vysílání (µs)");
   EXPECT_EQ(bounded[1].Stored, 4294967295);
   EXPECT_EQ(bounded[1].Used, 1000000);
-  EXPECT_EQ(config.Block.Capacity, MaxCapacity);
+  EXPECT_EQ(config.Block.Capacity, kMaxCapacity);
   EXPECT_EQ(config.Turnaround, (TurnaroundBlock{1000000, 0}));
   LinkSettings s;
   DeriveSettings(config, s);
@@ -373,15 +373,15 @@ TEST(ConfigBounds, FileValuesThatSizeMemoryOrTimeAreBounded) {
   const std::vector<BoundedValue> more = BoundStoredConfig(config);
   ASSERT_EQ(more.size(), 5u);
   EXPECT_EQ(config.Block.Capacity, 0);
-  EXPECT_EQ(config.Turnaround.RxTurnaroundUs, MaxTurnaroundUs);
+  EXPECT_EQ(config.Turnaround.RxTurnaroundUs, kMaxTurnaroundUs);
   // A list index stays as stored, for the save; the default item is used.
   EXPECT_EQ(config.Block.BaudIndex, -1);
   EXPECT_EQ(config.Block.TimeoutIndex, 60);
   EXPECT_EQ(more[0].Key, "Cfg_binary, Rychlost BAUD (položka)");
-  EXPECT_EQ(more[0].Used, DefaultBaudIndex);
+  EXPECT_EQ(more[0].Used, kDefaultBaudIndex);
   EXPECT_EQ(more[2].Key, "Cfg_binary, Max. počet pokusů (položka)");
   EXPECT_EQ(more[2].High, 8);
-  EXPECT_EQ(more[3].Used, DefaultTimeoutIndex);
+  EXPECT_EQ(more[3].Used, kDefaultTimeoutIndex);
 
   // Meal counts below 0 would code wrong meal days: bounded as the window
   // bounds them.
@@ -396,9 +396,9 @@ TEST(ConfigBounds, FileValuesThatSizeMemoryOrTimeAreBounded) {
   EXPECT_EQ(config.Block.DinnerCount, 0);
 
   StoredConfig edges;
-  edges.Block.Capacity = MaxCapacity;
-  edges.Turnaround = {MaxTurnaroundUs, 0};
-  edges.Block.TimeoutIndex = DelayAddItemCount - 1;
+  edges.Block.Capacity = kMaxCapacity;
+  edges.Turnaround = {kMaxTurnaroundUs, 0};
+  edges.Block.TimeoutIndex = kDelayAddItemCount - 1;
   EXPECT_TRUE(BoundStoredConfig(edges).empty());
 }
 
@@ -654,7 +654,7 @@ TEST(ServiceStatus, EachPlaceAsItsIndicatorShowsItAndTheLastJob) {
   EXPECT_EQ(PlaceStateFor(true, true, TerminalIndicator::Cyan), PlaceState::Slave);
   EXPECT_EQ(PlaceStateFor(true, true, TerminalIndicator::Red), PlaceState::NotConnected);
 
-  const std::array<PlaceState, TerminalCount> places{PlaceState::Master, PlaceState::Slave,
+  const std::array<PlaceState, kTerminalCount> places{PlaceState::Master, PlaceState::Slave,
                                                      PlaceState::PortNotOpen, PlaceState::Off};
   EXPECT_EQ(ServiceStatusText(places, std::nullopt), "T1 master, T2 slave, T3 port not open, T4 off");
   std::tm time{};

@@ -249,7 +249,7 @@ class BlockReception : public ::testing::Test {
 
 TEST_F(BlockReception, TwoRecordsGiveTwoLinesAndTheDumpFile) {
   TOrveta& t = Open();
-  std::vector<uint8_t> reply = {Ack};
+  std::vector<uint8_t> reply = {kAck};
   for (uint8_t n : {7, 8}) {
     const auto r = Record('R', 0, n);
     reply.insert(reply.end(), r.begin(), r.end());
@@ -281,7 +281,7 @@ TEST_F(BlockReception, TwoRecordsGiveTwoLinesAndTheDumpFile) {
 
 TEST_F(BlockReception, BadLengthMarksTheLineAndLogsIt) {
   TOrveta& t = Open();
-  std::vector<uint8_t> reply = {Ack};
+  std::vector<uint8_t> reply = {kAck};
   const auto r = Record('R', 0x30, 0x39);
   reply.insert(reply.end(), r.begin(), r.end());
   reply.insert(reply.end(), r.begin(), r.end());
@@ -300,7 +300,7 @@ TEST_F(BlockReception, BadLengthMarksTheLineAndLogsIt) {
   status[0] = 'S';
   const std::string text = "TERMINAL";
   std::copy(text.begin(), text.end(), status.begin() + 9);
-  status.insert(status.begin(), Ack);
+  status.insert(status.begin(), kAck);
   Reply(status);
   line = LineBuffer("S");
   ASSERT_TRUE(ExecuteLine(t, line.data()));
@@ -311,7 +311,7 @@ TEST_F(BlockReception, BadLengthMarksTheLineAndLogsIt) {
 
 TEST_F(BlockReception, PollEndsTheBlockAndUnknownBlocksGiveNoLines) {
   TOrveta& t = Open();
-  Reply({Ack, 'W', 1, 2, 3, 0x10, 0x04, 0x55, 0x69, 9, 9});
+  Reply({kAck, 'W', 1, 2, 3, 0x10, 0x04, 0x55, 0x69, 9, 9});
   auto line = LineBuffer("Y");
   ASSERT_TRUE(ExecuteLine(t, line.data()));
   EXPECT_EQ(t.AnswerLength, 4 + 3);
@@ -320,7 +320,7 @@ TEST_F(BlockReception, PollEndsTheBlockAndUnknownBlocksGiveNoLines) {
   EXPECT_EQ(t.RecordCount, 0);
 
   // No block at all: an empty dump, no lines, still true.
-  Reply({Ack});
+  Reply({kAck});
   line = LineBuffer("S");
   ASSERT_TRUE(ExecuteLine(t, line.data()));
   EXPECT_EQ(t.AnswerLength, 0);
@@ -331,7 +331,7 @@ TEST_F(BlockReception, PollEndsTheBlockAndUnknownBlocksGiveNoLines) {
 TEST_F(BlockReception, OverflowShowsTheCapacityMessageOnceAndKeepsWhatFits) {
   Settings().AnswerBufferSize = 48;
   TOrveta& t = Open();
-  std::vector<uint8_t> reply = {Ack};
+  std::vector<uint8_t> reply = {kAck};
   for (uint8_t n : {1, 2, 3}) {
     const auto r = Record('R', 0, n);
     reply.insert(reply.end(), r.begin(), r.end());
@@ -349,7 +349,7 @@ TEST_F(BlockReception, OverflowShowsTheCapacityMessageOnceAndKeepsWhatFits) {
 
 TEST_F(BlockReception, NonDataCommandReturnsAfterTheAckAndZeroCountsThrowBeforeSending) {
   TOrveta& t = Open();
-  Reply({Ack});
+  Reply({kAck});
   auto line = LineBuffer("Hello");
   ASSERT_TRUE(ExecuteLine(t, line.data()));
   EXPECT_EQ(t.DoneCount, 1);
@@ -365,7 +365,7 @@ TEST_F(BlockReception, NonDataCommandReturnsAfterTheAckAndZeroCountsThrowBeforeS
   // A breakfast and a dinner code beyond their counts: each refused code in
   // the log, then the whole line; the line still goes out.
   Settings() = LinkSettings{};
-  Reply({Ack});
+  Reply({kAck});
   const std::string refused = "R0002ABCDEFGHA" + std::string(14, '1') + "2" + std::string(13, '0') + "3" +
                               std::string(13, '0') + "NOVAK JAN     ";
   auto refusedLine = LineBuffer(refused);

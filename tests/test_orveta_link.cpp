@@ -11,15 +11,15 @@ using std::chrono::steady_clock;
 
 TEST(Frame, AddressLengthPayloadChecksum) {
   const uint8_t payload[] = {'A'};
-  uint8_t frame[FrameBufferSize];
+  uint8_t frame[kFrameBufferSize];
   ASSERT_EQ(BuildFrame(0x105, payload, 1, frame), 4);  // only the address's low byte goes on the wire
   EXPECT_EQ(std::vector<uint8_t>(frame, frame + 4), (std::vector<uint8_t>{0x05, 0x04, 0x41, 0x4A}));
 
-  std::vector<uint8_t> big(MaxPayload, 0xFF);
-  ASSERT_EQ(BuildFrame(1, big.data(), MaxPayload, frame), FrameBufferSize);
+  std::vector<uint8_t> big(kMaxPayload, 0xFF);
+  ASSERT_EQ(BuildFrame(1, big.data(), kMaxPayload, frame), kFrameBufferSize);
   EXPECT_EQ(frame[1], 100);
   EXPECT_EQ(frame[99], static_cast<uint8_t>(1 + 100 + 97 * 0xFF));
-  EXPECT_EQ(BuildFrame(1, big.data(), MaxPayload + 1, frame), 0);
+  EXPECT_EQ(BuildFrame(1, big.data(), kMaxPayload + 1, frame), 0);
   EXPECT_EQ(BuildFrame(1, big.data(), 0, frame), 0);
 }
 
@@ -162,7 +162,7 @@ TEST_F(OrvetaLink, RetestOfAFormerMasterWaitsASecondForTheSlaveAck) {
 TEST_F(OrvetaLink, TooLongPayloadIsRefusedWithoutTouchingTheLine) {
   StartLine({{1, false}});
   TOrveta& t = Terminal(1);
-  auto line = LineBuffer(std::string(MaxPayload + 1, 'T'));
+  auto line = LineBuffer(std::string(kMaxPayload + 1, 'T'));
   EXPECT_EQ(t.SendCommand(line.data()), 1);
   EXPECT_TRUE(Logged("rx").empty());
 }

@@ -69,10 +69,10 @@ inline long ResidentKb(pid_t pid) {
 // The frame a request line goes out in to the terminal at `address`, as the
 // simulator logs it ("01 05 58 31 8F").
 inline std::string FrameHex(uint32_t address, const std::string& line) {
-  char work[WorkBufferSize] = {};
-  line.copy(work, std::min<size_t>(line.size(), WorkBufferSize - 1));
+  char work[kWorkBufferSize] = {};
+  line.copy(work, std::min<size_t>(line.size(), kWorkBufferSize - 1));
   const int length = EncodeCommand(work, CodingSettings{}).Length;  // the program's default coding
-  uint8_t frame[FrameBufferSize];
+  uint8_t frame[kFrameBufferSize];
   const int size = BuildFrame(address, reinterpret_cast<const uint8_t*>(work), length, frame);
   std::string hex;
   for (int i = 0; i < size; ++i) {

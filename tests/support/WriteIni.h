@@ -26,11 +26,11 @@ inline std::string IniFileText(const IniValues& values, const PortDevices& devic
   const auto key = [&](const char* name, const std::optional<std::string>& value) {
     if (value) text += std::string(name) + "=" + *value + "\n";
   };
-  key(IniCfgBinary, values.CfgBinary);
-  key(IniTestBinary, values.TestBinary);
-  key(IniParita, values.Parita);
-  key(IniNeuspechKonec, values.NeuspechKonec);
-  if (!text.empty()) text = "[" + std::string(IniSection) + "]\n" + text + "\n";
+  key(kIniCfgBinary, values.CfgBinary);
+  key(kIniTestBinary, values.TestBinary);
+  key(kIniParita, values.Parita);
+  key(kIniNeuspechKonec, values.NeuspechKonec);
+  if (!text.empty()) text = "[" + std::string(kIniSection) + "]\n" + text + "\n";
   text += "[Porty]\n";
   for (const auto& [com, device] : devices) text += "COM" + std::to_string(com) + "=" + device + "\n";
   return text + std::string(handEdited);

@@ -115,7 +115,7 @@ KeyRules FileName(const std::string& name, Access access, std::string words) {
       [](const std::string& bytes) { return Utf8FromCp1250(bytes); },
       [](std::string_view text, std::string& bytes) -> std::optional<std::string> {
         const std::string cp1250 = Cp1250FromUtf8(text);
-        if (text.empty() || cp1250.size() > FileNameFieldSize || text.find('/') != std::string_view::npos ||
+        if (text.empty() || cp1250.size() > kFileNameFieldSize || text.find('/') != std::string_view::npos ||
             Utf8FromCp1250(cp1250) != text) {
           return Refused(text, "is not such a name");
         }
@@ -155,7 +155,7 @@ void AddTerminal(std::vector<KeyRules>& keys, int t) {
   keys.push_back(Number(prefix + "address", AddressField(t), [t](auto& c) -> auto& { return c.Controls.Address[t]; },
                         "bus address of terminal " + number));
   keys.push_back(PickList(
-      prefix + "port", PortCount, [](int j) { return "COM" + std::to_string(j + 1); },
+      prefix + "port", kPortCount, [](int j) { return "COM" + std::to_string(j + 1); },
       [t](auto& c) -> auto& { return c.Controls.PortItem[t]; }, "COM1 ... COM8", [t, number](const EditedConfig& c) {
         if (c.Controls.PortItem[t] >= 0) return "COM port of terminal " + number;
         return "stored port index " + std::to_string(c.Stored.Block.Terminals[t].PortIndex) +
@@ -175,9 +175,9 @@ std::string OutsideList(const char* what, int64_t stored, const std::string& use
 
 std::vector<KeyRules> MakeRules() {
   std::vector<KeyRules> keys;
-  for (int t = 0; t < TerminalCount; ++t) AddTerminal(keys, t);
+  for (int t = 0; t < kTerminalCount; ++t) AddTerminal(keys, t);
   keys.push_back(PickList(
-      "baud", BaudItemCount, [](int k) { return std::to_string(BaudFromIndex(k)); }, [](auto& c) -> auto& { return c.Controls.BaudItem; },
+      "baud", kBaudItemCount, [](int k) { return std::to_string(BaudFromIndex(k)); }, [](auto& c) -> auto& { return c.Controls.BaudItem; },
       "1200, 2400, 4800, 9600 or 19200", [](const EditedConfig& c) {
         if (c.Controls.BaudItem < 0) return OutsideList("item", c.Stored.Block.BaudIndex, "19200");
         return "baud rate of every port" + Quoted("Rychlost BAUD");
@@ -210,7 +210,7 @@ std::vector<KeyRules> MakeRules() {
   keys.push_back(FileName("output-file", [](auto& c) -> auto& { return c.Controls.OutputFileName; },
                           "output file in the start directory" + Quoted("Jméno souboru výstupu z terminálu:")));
   keys.push_back(PickList(
-      "attempts", RepeatItemCount, [](int k) { return std::to_string(k + 1); }, [](auto& c) -> auto& { return c.Controls.RepeatItem; }, "1 to 9",
+      "attempts", kRepeatItemCount, [](int k) { return std::to_string(k + 1); }, [](auto& c) -> auto& { return c.Controls.RepeatItem; }, "1 to 9",
       [](const EditedConfig& c) {
         if (c.Controls.RepeatItem < 0) return OutsideList("item", c.Stored.Block.RepeatIndex, "1 attempt");
         return "send attempts of each line" + Quoted("Max. počet pokusů");
@@ -224,7 +224,7 @@ std::vector<KeyRules> MakeRules() {
            Quoted("Priorita komunikace HIGH_PRIORITY");
   }));
   keys.push_back(PickList(
-      "timeout", DelayAddItemCount, [](int k) { return std::to_string(DelayAddItemValue(k)); },
+      "timeout", kDelayAddItemCount, [](int k) { return std::to_string(DelayAddItemValue(k)); },
       [](auto& c) -> auto& { return c.Controls.TimeoutItem; }, "0, 4, 8, ... 236 (milliseconds)", [](const EditedConfig& c) {
         const std::string limit = std::to_string(LinkTimeoutForItem(c.Controls.TimeoutItem)) + " ms";
         if (c.Controls.TimeoutItem < 0) return OutsideList("item", c.Stored.Block.TimeoutIndex, "an idle limit of " + limit);
@@ -234,7 +234,7 @@ std::vector<KeyRules> MakeRules() {
                             "µs after raising RTS, before the first byte" + Quoted("Konstanta pro vysílání")));
   keys.push_back(Turnaround("rx-turnaround", RxTurnaroundField(), [](auto& c) -> auto& { return c.Turnaround.RxTurnaroundUs; },
                             "µs after the transmitter is empty, before dropping RTS" + Quoted("Konstanta pro příjem")));
-  for (int j = 0; j < PortCount; ++j) keys.push_back(PortDevice(j));
+  for (int j = 0; j < kPortCount; ++j) keys.push_back(PortDevice(j));
   return keys;
 }
 
@@ -248,7 +248,7 @@ const KeyRules& RulesOf(const ConfigKey& key) { return Rules()[static_cast<size_
 
 }  // namespace
 
-EditedConfig EditedFrom(const StoredConfig& stored, const std::array<std::optional<std::string>, PortCount>& ports) {
+EditedConfig EditedFrom(const StoredConfig& stored, const std::array<std::optional<std::string>, kPortCount>& ports) {
   EditedConfig config;
   config.Stored = stored;
   config.Controls = ControlsFromConfig(stored.Block);

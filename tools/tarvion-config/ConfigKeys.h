@@ -20,10 +20,10 @@ struct EditedConfig {
   TurnaroundBlock Turnaround;
   bool ParityMark = false;
   bool WriteErrorRepeat = true;
-  std::array<std::optional<std::string>, PortCount> Ports;  // [Porty]: nullopt for a missing key
+  std::array<std::optional<std::string>, kPortCount> Ports;  // [Porty]: nullopt for a missing key
 };
 
-EditedConfig EditedFrom(const StoredConfig& stored, const std::array<std::optional<std::string>, PortCount>& ports);
+EditedConfig EditedFrom(const StoredConfig& stored, const std::array<std::optional<std::string>, kPortCount>& ports);
 
 struct ConfigKey {
   std::string Name;     // "terminal2.address", "baud", "COM1", ...

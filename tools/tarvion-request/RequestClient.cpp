@@ -128,9 +128,9 @@ std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& 
       {"--ini", "FILE", text(options.IniPath)},
       {"--term", "N",
        [&options](const std::string& value) {
-         const auto terminal = IntegerWithin(value, 1, TerminalCount);
+         const auto terminal = IntegerWithin(value, 1, kTerminalCount);
          if (!terminal) {
-           return "--term: a terminal number from 1 to " + std::to_string(TerminalCount) + ", not '" + value + "'";
+           return "--term: a terminal number from 1 to " + std::to_string(kTerminalCount) + ", not '" + value + "'";
          }
          options.Terminal = *terminal;
          return std::string();

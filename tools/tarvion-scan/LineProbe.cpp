@@ -221,7 +221,7 @@ std::string OpenFailure(const std::string& device, const CommPort& port) {
 }
 
 std::optional<LineFacts> ProbeLine(const ProbeOptions& options, std::string& failure) {
-  const uint32_t turnaroundUs = options.TurnaroundUs == 0 ? DefaultTurnaroundUs : options.TurnaroundUs;
+  const uint32_t turnaroundUs = options.TurnaroundUs == 0 ? kDefaultTurnaroundUs : options.TurnaroundUs;
   std::unique_ptr<CommPort> port = CommPort::OpenPath(options.Device, options.Baud, options.Mark ? 'M' : 'N', 8, 1);
   if (port->Status() < 0) {
     failure = OpenFailure(options.Device, *port);

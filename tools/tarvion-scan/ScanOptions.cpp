@@ -13,7 +13,7 @@ constexpr int kHighestAddress = 255;
 
 // One of the rates the program offers.
 bool IsProgramBaud(int baud) {
-  for (int item = 0; item < BaudItemCount; ++item) {
+  for (int item = 0; item < kBaudItemCount; ++item) {
     if (BaudFromIndex(item) == baud) return true;
   }
   return false;
@@ -58,7 +58,7 @@ std::vector<OptionRule> ScanRules(ScanOptions& out) {
       {"--to", "B", address(out.To, "--to")},
       {"--turnaround", "US",
        [&out](const std::string& value) {
-         const auto us = IntegerWithin(value, 0, static_cast<int32_t>(MaxTurnaroundUs));
+         const auto us = IntegerWithin(value, 0, static_cast<int32_t>(kMaxTurnaroundUs));
          if (!us) return "--turnaround must be microseconds from 0 to 1000000, not '" + value + "'";
          out.TurnaroundUs = static_cast<uint32_t>(*us);
          return std::string();

@@ -75,7 +75,7 @@ std::vector<int> ScanAddresses(TSer_Port& port, const ScanOptions& options, bool
   Say("testing addresses " + std::to_string(options.From) + "-" + std::to_string(options.To) + estimate);
   std::vector<int> found;
   for (int address = options.From; address <= options.To; ++address) {
-    uint8_t frame[FrameBufferSize];
+    uint8_t frame[kFrameBufferSize];
     BuildSlaveTestFrame(static_cast<uint32_t>(address), frame);
     probe.Address = static_cast<uint32_t>(address);
     if (master) {
@@ -133,7 +133,7 @@ int RunScan(const ScanOptions& options) {
   settings.TxTurnaroundUs = options.TurnaroundUs;
   settings.RxTurnaroundUs = options.TurnaroundUs;
   // Waiting for a poll before each frame: the longest idle limit Tarvion offers.
-  settings.LinkTimeout = LinkTimeoutForItem(DelayAddItemCount - 1);
+  settings.LinkTimeout = LinkTimeoutForItem(kDelayAddItemCount - 1);
   SetComDevicePath(kScanPort, options.Device);
 
   TSer_Port port(kScanPort, options.Baud);
