@@ -1,5 +1,6 @@
 // The watcher's decisions: when a request file is ready to be handed over,
-// and which task each 50 ms pass runs.
+// and which task each 50 ms pass runs; and on the other side, which status
+// pair a program that handed a request in takes for its job's final one.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <vector>
 
+#include "requests/RequestClientRules.h"
 #include "requests/RequestWatch.h"
 #include "support/TempDir.h"
 
@@ -17,6 +19,38 @@ namespace {
 
 const FileSighting kNothing{};
 FileSighting File(int64_t stamp) { return {true, stamp}; }
+
+// The start directory's changes as Tarvion makes them.
+using Changes = std::vector<DirectoryChange>;
+Changes Rename(const std::string& from, const std::string& to) {
+  return {{ChangeKind::MovedFrom, from, {}}, {ChangeKind::MovedTo, to, {}}};
+}
+Changes Replaced(const std::string& name) { return Rename("." + name + ".tmp", name); }
+Changes Status(int first, int second) {
+  Changes changes = Replaced("rudazo.sta");
+  changes.back().Pair = StatusPair{first, second};
+  return changes;
+}
+Changes Removed(const std::string& name) { return {{ChangeKind::Removed, name, {}}}; }
+const Changes kTakeIn = Rename("request.cfg", "request.cfg.prevzato");
+const Changes kOutput = Replaced("output.txt");
+const Changes kKeptUnfinished = Rename("request.cfg.prevzato", "request.cfg.nedokonceno");
+
+// The stage after each step, a letter a step: Waiting, Taken in, Final,
+// Unfinished, Not run.
+std::string Stages(RequestClientRules& rules, const std::vector<Changes>& steps) {
+  std::string letters;
+  for (const Changes& step : steps) {
+    for (const DirectoryChange& change : step) rules.Seen(change);
+    letters += "WTFUN"[static_cast<int>(rules.Stage())];
+  }
+  return letters;
+}
+
+std::string Result(const RequestClientRules& rules) {
+  return std::to_string(rules.Pair().First) + "," + std::to_string(rules.Pair().Second) +
+         (rules.OutputLost() ? " output lost" : "");
+}
 
 }  // namespace
 
@@ -100,4 +134,57 @@ TEST(WatchCounters, RequestEvery21stPassTerminalEvery81st) {
   // 567 = 27 x 21 is a request pass: that terminal check moves to the next
   // pass, and the following one counts from there.
   EXPECT_EQ(terminalPasses, (std::vector<int>{81, 162, 243, 324, 405, 486, 568, 649}));
+}
+
+TEST(RequestClientRules, TheFirstPairAfterTheOutputOrANegativeOneIsFinal) {
+  // The job before ends while the request waits; then a TERM line's 1,0.
+  RequestClientRules term("request.cfg", "output.txt");
+  EXPECT_EQ(Stages(term, {kOutput, Status(2, 0), kTakeIn, Status(1, 0), kOutput, Status(2, 3)}), "WWTTTF");
+  EXPECT_EQ(Result(term), "2,3");
+  // A job stopped in the middle keeps its file after its real pair.
+  RequestClientRules stopped("request.cfg", "output.txt");
+  EXPECT_EQ(Stages(stopped, {kTakeIn, kOutput, Status(1, 0), kKeptUnfinished}), "TTFF");
+  EXPECT_EQ(Result(stopped), "1,0");
+
+  RequestClientRules refused("request.cfg", "output.txt");
+  EXPECT_EQ(Stages(refused, {kTakeIn, Status(-1, 0)}), "TF");
+  EXPECT_EQ(Result(refused), "-1,0");
+  RequestClientRules tooLarge("request.cfg", "output.txt");
+  EXPECT_EQ(Stages(tooLarge, {kTakeIn, Rename("request.cfg.prevzato", "request.cfg.odmitnuto")}), "TF");
+  EXPECT_EQ(Result(tooLarge), "-1,-1");
+}
+
+TEST(RequestClientRules, ARequestPutBackCountsFromItsNextTakeIn) {
+  RequestClientRules rules("in.cfg", "out.txt");
+  EXPECT_EQ(Stages(rules, {Rename("in.cfg", "in.cfg.prevzato"), Rename("in.cfg.prevzato", "in.cfg"),
+                           Replaced("out.txt"), Status(5, 0), Rename("in.cfg", "in.cfg.prevzato"),
+                           Replaced("out.txt"), Status(1, 1)}),
+            "TWWWTTF");
+  EXPECT_EQ(Result(rules), "1,1");
+  // Kept aside instead, because a new request had the name by then.
+  RequestClientRules aside("request.cfg", "output.txt");
+  EXPECT_EQ(Stages(aside, {kTakeIn, Rename("request.cfg.prevzato", "request.cfg.rozepsano")}), "TN");
+}
+
+// A full disk, or a kill in the middle of the job: never an earlier pair
+// taken for the final one, never a wait for a pair that cannot come.
+TEST(RequestClientRules, AJobWithoutItsFilesEndsWithoutAWrongPair) {
+  RequestClientRules removed("request.cfg", "output.txt");
+  EXPECT_EQ(Stages(removed, {kTakeIn, Status(1, 0), Removed("output.txt"), Status(3, 0)}), "TTTF");
+  EXPECT_EQ(Result(removed), "3,0 output lost");
+  RequestClientRules noTrace("request.cfg", "output.txt");
+  EXPECT_EQ(Stages(noTrace, {kTakeIn, Status(1, 0), Status(3, 0), Removed("request.cfg.prevzato")}), "TTTF");
+  EXPECT_EQ(Result(noTrace), "3,0 output lost");
+
+  // A status that could not be written: the 1,0, the final pair.
+  RequestClientRules noTerm("request.cfg", "output.txt");
+  EXPECT_EQ(Stages(noTerm, {kTakeIn, Removed("rudazo.sta"), kOutput, Status(2, 0)}), "TTTF");
+  EXPECT_EQ(Result(noTerm), "2,0");
+  RequestClientRules noStatus("request.cfg", "output.txt");
+  EXPECT_EQ(Stages(noStatus, {kTakeIn, Status(1, 0), kOutput, Removed("rudazo.sta")}), "TTTU");
+  EXPECT_EQ(Result(noStatus), "-1,-1");
+  // Killed after the 1,0; the next start keeps the request aside.
+  RequestClientRules killed("request.cfg", "output.txt");
+  EXPECT_EQ(Stages(killed, {kTakeIn, Status(1, 0), kKeptUnfinished}), "TTU");
+  EXPECT_EQ(Result(killed), "-1,-1");
 }

@@ -14,6 +14,7 @@
 #include "config/Options.h"
 #include "link/FileReplace.h"
 #include "link/StartFiles.h"
+#include "requests/RequestClientRules.h"
 #include "requests/RequestFile.h"
 #include "requests/RequestLine.h"
 #include "requests/RequestTakeIn.h"
@@ -24,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kRetryName = std::chrono::milliseconds(250);
 
-// The renames in one folder, in the order they happened.
+// The renames and removals in one folder, in the order they happened.
 class DirectoryWatch {
  public:
   struct Event {
@@ -35,7 +36,8 @@ class DirectoryWatch {
 
   explicit DirectoryWatch(const std::string& directory)
       : fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)),
-        watching_(fd_ >= 0 && inotify_add_watch(fd_, directory.c_str(), IN_MOVED_FROM | IN_MOVED_TO) >= 0) {}
+        watching_(fd_ >= 0 &&
+                  inotify_add_watch(fd_, directory.c_str(), IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE) >= 0) {}
   ~DirectoryWatch() {
     if (fd_ >= 0) close(fd_);
   }
@@ -85,24 +87,70 @@ std::string ReadWhole(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-bool ParseStatus(const std::string& text, int& first, int& second) {
-  return std::sscanf(text.c_str(), "%d,%d", &first, &second) == 2;
+std::optional<StatusPair> ReadStatusPair(const std::string& path) {
+  StatusPair pair;
+  if (std::sscanf(ReadWhole(path).c_str(), "%d,%d", &pair.First, &pair.Second) != 2) return std::nullopt;
+  return pair;
+}
+
+// An event as the rules take it, with the pair of a status file that came;
+// nullopt for one they do not know.
+std::optional<DirectoryChange> ChangeOf(const DirectoryWatch::Event& event, const std::string& directory) {
+  DirectoryChange change;
+  change.Name = event.Name;
+  if (event.Mask & IN_MOVED_FROM) {
+    change.Kind = ChangeKind::MovedFrom;
+  } else if (event.Mask & IN_MOVED_TO) {
+    change.Kind = ChangeKind::MovedTo;
+    if (event.Name == kStatusFileName) change.Pair = ReadStatusPair(directory + "/" + kStatusFileName);
+  } else if (event.Mask & IN_DELETE) {
+    change.Kind = ChangeKind::Removed;
+  } else {
+    return std::nullopt;
+  }
+  return change;
+}
+
+// What the client reports once the rules say the wait is over.
+std::optional<JobOutcome> Outcome(const RequestClientRules& rules, const std::string& directory,
+                                  const StartFiles& files, int& failure, std::string& error) {
+  if (rules.Stage() == JobStage::NotRun) {
+    failure = kRefused;
+    error = "Tarvion found the request still being written and kept it as " + HalfWrittenPath(files.Request) +
+            "; nothing was sent";
+    return std::nullopt;
+  }
+  JobOutcome outcome{rules.Pair().First, rules.Pair().Second, {}, {}};
+  if (rules.Stage() == JobStage::Unfinished) {
+    outcome.Note = "the job did not finish (Tarvion was stopped or killed in the middle of it, or could not write "
+                   "its final status; its error log says which); the request is kept as " +
+                   InterruptedPath(files.Request);
+    return outcome;
+  }
+  if (outcome.First < 0) return outcome;  // refused: no output of its own
+  if (rules.OutputLost()) {
+    outcome.Note = "Tarvion could not write the output file " + files.Output +
+                   " (its error log says why): the job's output is lost";
+  } else {
+    outcome.Output = SplitLines(ReadWhole(directory + "/" + files.Output));
+  }
+  return outcome;
 }
 
 // Renames the written request into place once the name is free.
 bool Drop(const std::string& temporary, const std::string& request, DirectoryWatch& watch, Clock::time_point deadline,
-          bool& timedOut, std::string& error) {
+          int& failure, std::string& error) {
   while (!RenameNoReplace(temporary, request)) {
     if (errno != EEXIST) {
       error = request + ": " + std::strerror(errno);
       return false;
     }
     if (Clock::now() >= deadline) {
-      timedOut = true;
+      failure = kTimedOut;
       error = "an earlier request still waits in " + request + "; nothing was handed in";
       return false;
     }
-    watch.Next(std::min(deadline, Clock::now() + kRetryName));  // any rename may have freed the name
+    watch.Next(std::min(deadline, Clock::now() + kRetryName));  // any change may have freed the name
   }
   return true;
 }
@@ -161,7 +209,8 @@ std::string ClientUsage() {
          "Hands the request lines of FILE (or of standard input) to the Tarvion\n"
          "running in the start directory DIR, waits for the job's final status,\n"
          "prints the lines of the output file on standard output and the status\n"
-         "pair on standard error.\n"
+         "pair on standard error, after a line that says so when the job did not\n"
+         "finish or Tarvion could not write the output file.\n"
          "\n"
          "  --dir DIR      Tarvion's start directory (default: the current one)\n"
          "  --term N       put the line TERMN first: the job goes to terminal N (1-4)\n"
@@ -180,7 +229,7 @@ std::string ClientUsage() {
          "  1  some were not\n"
          "  2  the request was refused: -1,0 (the TERM line names no available\n"
          "     terminal) or -1,-1 (empty or too large, no terminal, or the job was\n"
-         "     interrupted)\n"
+         "     interrupted); or it was set aside as still being written, unrun\n"
          "  3  time-out: no final status in time (a request handed in stays and\n"
          "     runs later)\n"
          "  4  bad arguments, unreadable input, or DIR cannot be used\n";
@@ -206,8 +255,8 @@ int ExitStatusFor(const JobOutcome& outcome, int commands) {
 }
 
 std::optional<JobOutcome> RunRequest(const std::string& directory, const StartFiles& files, const std::string& bytes,
-                                     Clock::time_point deadline, bool& timedOut, std::string& error) {
-  timedOut = false;
+                                     Clock::time_point deadline, int& failure, std::string& error) {
+  failure = kCannotRun;
   DirectoryWatch watch(directory);
   if (!watch.Watching()) {
     error = directory + ": cannot watch the directory: " + std::strerror(errno);
@@ -219,7 +268,7 @@ std::optional<JobOutcome> RunRequest(const std::string& directory, const StartFi
     error = temporary + ": cannot be written: " + std::strerror(errno);
     return std::nullopt;
   }
-  if (!Drop(temporary, request, watch, deadline, timedOut, error)) {
+  if (!Drop(temporary, request, watch, deadline, failure, error)) {
     unlink(temporary.c_str());
     return std::nullopt;
   }
@@ -227,40 +276,19 @@ std::optional<JobOutcome> RunRequest(const std::string& directory, const StartFi
   // program does with ours comes after it.
   watch.Drain();
 
-  const std::string takenInName = TakenInPath(files.Request);
-  JobOutcome outcome;
-  bool takenIn = false;
-  bool outputSeen = false;
-  std::string lastMovedFrom;
+  RequestClientRules rules(files.Request, files.Output);
   while (const auto event = watch.Next(deadline)) {
     if (event->Mask & IN_Q_OVERFLOW) {
       error = "too many changes in " + directory + " to follow the job";
       return std::nullopt;
     }
-    if (event->Mask & IN_MOVED_FROM) {
-      lastMovedFrom = event->Name;
-      if (event->Name == files.Request && !takenIn) {
-        takenIn = true;
-        outputSeen = false;
-        outcome.Output.clear();
-      }
-      continue;
-    }
-    if (!takenIn) continue;
-    if (event->Name == files.Request && lastMovedFrom == takenInName) {
-      takenIn = false;  // put back: still being written; taken in again later
-    } else if (event->Name == files.Output) {
-      outcome.Output = SplitLines(ReadWhole(directory + "/" + files.Output));
-      outputSeen = true;
-    } else if (event->Name == kStatusFileName &&
-               ParseStatus(ReadWhole(directory + "/" + kStatusFileName), outcome.First, outcome.Second) &&
-               (outcome.First < 0 || outputSeen)) {
-      if (outcome.First < 0) outcome.Output.clear();
-      return outcome;
-    }
+    const auto change = ChangeOf(*event, directory);
+    if (!change) continue;
+    rules.Seen(*change);
+    if (rules.Ended()) return Outcome(rules, directory, files, failure, error);
   }
-  timedOut = true;
-  error = takenIn ? "the job did not finish in time; it goes on in Tarvion"
-                  : "Tarvion did not take the request in; it still waits in " + request;
+  failure = kTimedOut;
+  error = rules.Stage() == JobStage::TakenIn ? "the job did not finish in time; it goes on in Tarvion"
+                                             : "Tarvion did not take the request in; it still waits in " + request;
   return std::nullopt;
 }

@@ -3,12 +3,14 @@
 // written whole under a temporary name and renamed into place without ever
 // replacing a request already waiting there; then the program's renames in
 // the directory are followed (inotify keeps them in order) until the
-// request's final status:
+// request's final status, by the rules of requests/RequestClientRules.h:
 //   - the request is taken in when its file is renamed away from the request
 //     name (a file put back under that name waits to be taken in again);
 //   - after that, a status with a negative first number is final, and so is
 //     the first status written after the output file. An accepted TERM line
 //     writes 1,0 before anything is sent; that one comes before the output.
+//   - a job whose output or status file Tarvion could not write, or whose
+//     taken-in file it set aside unfinished, ends the wait too, with a note.
 
 #include <chrono>
 #include <optional>
@@ -44,6 +46,7 @@ struct JobOutcome {
   int First = 0;
   int Second = 0;
   std::vector<std::string> Output;  // the output file's lines (none after a negative status)
+  std::string Note;                 // what went wrong beside the pair: the job unfinished, the output lost
 };
 
 // The exit status for a job's final pair.
@@ -56,8 +59,9 @@ struct StartFiles {
 };
 
 // Hands `bytes` in as the request in `directory` and waits for its final
-// status until `deadline`. nullopt with `error` set on a time-out (`timedOut`
-// true) or when it cannot be done.
+// status until `deadline`. nullopt with `error` set and `failure` the exit
+// status when there is no pair to show: kTimedOut, kRefused (set aside
+// unrun) or kCannotRun.
 std::optional<JobOutcome> RunRequest(const std::string& directory, const StartFiles& files, const std::string& bytes,
-                                     std::chrono::steady_clock::time_point deadline, bool& timedOut,
+                                     std::chrono::steady_clock::time_point deadline, int& failure,
                                      std::string& error);

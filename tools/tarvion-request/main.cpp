@@ -55,12 +55,13 @@ int main(int argc, char* argv[]) {
   for (const std::string& line : lines) bytes += line + "\r\n";
 
   const StartFiles files = options->IniPath.empty() ? StartFiles{} : FilesFromIni(options->IniPath);
-  bool timedOut = false;
+  int failure = kCannotRun;
   const auto outcome = RunRequest(options->Directory, files, bytes, std::chrono::steady_clock::now() + options->Timeout,
-                                  timedOut, error);
-  if (!outcome) return Fail(error, timedOut ? kTimedOut : kCannotRun);
+                                  failure, error);
+  if (!outcome) return Fail(error, failure);
   for (const std::string& line : outcome->Output) std::cout << line << '\n';
   std::cout.flush();
+  if (!outcome->Note.empty()) std::fprintf(stderr, "tarvion-request: %s\n", outcome->Note.c_str());
   std::fprintf(stderr, "%d,%d\n", outcome->First, outcome->Second);
   return ExitStatusFor(*outcome, CommandCount(lines));
 }
