@@ -35,15 +35,15 @@ QMessageBox::Icon QtIcon(BoxIcon icon) {
 }
 
 // The journal's priority of a box: by its icon, a box without one is a notice.
-Priority PriorityOf(BoxIcon icon) {
+LogPriority PriorityOf(BoxIcon icon) {
   switch (icon) {
-    case BoxIcon::Error: return Priority::Error;
-    case BoxIcon::Warning: return Priority::Warning;
+    case BoxIcon::Error: return LogPriority::Error;
+    case BoxIcon::Warning: return LogPriority::Warning;
     case BoxIcon::Question:
-    case BoxIcon::Information: return Priority::Info;
+    case BoxIcon::Information: return LogPriority::Info;
     case BoxIcon::None: break;
   }
-  return Priority::Notice;
+  return LogPriority::Notice;
 }
 
 BoxAnswer AnswerToStandardError(const BoxRequest& request) {

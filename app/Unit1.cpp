@@ -41,7 +41,7 @@ void Log(const std::string& message) { AppendErrorLog(Cp1250FromUtf8(message)); 
 // journal.
 void ReportLoadNote(const std::string& message) {
   Log(message);
-  WriteStandardError(Priority::Warning, "Tarvion: " + message);
+  WriteStandardError(LogPriority::Warning, "Tarvion: " + message);
 }
 
 }  // namespace
@@ -74,7 +74,7 @@ TForm1::~TForm1() { FormDestroy(); }
 
 int TForm1::OpenPortsAndTest() {
   for (int i = 0; i < kTerminalCount; ++i) {
-    Indicators[i] = new TShape(Terminaly1);
+    Indicators[i] = new IndicatorShape(Terminaly1);
     Indicators[i]->move(10 + 55 * i, 40);
     Indicators[i]->show();
   }

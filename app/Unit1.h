@@ -147,7 +147,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   QGroupBox* Selekt = nullptr;
   QButtonGroup* SelektItems = nullptr;
   QWidget* Terminaly1 = nullptr;
-  std::array<TShape*, kTerminalCount> Indicators{};
+  std::array<IndicatorShape*, kTerminalCount> Indicators{};
   QLabel* Label17 = nullptr;
   QListWidget* Memo1 = nullptr;
   QLabel* Label29 = nullptr;
@@ -183,8 +183,8 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   QPushButton* JvXPButton7 = nullptr;
 
   QLabel* Label26 = nullptr;
-  TLed* Master1 = nullptr;
-  TLed* Slave1 = nullptr;
+  Led* Master1 = nullptr;
+  Led* Slave1 = nullptr;
 
   QPlainTextEdit* Memo2 = nullptr;
   QPushButton* BitBtn2 = nullptr;
@@ -298,7 +298,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   int exchangeLocks_ = 0;
   bool balloonShown_ = false;
   std::chrono::steady_clock::time_point lastBalloon_{};
-  TRequestProcessor processor_;
+  RequestProcessor processor_;
   std::unique_ptr<THlidac> watcher_;
   StopTimeExtension stopExtension_{TerminationSignals::Received()};
   // What the service was told last; nothing is sent before it is ready.

@@ -361,9 +361,9 @@ QWidget* TForm1::CreateAboutPage() {
   about->setObjectName(QStringLiteral("AboutText"));
   Label26 = new QLabel(page);
   Label26->setObjectName(QStringLiteral("Label26"));
-  Master1 = new TLed(QColor(Qt::green), page);  // lime
+  Master1 = new Led(QColor(Qt::green), page);  // lime
   Master1->setObjectName(QStringLiteral("Master1"));
-  Slave1 = new TLed(QColor(Qt::red), page);
+  Slave1 = new Led(QColor(Qt::red), page);
   Slave1->setObjectName(QStringLiteral("Slave1"));
   auto* leds = new QHBoxLayout;
   leds->addWidget(Master1);

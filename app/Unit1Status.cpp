@@ -45,7 +45,7 @@ void TForm1::PageControl1Change() {
     }
     return;
   }
-  for (TLed* led : {Master1, Slave1}) {
+  for (Led* led : {Master1, Slave1}) {
     led->Setrun(false);
     led->LedOff();
   }

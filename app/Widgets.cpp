@@ -20,14 +20,14 @@ QColor RgbOf(TerminalIndicator colour) {
   return QColor(0xFF, 0xFF, 0xFF);
 }
 
-TShape::TShape(QWidget* parent) : QWidget(parent) { setFixedSize(kIndicatorSize, kIndicatorSize); }
+IndicatorShape::IndicatorShape(QWidget* parent) : QWidget(parent) { setFixedSize(kIndicatorSize, kIndicatorSize); }
 
-void TShape::SetColour(TerminalIndicator colour) {
+void IndicatorShape::SetColour(TerminalIndicator colour) {
   colour_ = colour;
   update();
 }
 
-void TShape::paintEvent(QPaintEvent*) {
+void IndicatorShape::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setPen(Qt::black);
@@ -35,19 +35,19 @@ void TShape::paintEvent(QPaintEvent*) {
   painter.drawRoundedRect(rect().adjusted(0, 0, -1, -1), kIndicatorRounding, kIndicatorRounding);
 }
 
-TLed::TLed(QColor onColour, QWidget* parent) : QWidget(parent), onColour_(onColour) {
+Led::Led(QColor onColour, QWidget* parent) : QWidget(parent), onColour_(onColour) {
   setFixedSize(kLedSize, kLedSize);
   timer_.setInterval(kBlinkIntervalMs);
   QObject::connect(&timer_, &QTimer::timeout, this, [this] { Toggle(); });
 }
 
-void TLed::Blink() {
+void Led::Blink() {
   Setrun(!IsRunning());
   lit_ = false;
   update();
 }
 
-void TLed::Setrun(bool run) {
+void Led::Setrun(bool run) {
   if (run) {
     timer_.start();
   } else {
@@ -55,18 +55,18 @@ void TLed::Setrun(bool run) {
   }
 }
 
-void TLed::LedOff() {
+void Led::LedOff() {
   Setrun(false);
   lit_ = false;
   update();
 }
 
-void TLed::Toggle() {
+void Led::Toggle() {
   lit_ = !lit_;
   update();
 }
 
-void TLed::paintEvent(QPaintEvent*) {
+void Led::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const QRectF lamp = QRectF(rect()).adjusted(1, 1, -1, -1);

@@ -11,9 +11,9 @@
 QColor RgbOf(TerminalIndicator colour);
 
 // A rounded square with a fill colour.
-class TShape : public QWidget {
+class IndicatorShape : public QWidget {
  public:
-  explicit TShape(QWidget* parent);
+  explicit IndicatorShape(QWidget* parent);
   TerminalIndicator Colour() const { return colour_; }
   void SetColour(TerminalIndicator colour);
 
@@ -25,9 +25,9 @@ class TShape : public QWidget {
 };
 
 // A round lamp that blinks between its on and off colours.
-class TLed : public QWidget {
+class Led : public QWidget {
  public:
-  TLed(QColor onColour, QWidget* parent);
+  Led(QColor onColour, QWidget* parent);
   // Starts blinking when stopped, stops when running; the lamp shows off.
   void Blink();
   void Setrun(bool run);

@@ -46,8 +46,8 @@ void THlidac::EndAndWait() {
 
 void THlidac::Execute() {
   LowerThisThreadOneStep();
-  TRequestSightings sightings;
-  TWatchCounters counters;
+  RequestSightings sightings;
+  WatchCounters counters;
   while (!isInterruptionRequested()) {
     if (!paused_) {
       switch (counters.Pass()) {

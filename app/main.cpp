@@ -33,7 +33,7 @@ namespace {
 constexpr int kAlreadyRunning = -1;
 
 // An exception escaping an event handler is shown, and the loop goes on.
-class TApplication : public QApplication {
+class GuardedApplication : public QApplication {
  public:
   using QApplication::QApplication;
 
@@ -56,20 +56,20 @@ void RunHeadlessWithoutDisplay() {
     if (value != nullptr && *value != '\0') return;
   }
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  WriteStandardError(Priority::Notice,
+  WriteStandardError(LogPriority::Notice,
                      "Tarvion: no display (DISPLAY and WAYLAND_DISPLAY are not set): running headless, as with "
                      "QT_QPA_PLATFORM=offscreen");
 }
 
-Priority PriorityOf(QtMsgType type) {
+LogPriority PriorityOf(QtMsgType type) {
   switch (type) {
-    case QtDebugMsg: return Priority::Debug;
-    case QtInfoMsg: return Priority::Info;
-    case QtWarningMsg: return Priority::Warning;
-    case QtCriticalMsg: return Priority::Error;
+    case QtDebugMsg: return LogPriority::Debug;
+    case QtInfoMsg: return LogPriority::Info;
+    case QtWarningMsg: return LogPriority::Warning;
+    case QtCriticalMsg: return LogPriority::Error;
     case QtFatalMsg: break;
   }
-  return Priority::Critical;
+  return LogPriority::Critical;
 }
 
 void QtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
@@ -104,7 +104,7 @@ bool EnterStartLocation(CommandLine& commandLine) {
   if (commandLine.StartDirectory.empty()) return true;
   std::string error;
   if (EnterStartDirectory(ExpandHome(commandLine.StartDirectory, HomeDirectory()), error)) return true;
-  WriteStandardError(Priority::Error, "tarvion: " + error);
+  WriteStandardError(LogPriority::Error, "tarvion: " + error);
   return false;
 }
 
@@ -120,7 +120,7 @@ bool AcquireLock(SingleInstance& lock, const std::string& path, const std::strin
     case SingleInstance::Result::Acquired:
       return true;
     case SingleInstance::Result::AlreadyRunning:
-      if (!where.empty()) WriteStandardError(Priority::Error, "tarvion: " + where);
+      if (!where.empty()) WriteStandardError(LogPriority::Error, "tarvion: " + where);
       ShowRefusal(QStringLiteral("Tento program je již spuštěn!!!"));
       return false;
     case SingleInstance::Result::Failed:
@@ -133,13 +133,13 @@ bool AcquireLock(SingleInstance& lock, const std::string& path, const std::strin
 // Lines of the error log that must reach the journal too, and those the log
 // file could not take.
 void WriteLogLineToStandardError(bool failure, const std::string& line) {
-  WriteStandardError(failure ? Priority::Error : Priority::Notice, "Tarvion: " + line);
+  WriteStandardError(failure ? LogPriority::Error : LogPriority::Notice, "Tarvion: " + line);
 }
 
 // Builds the window, runs the loop, and destroys the window (its orderly end).
 // A close accepted during the start-up (a signal, or "Konec" while the link
 // tests run) ends the program as soon as the window is built.
-void RunMainWindow(TApplication& app, const IniLocation& ini) {
+void RunMainWindow(GuardedApplication& app, const IniLocation& ini) {
   const TerminationSignals termination;
   TForm1 form(ini, &termination);
   QObject::connect(&form, &TForm1::CloseAccepted, &app, [] { QCoreApplication::exit(0); });
@@ -161,11 +161,11 @@ int main(int argc, char* argv[]) {
   const int signalsError = errno;
   // Qt sees the program name alone: its own options are not taken.
   int qtArgc = 1;
-  TApplication app(qtArgc, argv);
+  GuardedApplication app(qtArgc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Tarvion 2.3"));
   QApplication::setQuitOnLastWindowClosed(false);
   if (!signalsWatched) {
-    WriteStandardError(Priority::Error, std::string("Tarvion: SIGTERM/SIGINT cannot be watched: ") + std::strerror(signalsError));
+    WriteStandardError(LogPriority::Error, std::string("Tarvion: SIGTERM/SIGINT cannot be watched: ") + std::strerror(signalsError));
   }
 
   SetStandardErrorWriter(WriteLogLineToStandardError);
@@ -185,7 +185,7 @@ int main(int argc, char* argv[]) {
                                   std::string("Tarvion ") + TarvionVersion()};
   std::string traceError;
   if (!StartWireTrace(traceFiles, traceError)) {
-    WriteStandardError(Priority::Error, "tarvion: " + traceError);
+    WriteStandardError(LogPriority::Error, "tarvion: " + traceError);
     return kBadUsageExit;
   }
   try {

@@ -11,6 +11,19 @@
 #include "link/ErrorLog.h"
 #include "tools/orveta-sim/Simulator.h"
 
+// The request line of person `number` as the other program writes it: a
+// letter 'R' or 'Q', the number, the identification "IDnnABCD" and flag 'K',
+// codes for days 1-14 (and 15-28 for a long line), the name, and for 'Q' a
+// credit of 150.
+inline std::string BenchPersonLine(char letter, int number, bool longLine = false) {
+  const std::string days = std::string("01A2B3C4D*01A2") + "*N01A*N01A*N01" + "*N01A2*N01A2*N";
+  char head[32];
+  std::snprintf(head, sizeof head, "%c%04dID%02dABCDK", letter, number, number % 100);
+  std::string name = "PERSON " + std::to_string(number);
+  name.resize(14, ' ');
+  return head + days + (longLine ? days : "") + name + (letter == 'Q' ? "K+00150" : "");
+}
+
 // A fresh directory under the temporary folder, made the start directory.
 inline std::filesystem::path MakeRunDirectory(const std::string& benchmark) {
   const std::filesystem::path directory =

@@ -46,7 +46,6 @@
 #include "link/Settings.h"
 #include "requests/RequestLine.h"
 #include "requests/RequestProcessor.h"
-#include "tests/support/PersonLines.h"
 #include "tools/orveta-sim/Simulator.h"
 
 namespace {
@@ -195,7 +194,7 @@ int main(int argc, char** argv) {
   std::string request;
   double minimumMs = 0, ptyMinimumMs = 0;
   for (int number = 1; number <= count; ++number) {
-    const std::string line = PersonLine('Q', number, kind.Long);
+    const std::string line = BenchPersonLine('Q', number, kind.Long);
     request += line + "\r\n";
     const LineMinimum minimum = MinimumOf(line, kind, options);
     minimumMs += minimum.ProtocolMs;
@@ -205,7 +204,7 @@ int main(int argc, char** argv) {
   std::ofstream(path, std::ios::binary) << request;
 
   std::vector<std::string> lines;
-  TRequestProcessor processor(window, lines);
+  RequestProcessor processor(window, lines);
   const size_t logBefore = sim.LogCount();
   const auto start = Clock::now();
   const JobResult result = processor.ProcessRequestFile(path.string());

@@ -42,15 +42,7 @@ class CountingDisplay final : public LinkDisplay {
   int CapacityMessages = 0;
 };
 
-// The request line of person `number`, the way the other program writes it.
-std::string PersonLine(int number) {
-  char line[kWorkBufferSize];
-  std::snprintf(line, sizeof line, "R%04dID%02dABCDK%s%s%s%-14.14s", number, number % 100, "01A2B3C4D*01A2",
-                "*N01A*N01A*N01", "*N01A2*N01A2*N", ("PERSON " + std::to_string(number)).c_str());
-  return line;
-}
-
-// The line the decoder must give back for PersonLine(number), without DT.
+// The line the decoder must give back for BenchPersonLine('R', number), without DT.
 std::string ExpectedLine(int number) {
   char head[32];
   std::snprintf(head, sizeof head, "R%04d4944%02X%02XK", number, '0' + number % 100 / 10, '0' + number % 10);
@@ -82,7 +74,7 @@ int main(int argc, char** argv) {
   if (!StartSimulator(sim)) return 1;
   for (int number = 1; number <= persons; ++number) {
     char buffer[kWorkBufferSize] = {};
-    const std::string line = PersonLine(number);
+    const std::string line = BenchPersonLine('R', number);
     line.copy(buffer, line.size());
     const int length = EncodeCommand(buffer, CodingSettingsOf(Settings())).Length;
     sim.Store(1, std::string(buffer, static_cast<size_t>(length)));

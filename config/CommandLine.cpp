@@ -116,7 +116,7 @@ int FinishCommandLine(const CommandLine& commandLine) {
       std::printf("Tarvion %s\n", TarvionVersion());
       return 0;
     case CommandLine::Action::Error:
-      WriteStandardError(Priority::Error, "tarvion: " + commandLine.Error + "\nTry 'tarvion --help'.");
+      WriteStandardError(LogPriority::Error, "tarvion: " + commandLine.Error + "\nTry 'tarvion --help'.");
       return kBadUsageExit;
     case CommandLine::Action::Run:
       break;

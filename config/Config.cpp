@@ -79,7 +79,7 @@ enum class WholeNumber { Read, TooLarge, NotANumber };
 
 // Optional blanks in front, optional sign, digits, nothing after. A number
 // beyond 64 bits is TooLarge: still a number, just not one any field holds.
-WholeNumber ReadWhole(std::string_view text, int64_t& value) {
+WholeNumber ReadWholeNumber(std::string_view text, int64_t& value) {
   const size_t start = text.find_first_not_of(" \t");
   if (start == std::string_view::npos) return WholeNumber::NotANumber;
   text.remove_prefix(start);
@@ -326,7 +326,7 @@ std::string BoundedValueMessage(const BoundedValue& value) {
 
 bool ParseInteger(std::string_view text, int32_t& value) {
   int64_t parsed = 0;
-  if (ReadWhole(text, parsed) != WholeNumber::Read || parsed < INT32_MIN || parsed > INT32_MAX) return false;
+  if (ReadWholeNumber(text, parsed) != WholeNumber::Read || parsed < INT32_MIN || parsed > INT32_MAX) return false;
   value = static_cast<int32_t>(parsed);
   return true;
 }
@@ -348,7 +348,7 @@ NumberField RxTurnaroundField() { return {"Konstanta pro příjem", 0, kMaxTurna
 
 std::optional<std::string> ReadNumber(std::string_view text, const NumberField& field, int64_t& value) {
   int64_t parsed = 0;
-  switch (ReadWhole(text, parsed)) {
+  switch (ReadWholeNumber(text, parsed)) {
     case WholeNumber::NotANumber:
       return ConversionMessage(text);
     case WholeNumber::TooLarge:

@@ -28,7 +28,7 @@ std::string_view WithoutLineEnd(std::string_view text) {
 
 }  // namespace
 
-std::string JournalLines(Priority priority, std::string_view text) {
+std::string JournalLines(LogPriority priority, std::string_view text) {
   const std::string prefix = "<" + std::to_string(static_cast<int>(priority)) + ">";
   text = WithoutLineEnd(text);
   std::string lines;
@@ -42,7 +42,7 @@ std::string JournalLines(Priority priority, std::string_view text) {
   }
 }
 
-void WriteStandardError(Priority priority, std::string_view text) {
+void WriteStandardError(LogPriority priority, std::string_view text) {
   const std::string lines =
       StandardErrorIsJournal() ? JournalLines(priority, text) : std::string(WithoutLineEnd(text)) + '\n';
   std::fwrite(lines.data(), 1, lines.size(), stderr);

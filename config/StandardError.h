@@ -8,13 +8,13 @@
 #include <string>
 #include <string_view>
 
-enum class Priority { Critical = 2, Error = 3, Warning = 4, Notice = 5, Info = 6, Debug = 7 };
+enum class LogPriority { Critical = 2, Error = 3, Warning = 4, Notice = 5, Info = 6, Debug = 7 };
 
 // True when standard error is the journal's stream.
 bool StandardErrorIsJournal();
 // `text` with a line end (one it has already is not doubled), every line
 // of it prefixed with the priority.
-std::string JournalLines(Priority priority, std::string_view text);
+std::string JournalLines(LogPriority priority, std::string_view text);
 // Writes `text` and a line end to standard error in one piece, with the
 // priority when standard error is the journal.
-void WriteStandardError(Priority priority, std::string_view text);
+void WriteStandardError(LogPriority priority, std::string_view text);

@@ -254,14 +254,17 @@ int CommPort::ShiftRegisterCount() {
   return kCommIoError;
 }
 
-int CommPort::TransmitCount() {
+int CommPort::QueueCount(unsigned long request) {
   if (fd_ < 0) return 0;
   int queued = 0;
-  if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) {
-    Fail(kCommIoError);
-    return kCommIoError;
-  }
-  return queued > 0 ? queued : ShiftRegisterCount();
+  if (::ioctl(fd_, request, &queued) == 0) return queued;
+  Fail(kCommIoError);
+  return kCommIoError;
+}
+
+int CommPort::TransmitCount() {
+  const int queued = QueueCount(TIOCOUTQ);
+  return queued != 0 || fd_ < 0 ? queued : ShiftRegisterCount();
 }
 
 int CommPort::TransmitFree() {
@@ -270,15 +273,7 @@ int CommPort::TransmitFree() {
   return std::max(0, kCommQueueSize - queued);
 }
 
-int CommPort::ReceiveCount() {
-  if (fd_ < 0) return 0;
-  int queued = 0;
-  if (::ioctl(fd_, FIONREAD, &queued) != 0) {
-    Fail(kCommIoError);
-    return kCommIoError;
-  }
-  return queued;
-}
+int CommPort::ReceiveCount() { return QueueCount(FIONREAD); }
 
 void CommPort::PurgeTransmit() {
   if (fd_ >= 0 && ::tcflush(fd_, TCOFLUSH) != 0) Fail(kCommIoError);

@@ -118,6 +118,9 @@ class CommPort {
   // 1 while the UART's shift register still holds bits, else 0 (also where
   // the driver cannot tell); kCommIoError when the device failed.
   int ShiftRegisterCount();
+  // The count a queue's ioctl (TIOCOUTQ, FIONREAD) reports; 0 when closed,
+  // kCommIoError when the device failed.
+  int QueueCount(unsigned long request);
 
   int fd_ = -1;
   int portIndex_ = -1;  // COM index for the wire trace; -1 when opened by path

@@ -174,13 +174,13 @@ void TSer_Port::LookAtLineErrors() {
   TraceLineErrors(PortIndex, grown, *lineErrorTotals_);
 }
 
-TLineErrorWatch::TLineErrorWatch(TSer_Port* port) : port_(port) {
+LineErrorWatch::LineErrorWatch(TSer_Port* port) : port_(port) {
   if (port_ == nullptr) return;
   port_->LookAtLineErrors();
   atStart_ = port_->LineErrorTotals();
 }
 
-TLineErrorWatch::~TLineErrorWatch() {
+LineErrorWatch::~LineErrorWatch() {
   if (port_ == nullptr) return;
   port_->LookAtLineErrors();
   const std::optional<LineErrorCounts> atEnd = port_->LineErrorTotals();

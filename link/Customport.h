@@ -91,12 +91,12 @@ class TSer_Port {
 // The line errors of one job on a port: looked at when the watch is made and
 // when it goes; one error-log line (LineErrorLogMessage) when they grew in
 // between. A null port or one whose driver keeps no counters logs nothing.
-class TLineErrorWatch {
+class LineErrorWatch {
  public:
-  explicit TLineErrorWatch(TSer_Port* port);
-  ~TLineErrorWatch();
-  TLineErrorWatch(const TLineErrorWatch&) = delete;
-  TLineErrorWatch& operator=(const TLineErrorWatch&) = delete;
+  explicit LineErrorWatch(TSer_Port* port);
+  ~LineErrorWatch();
+  LineErrorWatch(const LineErrorWatch&) = delete;
+  LineErrorWatch& operator=(const LineErrorWatch&) = delete;
 
  private:
   TSer_Port* port_;

@@ -1,5 +1,5 @@
 #pragma once
-// TRequestProcessor: the whole road of a job on the main thread, from a
+// RequestProcessor: the whole road of a job on the main thread, from a
 // request file, a typed command line, a command file or the clock setting to
 // terminal traffic, the output file and the status file. The main window owns
 // one, implements BatchHost for it and calls the jobs from its handlers.
@@ -38,13 +38,13 @@ enum class JobResult {
 // The indicator colour for a terminal's link state after its last test.
 TerminalIndicator IndicatorFor(const TOrveta& terminal);
 
-class TRequestProcessor {
+class RequestProcessor {
  public:
   // `requestLines` is RequestLines, the lines of the job in progress, owned by
   // the main window; a job replaces them and they stay until the next job.
-  TRequestProcessor(BatchHost& host, std::vector<std::string>& requestLines);
-  TRequestProcessor(const TRequestProcessor&) = delete;
-  TRequestProcessor& operator=(const TRequestProcessor&) = delete;
+  RequestProcessor(BatchHost& host, std::vector<std::string>& requestLines);
+  RequestProcessor(const RequestProcessor&) = delete;
+  RequestProcessor& operator=(const RequestProcessor&) = delete;
 
   // --- Jobs (each refused with Busy during another exchange) ---
 
@@ -93,13 +93,13 @@ class TRequestProcessor {
   // Marks an exchange in progress for as long as it lives; nests.
   class ExchangeScope {
    public:
-    explicit ExchangeScope(TRequestProcessor& owner) : owner_(owner) { ++owner_.exchangeDepth_; }
+    explicit ExchangeScope(RequestProcessor& owner) : owner_(owner) { ++owner_.exchangeDepth_; }
     ~ExchangeScope() { --owner_.exchangeDepth_; }
     ExchangeScope(const ExchangeScope&) = delete;
     ExchangeScope& operator=(const ExchangeScope&) = delete;
 
    private:
-    TRequestProcessor& owner_;
+    RequestProcessor& owner_;
   };
 
   // Pauses the watcher for as long as it lives, so every exit resumes it.
@@ -147,7 +147,7 @@ class TRequestProcessor {
   TOrveta* TerminalFor(int t);
   TOrveta* ConnectedTerminal(int t);
   bool AcceptTerminalLine(int number);
-  JobEnd RunRequest(std::vector<std::string> lines, const TakenInRelease& release);
+  JobEnd RunJob(std::vector<std::string> lines, const TakenInRelease& release);
   void ReleaseAfterStatus(const std::string& path, const FileStamp& stamp, const JobEnd& end);
   void KeepStoppedJob(const std::string& path, const StopPoint& stop);
   bool SetAsideLeftover(const std::string& requestPath, bool atStart);

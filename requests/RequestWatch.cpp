@@ -19,7 +19,7 @@ bool StillAsSighted(const FileStamp& read, const FileSighting& sighted) {
   return sighted.RegularFile && NanosecondsOf(read.Modified) == sighted.LastWriteNs && read.Size == sighted.Size;
 }
 
-bool TRequestSightings::RequestFileReady(const FileSighting& sighting) {
+bool RequestSightings::RequestFileReady(const FileSighting& sighting) {
   if (!sighting.RegularFile) {
     seen_.reset();
     return false;
@@ -32,7 +32,7 @@ bool TRequestSightings::RequestFileReady(const FileSighting& sighting) {
   return false;
 }
 
-WatchTask TWatchCounters::Pass() {
+WatchTask WatchCounters::Pass() {
   ++watchTick_;
   ++testTick_;
   if (watchTick_ > kRequestCheckAfter) {

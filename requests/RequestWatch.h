@@ -30,7 +30,7 @@ bool StillAsSighted(const FileStamp& read, const FileSighting& sighted);
 // that finds nothing (or a directory, or another kind of file) forgets the
 // sighting too, and a changed last-write time or size counts as a new first
 // sighting.
-class TRequestSightings {
+class RequestSightings {
  public:
   bool RequestFileReady(const FileSighting& sighting);
 
@@ -44,7 +44,7 @@ enum class WatchTask { None, CheckRequest, CheckTerminal };
 // since the last terminal check checks the selected terminal; when both fall
 // on one pass, the request check goes first and the terminal check moves to
 // the next pass. A paused watcher makes no passes.
-class TWatchCounters {
+class WatchCounters {
  public:
   WatchTask Pass();
 

@@ -142,7 +142,7 @@ class Batch : public LinkFixture {
 
   FakeWindow window_;
   Lines requestLines_;
-  TRequestProcessor processor_{window_, requestLines_};
+  RequestProcessor processor_{window_, requestLines_};
   size_t mark_ = 0;
 };
 

@@ -678,9 +678,9 @@ TEST(ServiceStatus, EachPlaceAsItsIndicatorShowsItAndTheLastJob) {
 // journald reads "<N>" in front of each line of its stream as the line's
 // priority; a line of a message without it would land as info.
 TEST(StandardErrorLines, EveryLineCarriesItsPriorityOnTheJournalsStreamOnly) {
-  EXPECT_EQ(JournalLines(Priority::Warning, "Pozor!: Neni otevřen žádný port\nje nutno provést konfiguraci portu!"),
+  EXPECT_EQ(JournalLines(LogPriority::Warning, "Pozor!: Neni otevřen žádný port\nje nutno provést konfiguraci portu!"),
             "<4>Pozor!: Neni otevřen žádný port\n<4>je nutno provést konfiguraci portu!\n");
-  EXPECT_EQ(JournalLines(Priority::Error, "tarvion: bad\n"), "<3>tarvion: bad\n");
+  EXPECT_EQ(JournalLines(LogPriority::Error, "tarvion: bad\n"), "<3>tarvion: bad\n");
 
   struct stat status {};
   ASSERT_EQ(fstat(STDERR_FILENO, &status), 0);

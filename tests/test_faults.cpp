@@ -143,7 +143,7 @@ TEST_F(Faults, SimulatorGoneWhileIdleAndInTheMiddleOfABatchThenBackOnTheSamePath
 
   // The first command of the next request finds the failed device; the
   // request is still answered and the output file written.
-  ASSERT_TRUE(RunRequest(RequestBytes(Persons(1, 2)), "0,0"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Persons(1, 2)), "0,0"));
   EXPECT_TRUE(fs::exists(OutputPath()));
   EXPECT_EQ(ReadFile(OutputPath()), "");
   EXPECT_EQ(LogMessagesSince(logStart), (Lines{kDeviceError, kNotOpened}));
@@ -191,7 +191,7 @@ TEST_F(Faults, SimulatorGoneWhileIdleAndInTheMiddleOfABatchThenBackOnTheSamePath
   ASSERT_TRUE(WaitUntil([&] { return Count(kOpened) == 3 && Logged("tx-ack", mark).size() == 1; }, kProcessTimeout))
       << ReadFile(Log());
   mark = LogMark();
-  ASSERT_TRUE(RunRequest(RequestBytes(Plus(Persons(41, 43), {"P"})), "4,3"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Plus(Persons(41, 43), {"P"})), "4,3"));
   EXPECT_EQ(CommandFrames(mark), FramesHex(1, Plus(Persons(41, 43), {"P"})));
   EXPECT_EQ(ReadFile(OutputPath()), Answers(41, 43));
   EXPECT_EQ(Count(kOpened), 3);
@@ -208,7 +208,7 @@ TEST_F(Faults, TerminalMisbehaviourOfEveryKindLeavesTheProgramWorking) {
 
   // NAK: the first line is tried twice, the batch ends there, nothing is logged.
   size_t mark = LogMark();
-  ASSERT_TRUE(RunRequest(RequestBytes(Persons(1, 2)), "0,0"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Persons(1, 2)), "0,0"));
   EXPECT_EQ(CommandFrames(mark), Lines(2, FrameHex(1, PersonLine('Q', 1, false))));
   EXPECT_EQ(Logged("tx-nak", mark).size(), 2u);
   EXPECT_EQ(ReadFile(OutputPath()), "");
@@ -218,7 +218,7 @@ TEST_F(Faults, TerminalMisbehaviourOfEveryKindLeavesTheProgramWorking) {
   ReplaceSimulator(sim, {"1:master"}, {"--no-pacing", "--noise-ms", "5"});
   mark = LogMark();
   logStart = LogMessages(Log()).size();
-  ASSERT_TRUE(RunRequest(RequestBytes(Persons(1, 3)), "3,0"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Persons(1, 3)), "3,0"));
   EXPECT_EQ(CommandFrames(mark), FramesHex(1, Persons(1, 3)));
   EXPECT_EQ(Logged("bad", mark), Lines{});
   // The replaced simulator left the port's device failed; it was opened again.
@@ -228,7 +228,7 @@ TEST_F(Faults, TerminalMisbehaviourOfEveryKindLeavesTheProgramWorking) {
   ReplaceSimulator(sim, {"1:slave"}, {"--no-pacing", "--short-answer", "1"});
   mark = LogMark();
   logStart = LogMessages(Log()).size();
-  ASSERT_TRUE(RunRequest(RequestBytes(Plus(Persons(1, 2), {"P"})), "3,2"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Plus(Persons(1, 2), {"P"})), "3,2"));
   EXPECT_EQ(CommandFrames(mark), FramesHex(1, Plus(Persons(1, 2), {"P", "P"})));
   EXPECT_EQ(ReadFile(OutputPath()), Answers(1, 2));
   EXPECT_EQ(LogMessagesSince(logStart), (Lines{kDeviceError, kOpened, "R,Z chybne nacteno: 47 byte"}));
@@ -240,7 +240,7 @@ TEST_F(Faults, TerminalMisbehaviourOfEveryKindLeavesTheProgramWorking) {
   mark = LogMark();
   logStart = LogMessages(Log()).size();
   const Lines withRead = Plus(Persons(1, 2), {"P", PersonLine('Q', 3, false)});
-  ASSERT_TRUE(RunRequest(RequestBytes(withRead), "3,0"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(withRead), "3,0"));
   EXPECT_EQ(CommandFrames(mark), FramesHex(1, Plus(Persons(1, 2), {"P", "P", PersonLine('Q', 3, false)})));
   EXPECT_EQ(ReadFile(OutputPath()), "");
   EXPECT_EQ(LogMessagesSince(logStart), (Lines{kDeviceError, kOpened, "R,Z chybne nacteno: 51 byte",
@@ -249,7 +249,7 @@ TEST_F(Faults, TerminalMisbehaviourOfEveryKindLeavesTheProgramWorking) {
   // A terminal that never answers: nothing but link tests reaches it.
   ReplaceSimulator(sim, {"1:master"}, {"--no-pacing", "--silent"});
   mark = LogMark();
-  ASSERT_TRUE(RunRequest(RequestBytes(Persons(4, 5)), "0,0"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Persons(4, 5)), "0,0"));
   EXPECT_EQ(CommandFrames(mark), Lines{});
 
   // A healthy terminal again, found by the periodic check of the red
@@ -257,7 +257,7 @@ TEST_F(Faults, TerminalMisbehaviourOfEveryKindLeavesTheProgramWorking) {
   ReplaceSimulator(sim, {"1:master"}, {"--no-pacing"});
   ASSERT_TRUE(WaitUntil([&] { return Count(kOpened) == 6; }, kProcessTimeout)) << ReadFile(Log());
   mark = LogMark();
-  ASSERT_TRUE(RunRequest(RequestBytes(Plus(Persons(6, 7), {"P"})), "3,2"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Plus(Persons(6, 7), {"P"})), "3,2"));
   EXPECT_EQ(CommandFrames(mark), FramesHex(1, Plus(Persons(6, 7), {"P"})));
   EXPECT_EQ(ReadFile(OutputPath()), Answers(6, 7));
   EXPECT_TRUE(program->Running());
@@ -276,7 +276,7 @@ TEST_F(Faults, AMasterLineQuietForMinutesTakesTheFirstRequestWholeAndEachFrameOn
       sim->Signal(SIGUSR1);  // five minutes of polls nobody read
       ASSERT_TRUE(WaitUntil([&] { return !Logged("backlog", mark).empty(); }, kProcessTimeout));
     }
-    ASSERT_TRUE(RunRequest(RequestBytes(Persons(1, 3)), "3,0")) << "request " << request;
+    ASSERT_TRUE(HandInRequest(RequestBytes(Persons(1, 3)), "3,0")) << "request " << request;
     EXPECT_EQ(CommandFrames(mark), FramesHex(1, Persons(1, 3))) << "request " << request;
   }
   EXPECT_TRUE(program->Running());
@@ -290,18 +290,18 @@ TEST_F(Faults, TwoSlavesOnOneLineEachGetOnlyTheirOwnFrames) {
   auto program = StartProgramUntil("TERM 2 SLAVE");
 
   size_t mark = LogMark();
-  ASSERT_TRUE(RunRequest(RequestBytes(Plus({"TERM1"}, Plus(Persons(1, 2), {"P"}))), "3,2"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Plus({"TERM1"}, Plus(Persons(1, 2), {"P"}))), "3,2"));
   EXPECT_EQ(CommandFrames(mark), FramesHex(1, Plus(Persons(1, 2), {"P"})));
   EXPECT_EQ(ReadFile(OutputPath()), Answers(1, 2));
 
   mark = LogMark();
-  ASSERT_TRUE(RunRequest(RequestBytes(Plus({"TERM2"}, Plus(Persons(3, 3), {"P"}))), "2,1"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Plus({"TERM2"}, Plus(Persons(3, 3), {"P"}))), "2,1"));
   EXPECT_EQ(CommandFrames(mark), FramesHex(2, Plus(Persons(3, 3), {"P"})));
   EXPECT_EQ(ReadFile(OutputPath()), Answers(3, 3)) << "terminal 2 holds only its own person";
 
   // Without a terminal line the selection stays on terminal 2.
   mark = LogMark();
-  ASSERT_TRUE(RunRequest(RequestBytes({"P"}), "1,1"));
+  ASSERT_TRUE(HandInRequest(RequestBytes({"P"}), "1,1"));
   EXPECT_EQ(CommandFrames(mark), FramesHex(2, {"P"}));
   EXPECT_EQ(Logged("bad"), Lines{});
   EXPECT_TRUE(program->Running());
@@ -331,7 +331,7 @@ TEST_F(Faults, RequestFilesThatCannotBeTakenInYetStayUntilTheyCan) {
   EXPECT_FALSE(fs::exists(StatusPath()));
   fs::remove(RequestPath());
   size_t mark = LogMark();
-  ASSERT_TRUE(RunRequest(RequestBytes(Persons(1, 1)), "1,0"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Persons(1, 1)), "1,0"));
   EXPECT_EQ(CommandFrames(mark), FramesHex(1, Persons(1, 1)));
 
   // Mode 000: left where it is until it can be read.
@@ -413,9 +413,9 @@ TEST_F(Faults, AResultThatCannotBeWrittenIsNeverReportedAsSuccess) {
     const rlimit limit{bytes, bytes};
     return prlimit(program->Pid(), RLIMIT_FSIZE, &limit, nullptr) == 0;
   };
-  ASSERT_TRUE(RunRequest(RequestBytes(Plus(Persons(1, 30), {"P"})), "31,30"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Plus(Persons(1, 30), {"P"})), "31,30"));
   ASSERT_TRUE(limitFiles(1500));  // the 60 lines read back take 3,600 bytes
-  ASSERT_TRUE(RunRequest(RequestBytes(Plus(Persons(31, 60), {"P"})), "31,60"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Plus(Persons(31, 60), {"P"})), "31,60"));
   EXPECT_FALSE(fs::exists(OutputPath())) << "the earlier job's records stand beside the new pair";
   const std::string failed = "Soubor " + OutputPath().string() + " nelze zapsat: File too large";
   EXPECT_TRUE(LogHas(failed)) << ReadFile(Log());
@@ -492,7 +492,7 @@ TEST_F(Faults, ResultFilesAreReplacedWholeAndAJobSurvivesAStopOrAKill) {
   // Two requests in a row: each leaves new files. A reader that opened the
   // first ones still reads them whole, and links planted in place of the
   // files are replaced without their targets being written.
-  ASSERT_TRUE(RunRequest(RequestBytes(Plus(Persons(1, 2), {"P"})), "3,2"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Plus(Persons(1, 2), {"P"})), "3,2"));
   const int heldOutput = open(OutputPath().c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(heldOutput, 0);
   { std::ofstream(directory_ / "victim.txt", std::ios::binary) << "victim\r\n"; }
@@ -552,14 +552,14 @@ TEST_F(Faults, ResultFilesAreReplacedWholeAndAJobSurvivesAStopOrAKill) {
   EXPECT_TRUE(WaitUntil([&] { return ReadFile(StatusPath()) == "-1,-1\r\n"; }, kProcessTimeout));
   EXPECT_EQ(ReadFile(interrupted), RequestBytes(killed));
   EXPECT_FALSE(fs::exists(RequestPath().string() + ".prevzato"));
-  ASSERT_TRUE(RunRequest(RequestBytes(Persons(1, 1)), "1,0"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Persons(1, 1)), "1,0"));
   EXPECT_EQ(CommandFrames(mark), FramesHex(1, Persons(1, 1)));
   EXPECT_TRUE(program->Running());
 
   // SIGKILL the moment the final pair is there: the job was done, so the
   // next start keeps the pair and sets nothing aside.
   const size_t logged = LogMessages(Log()).size();
-  ASSERT_TRUE(RunRequest(RequestBytes(Persons(2, 2)), "1,0"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(Persons(2, 2)), "1,0"));
   program->Signal(SIGKILL);
   ASSERT_TRUE(WaitUntil([&] { return program->Exited(); }, kProcessTimeout));
   program = StartAgain(4);

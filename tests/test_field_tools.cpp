@@ -180,7 +180,7 @@ TEST_F(FieldTools, TraceOfARequestHoldsEveryFrameAndByteTheTerminalSawInOrder) {
   auto sim = StartDevice({"1:master"});
   auto program = StartProgramUntil("TERM 1 MASTER", {"--trace", "trace.log"});
   const Lines request = {"TERM1", PersonLine('Q', 1, false), PersonLine('Q', 2, true), "P"};
-  ASSERT_TRUE(RunRequest(RequestBytes(request), "4,3"));
+  ASSERT_TRUE(HandInRequest(RequestBytes(request), "4,3"));
   program->Signal(SIGTERM);
   ASSERT_EQ(program->WaitExit(), 0) << program->Err();
 
@@ -263,8 +263,8 @@ TEST_F(FieldTools, CaptureReadByTsharkWithTheDissectorShowsWhatTheTerminalsLogge
   auto sim2 = StartDevice({"2:master"}, {"--nak", "--bad-poll"}, "sim2");
   const double start = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
   auto program = StartProgramUntil("TERM 2 MASTER", {"--capture", "line.pcapng"});
-  ASSERT_TRUE(RunRequest(RequestBytes({"TERM1", PersonLine('Q', 1, false), "P"}), "2,1"));
-  ASSERT_TRUE(RunRequest(RequestBytes({"TERM2", "S"}), "0,0"));
+  ASSERT_TRUE(HandInRequest(RequestBytes({"TERM1", PersonLine('Q', 1, false), "P"}), "2,1"));
+  ASSERT_TRUE(HandInRequest(RequestBytes({"TERM2", "S"}), "0,0"));
   program->Signal(SIGTERM);
   ASSERT_EQ(program->WaitExit(), 0) << program->Err();
   const double end = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();

@@ -55,7 +55,7 @@ std::string Result(const RequestClientRules& rules) {
 }  // namespace
 
 TEST(RequestFileReady, TwoConsecutiveSightingsOfAnUnchangedFile) {
-  TRequestSightings watch;
+  RequestSightings watch;
   EXPECT_FALSE(watch.RequestFileReady(kNothing));
   EXPECT_FALSE(watch.RequestFileReady(File(7)));
   EXPECT_TRUE(watch.RequestFileReady(File(7)));
@@ -90,7 +90,7 @@ TEST(RequestFileReady, LooksAtTheFileSystem) {
   const TempDir temp("watch");
   const std::string directory = temp.Path().string();
   const std::string path = directory + "/request.cfg";
-  TRequestSightings watch;
+  RequestSightings watch;
 
   // A directory of that name is never handed over.
   std::filesystem::create_directory(path);
@@ -115,7 +115,7 @@ TEST(RequestFileReady, LooksAtTheFileSystem) {
 }
 
 TEST(WatchCounters, RequestEvery21stPassTerminalEvery81st) {
-  TWatchCounters counters;
+  WatchCounters counters;
   std::vector<int> requestPasses, terminalPasses;
   for (int pass = 1; pass <= 700; ++pass) {
     switch (counters.Pass()) {

@@ -97,7 +97,7 @@ TEST_F(Soak, EveryRequestOnceInOrderAndNoGrowth) {
     }
 
     const std::string terminalLine = quietMaster ? "TERM2" : "TERM1";
-    ASSERT_TRUE(RunRequest(RequestBytes(Plus({terminalLine}, lines)), std::to_string(kPersonsPerRequest + 1) + "," +
+    ASSERT_TRUE(HandInRequest(RequestBytes(Plus({terminalLine}, lines)), std::to_string(kPersonsPerRequest + 1) + "," +
                                                                           std::to_string(kPersonsPerRequest)))
         << "request " << request;
     ASSERT_EQ(ReadFile(OutputPath()), answers) << "request " << request;

@@ -160,7 +160,7 @@ class RequestFixture : public ProgramFixture {
   // Drops a request (after removing the last status and output files) and
   // waits until it has been taken in and the status file reads `status`
   // followed by CR LF.
-  ::testing::AssertionResult RunRequest(const std::string& bytes, const std::string& status) {
+  ::testing::AssertionResult HandInRequest(const std::string& bytes, const std::string& status) {
     std::filesystem::remove(StatusPath());
     std::filesystem::remove(OutputPath());
     DropRequest(bytes);

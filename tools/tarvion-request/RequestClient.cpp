@@ -82,14 +82,14 @@ class DirectoryWatch {
   std::vector<Event> queue_;
 };
 
-std::string ReadWhole(const std::string& path) {
+std::string FileContent(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::optional<StatusPair> ReadStatusPair(const std::string& path) {
   StatusPair pair;
-  if (std::sscanf(ReadWhole(path).c_str(), "%d,%d", &pair.First, &pair.Second) != 2) return std::nullopt;
+  if (std::sscanf(FileContent(path).c_str(), "%d,%d", &pair.First, &pair.Second) != 2) return std::nullopt;
   return pair;
 }
 
@@ -132,7 +132,7 @@ std::optional<JobOutcome> Outcome(const RequestClientRules& rules, const std::st
     outcome.Note = "Tarvion could not write the output file " + files.Output +
                    " (its error log says why): the job's output is lost";
   } else {
-    outcome.Output = SplitLines(ReadWhole(directory + "/" + files.Output));
+    outcome.Output = SplitLines(FileContent(directory + "/" + files.Output));
   }
   return outcome;
 }
@@ -254,7 +254,7 @@ int ExitStatusFor(const JobOutcome& outcome, int commands) {
   return outcome.First == commands ? kAllAcknowledged : kSomeNotAcknowledged;
 }
 
-std::optional<JobOutcome> RunRequest(const std::string& directory, const StartFiles& files, const std::string& bytes,
+std::optional<JobOutcome> HandInRequest(const std::string& directory, const StartFiles& files, const std::string& bytes,
                                      Clock::time_point deadline, int& failure, std::string& error) {
   failure = kCannotRun;
   DirectoryWatch watch(directory);

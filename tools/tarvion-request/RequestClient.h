@@ -62,6 +62,6 @@ struct StartFiles {
 // status until `deadline`. nullopt with `error` set and `failure` the exit
 // status when there is no pair to show: kTimedOut, kRefused (set aside
 // unrun) or kCannotRun.
-std::optional<JobOutcome> RunRequest(const std::string& directory, const StartFiles& files, const std::string& bytes,
+std::optional<JobOutcome> HandInRequest(const std::string& directory, const StartFiles& files, const std::string& bytes,
                                      std::chrono::steady_clock::time_point deadline, int& failure,
                                      std::string& error);

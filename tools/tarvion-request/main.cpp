@@ -56,7 +56,7 @@ int main(int argc, char* argv[]) {
 
   const StartFiles files = options->IniPath.empty() ? StartFiles{} : FilesFromIni(options->IniPath);
   int failure = kCannotRun;
-  const auto outcome = RunRequest(options->Directory, files, bytes, std::chrono::steady_clock::now() + options->Timeout,
+  const auto outcome = HandInRequest(options->Directory, files, bytes, std::chrono::steady_clock::now() + options->Timeout,
                                   failure, error);
   if (!outcome) return Fail(error, failure);
   for (const std::string& line : outcome->Output) std::cout << line << '\n';

@@ -1,6 +1,8 @@
 // The jobs around a batch: a request file, a typed command, a command file and
 // the clock setting, with what they report afterwards.
 
+#include "requests/RequestProcessor.h"
+
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -13,7 +15,6 @@
 #include "requests/OutputFiles.h"
 #include "requests/RequestFile.h"
 #include "requests/RequestLine.h"
-#include "requests/RequestProcessor.h"
 #include "requests/RequestTakeIn.h"
 #include "requests/RequestWatch.h"
 #include "requests/StatusPanels.h"
@@ -70,10 +71,10 @@ TerminalIndicator IndicatorFor(const TOrveta& terminal) {
   return TerminalIndicator::Red;
 }
 
-TRequestProcessor::TRequestProcessor(BatchHost& host, std::vector<std::string>& requestLines)
+RequestProcessor::RequestProcessor(BatchHost& host, std::vector<std::string>& requestLines)
     : host_(host), requestLines_(requestLines) {}
 
-JobResult TRequestProcessor::ProcessRequestFile(const std::string& path, const std::optional<FileSighting>& settled) {
+JobResult RequestProcessor::ProcessRequestFile(const std::string& path, const std::optional<FileSighting>& settled) {
   if (Busy()) return JobResult::Busy;
   if (host_.IsShuttingDown()) return JobResult::Stopping;
   ExchangeScope exchange(*this);
@@ -86,7 +87,7 @@ JobResult TRequestProcessor::ProcessRequestFile(const std::string& path, const s
       break;
     case TakeIn::TooLarge:  // kept aside already; reported like an empty request
       LogTooLarge(path, taken);
-      RunRequest({}, {});
+      RunJob({}, {});
       return JobResult::Done;
     case TakeIn::SetAside:
       LogSetAside(path, taken.Error);
@@ -105,7 +106,7 @@ JobResult TRequestProcessor::ProcessRequestFile(const std::string& path, const s
       return JobResult::FileUnreadable;
   }
   takeInFailureLogged_ = false;
-  const JobEnd end = RunRequest(std::move(taken.Lines), [&](const JobEnd& finished) {
+  const JobEnd end = RunJob(std::move(taken.Lines), [&](const JobEnd& finished) {
     ReleaseAfterStatus(path, taken.Stamp, finished);
   });
   if (!end.StatusWritten) {
@@ -116,7 +117,7 @@ JobResult TRequestProcessor::ProcessRequestFile(const std::string& path, const s
   return JobResult::Done;
 }
 
-void TRequestProcessor::SetAsideInterruptedJob(const std::string& requestPath) {
+void RequestProcessor::SetAsideInterruptedJob(const std::string& requestPath) {
   if (SetAsideLeftover(requestPath, true)) ReportStatus(-1, -1);
 }
 
@@ -124,7 +125,7 @@ void TRequestProcessor::SetAsideInterruptedJob(const std::string& requestPath) {
 // when there was one. At start-up (`atStart`) the job was the last run's;
 // later it is one of this run whose final status could not be written, or
 // whose file could not be removed.
-bool TRequestProcessor::SetAsideLeftover(const std::string& requestPath, bool atStart) {
+bool RequestProcessor::SetAsideLeftover(const std::string& requestPath, bool atStart) {
   switch (SetAsideInterruptedFile(requestPath)) {
     case Leftover::None:
       return false;
@@ -143,7 +144,7 @@ bool TRequestProcessor::SetAsideLeftover(const std::string& requestPath, bool at
 }
 
 // Logged once for a file that stays unreadable, again when another one is.
-void TRequestProcessor::LogUnreadable(const std::string& path, int error) {
+void RequestProcessor::LogUnreadable(const std::string& path, int error) {
   const FileSighting seen = LookUpRequestFile(path);
   if (unreadableLogged_ && SameSighting(*unreadableLogged_, seen)) return;
   unreadableLogged_ = seen;
@@ -152,7 +153,7 @@ void TRequestProcessor::LogUnreadable(const std::string& path, int error) {
 
 // The request's lines from the start of the job to its final status, with
 // `release` run the moment that stands.
-TRequestProcessor::JobEnd TRequestProcessor::RunRequest(std::vector<std::string> lines,
+RequestProcessor::JobEnd RequestProcessor::RunJob(std::vector<std::string> lines,
                                                         const TakenInRelease& release) {
   host_.SetTrayImage(kTrayTakingIn);
   StartJob(std::move(lines));
@@ -178,7 +179,7 @@ TRequestProcessor::JobEnd TRequestProcessor::RunRequest(std::vector<std::string>
 // make a finished job look interrupted at the next start). One whose job was
 // stopped in the middle is kept with the lines not sent. A file whose final
 // status could not be written is never released: it stays, an interrupted job.
-void TRequestProcessor::ReleaseAfterStatus(const std::string& path, const FileStamp& stamp, const JobEnd& end) {
+void RequestProcessor::ReleaseAfterStatus(const std::string& path, const FileStamp& stamp, const JobEnd& end) {
   if (end.Stopped && !ChangedSinceRead(TakenInPath(path), stamp)) {
     KeepStoppedJob(path, *end.Stopped);
     return;
@@ -201,7 +202,7 @@ void TRequestProcessor::ReleaseAfterStatus(const std::string& path, const FileSt
 
 // The lines not sent stay for a person to look at; the status pair written
 // is the real one of the lines sent.
-void TRequestProcessor::KeepStoppedJob(const std::string& path, const StopPoint& stop) {
+void RequestProcessor::KeepStoppedJob(const std::string& path, const StopPoint& stop) {
   const std::string after =
       " zastavena po řádku " + std::to_string(stop.LinesDone) + " z " + std::to_string(stop.Lines);
   if (SetAsideInterruptedFile(path) == Leftover::SetAside) {
@@ -212,7 +213,7 @@ void TRequestProcessor::KeepStoppedJob(const std::string& path, const StopPoint&
   }
 }
 
-JobResult TRequestProcessor::SendTypedLine(const std::string& text) {
+JobResult RequestProcessor::SendTypedLine(const std::string& text) {
   if (Busy()) return JobResult::Busy;
   ExchangeScope exchange(*this);
   if (ConnectedTerminal(host_.SelectedIndex()) == nullptr) return JobResult::NoTerminal;
@@ -223,7 +224,7 @@ JobResult TRequestProcessor::SendTypedLine(const std::string& text) {
   return JobResult::Done;
 }
 
-JobResult TRequestProcessor::SendCommandFile(const std::string& path) {
+JobResult RequestProcessor::SendCommandFile(const std::string& path) {
   if (Busy()) return JobResult::Busy;
   ExchangeScope exchange(*this);
   std::vector<std::string> lines;
@@ -240,7 +241,7 @@ JobResult TRequestProcessor::SendCommandFile(const std::string& path) {
   return JobResult::Done;
 }
 
-JobResult TRequestProcessor::SetClock(const std::tm& localTime) {
+JobResult RequestProcessor::SetClock(const std::tm& localTime) {
   if (Busy()) return JobResult::Busy;
   ExchangeScope exchange(*this);
   const std::string line = ClockLine(localTime);
@@ -252,7 +253,7 @@ JobResult TRequestProcessor::SetClock(const std::tm& localTime) {
 
 // The batch of a file taken in: sent and reported, the tray back to idle.
 // The caller refreshes the terminal's indicator afterwards.
-TRequestProcessor::JobEnd TRequestProcessor::RunTakenInBatch(const TakenInRelease& release) {
+RequestProcessor::JobEnd RequestProcessor::RunTakenInBatch(const TakenInRelease& release) {
   JobEnd end;
   end.Terminal = SendBatch();
   end.Stopped = stoppedAt_;
@@ -263,28 +264,24 @@ TRequestProcessor::JobEnd TRequestProcessor::RunTakenInBatch(const TakenInReleas
   return end;
 }
 
-bool TRequestProcessor::TryExchange(const std::function<void()>& work) {
+bool RequestProcessor::TryExchange(const std::function<void()>& work) {
   if (Busy()) return false;
   ExchangeScope exchange(*this);
   work();
   return true;
 }
 
-void TRequestProcessor::SaveOutputFile(const std::string& name) {
+void RequestProcessor::SaveOutputFile(const std::string& name) {
   host_.RepaintNow();
   WriteOutputFile(name, host_.ResultLines());
 }
 
-bool TRequestProcessor::ReportStatus(int first, int second, const std::function<void()>& then) {
+bool RequestProcessor::ReportStatus(int first, int second, const std::function<void()>& then) {
   host_.SetPanel(kStatusPanel, StatusText(first, second));
   return WriteStatusFile(first, second, then);
 }
 
-void ClearCounterPanels(BatchHost& host) {
-  for (int panel : kCounterPanels) host.SetPanel(panel, "");
-}
-
-void TRequestProcessor::RefreshIndicator(int t) {
+void RequestProcessor::RefreshIndicator(int t) {
   if (host_.IsShuttingDown() || t < 0 || t >= kTerminalCount) return;
   TOrveta* terminal = TerminalFor(t);
   if (terminal == nullptr || terminal->Port == nullptr || !terminal->Port->Opened) {
@@ -297,18 +294,18 @@ void TRequestProcessor::RefreshIndicator(int t) {
   host_.SetIndicator(t, IndicatorFor(*terminal));
 }
 
-TOrveta* TRequestProcessor::TerminalFor(int t) {
+TOrveta* RequestProcessor::TerminalFor(int t) {
   return t >= 0 && t < kTerminalCount ? host_.AvailableTerminal(t) : nullptr;
 }
 
-TOrveta* TRequestProcessor::ConnectedTerminal(int t) {
+TOrveta* RequestProcessor::ConnectedTerminal(int t) {
   TOrveta* terminal = TerminalFor(t);
   return terminal != nullptr && terminal->IsConnected() ? terminal : nullptr;
 }
 
 // Selects the terminal a request's first line names (1-4) and takes the line
 // off; false when it names no available terminal.
-bool TRequestProcessor::AcceptTerminalLine(int number) {
+bool RequestProcessor::AcceptTerminalLine(int number) {
   if (number < 1 || number > kTerminalCount || TerminalFor(number - 1) == nullptr) return false;
   const int t = number - 1;
   host_.Select(t);
@@ -318,19 +315,19 @@ bool TRequestProcessor::AcceptTerminalLine(int number) {
   return true;
 }
 
-void TRequestProcessor::StartJob(std::vector<std::string> lines) {
+void RequestProcessor::StartJob(std::vector<std::string> lines) {
   requestLines_ = std::move(lines);
   host_.ClearResultList();
   ClearCounterPanels(host_);
 }
 
-bool TRequestProcessor::FinishBatch(int t, const std::function<void()>& then) {
+bool RequestProcessor::FinishBatch(int t, const std::function<void()>& then) {
   SaveOutputFile(host_.OutputFileName());
   return ReportFinalStatus(t, then);
 }
 
 // DoneCount and RecordCount of the batch's terminal, -1,-1 when it has none.
-bool TRequestProcessor::ReportFinalStatus(int t, const std::function<void()>& then) {
+bool RequestProcessor::ReportFinalStatus(int t, const std::function<void()>& then) {
   const TOrveta* terminal = TerminalFor(t);
   if (terminal == nullptr) return ReportStatus(-1, -1, then);
   return ReportStatus(terminal->DoneCount, terminal->RecordCount, then);

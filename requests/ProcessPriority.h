@@ -6,12 +6,12 @@
 // to raise it nothing changes, which is fine: the exchange simply runs at the
 // normal priority. Never a real-time class: a spinning real-time thread would
 // starve the kernel worker that delivers the received bytes.
-class TRaisedPriority {
+class RaisedPriority {
  public:
-  TRaisedPriority();
-  ~TRaisedPriority();
-  TRaisedPriority(const TRaisedPriority&) = delete;
-  TRaisedPriority& operator=(const TRaisedPriority&) = delete;
+  RaisedPriority();
+  ~RaisedPriority();
+  RaisedPriority(const RaisedPriority&) = delete;
+  RaisedPriority& operator=(const RaisedPriority&) = delete;
 
  private:
   int noted_ = 0;

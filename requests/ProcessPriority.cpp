@@ -1,4 +1,4 @@
-#include "requests/Priority.h"
+#include "requests/ProcessPriority.h"
 
 #include <sys/resource.h>
 
@@ -8,13 +8,13 @@ namespace {
 constexpr int kExchangeNice = -10;
 }  // namespace
 
-TRaisedPriority::TRaisedPriority() {
+RaisedPriority::RaisedPriority() {
   errno = 0;
   noted_ = getpriority(PRIO_PROCESS, 0);
   if (noted_ == -1 && errno != 0) return;  // unknown: better not touch it
   raised_ = setpriority(PRIO_PROCESS, 0, kExchangeNice) == 0;
 }
 
-TRaisedPriority::~TRaisedPriority() {
+RaisedPriority::~RaisedPriority() {
   if (raised_) setpriority(PRIO_PROCESS, 0, noted_);
 }

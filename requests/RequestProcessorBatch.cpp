@@ -2,6 +2,8 @@
 // commands, every command with its attempts and receive repeats, the progress
 // display and the fixed pauses.
 
+#include "requests/RequestProcessor.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -14,9 +16,8 @@
 #include "link/Orveta.h"
 #include "link/Settings.h"
 #include "requests/LineExecution.h"
-#include "requests/Priority.h"
+#include "requests/ProcessPriority.h"
 #include "requests/RequestLine.h"
-#include "requests/RequestProcessor.h"
 #include "requests/StatusPanels.h"
 
 namespace {
@@ -32,7 +33,7 @@ milliseconds BetweenLongLineCommands(const TOrveta& terminal) { return milliseco
 
 }  // namespace
 
-int TRequestProcessor::SendBatch() {
+int RequestProcessor::SendBatch() {
   ExchangeScope exchange(*this);
   WatcherPause pause(host_);
   const int t = host_.SelectedIndex();
@@ -42,7 +43,7 @@ int TRequestProcessor::SendBatch() {
   terminal->DoneCount = 0;
   terminal->RecordCount = 0;
   if (!terminal->IsConnected()) return t;
-  const TLineErrorWatch lineErrors(terminal->Port);
+  const LineErrorWatch lineErrors(terminal->Port);
   try {
     if (!SendLines(*terminal)) return t;  // shutting down: the progress stays as it is
   } catch (const EDivByZero& error) {
@@ -54,7 +55,7 @@ int TRequestProcessor::SendBatch() {
 
 // False when the batch stopped because the program is shutting down; where
 // is then in stoppedAt_.
-bool TRequestProcessor::SendLines(TOrveta& terminal) {
+bool RequestProcessor::SendLines(TOrveta& terminal) {
   const std::vector<std::string> lines = requestLines_;
   for (size_t i = 0; i < lines.size(); ++i) {
     if (host_.IsShuttingDown()) {
@@ -70,7 +71,7 @@ bool TRequestProcessor::SendLines(TOrveta& terminal) {
   return true;
 }
 
-bool TRequestProcessor::SendLine(TOrveta& terminal, const std::string& line) {
+bool RequestProcessor::SendLine(TOrveta& terminal, const std::string& line) {
   switch (ClassifyLine(line)) {
     case LineKind::Empty:
       return true;
@@ -89,7 +90,7 @@ bool TRequestProcessor::SendLine(TOrveta& terminal, const std::string& line) {
 // data answer of bad length (the line then counts as carried out). Once a
 // close is accepted no further attempt starts: the program ends after the
 // line in progress, and a stop must not wait for its repeats.
-bool TRequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& line) {
+bool RequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& line) {
   int receiveTry = 1;
   bool carriedOut = false;
   FillLineBuffer(line);
@@ -112,40 +113,40 @@ bool TRequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& li
   return carriedOut;
 }
 
-bool TRequestProcessor::SendLongLine(TOrveta& terminal, const std::string& line) {
+bool RequestProcessor::SendLongLine(TOrveta& terminal, const std::string& line) {
   const auto [record, continuation] = SplitLongLine(line);
   const bool recordSent = SendWithRepeats(terminal, record);
   host_.Sleep(BetweenLongLineCommands(terminal));
   return recordSent && SendWithRepeats(terminal, continuation);
 }
 
-bool TRequestProcessor::ExecuteAttempt(TOrveta& terminal, bool raisePriority) {
+bool RequestProcessor::ExecuteAttempt(TOrveta& terminal, bool raisePriority) {
   // Tells the host when the attempt ends, also when the coding throws.
   struct Attempt {
     Attempt(BatchHost& host, std::chrono::milliseconds longest) : host_(host) { host_.AttemptStarts(longest); }
     ~Attempt() { host_.AttemptEnds(); }
     BatchHost& host_;
   } attempt(host_, LongestAttemptTime(Settings(), lineBuffer_[0]));
-  std::optional<TRaisedPriority> raised;
+  std::optional<RaisedPriority> raised;
   if (raisePriority) raised.emplace();
   return ExecuteLine(terminal, lineBuffer_.data());
 }
 
 // Lines reach here at most kMaxLineLength long (ClassifyLine); the copy is
 // bounded all the same and always leaves the terminating zero.
-void TRequestProcessor::FillLineBuffer(const std::string& line) {
+void RequestProcessor::FillLineBuffer(const std::string& line) {
   lineBuffer_.fill(0);
   std::memcpy(lineBuffer_.data(), line.data(), std::min(line.size(), lineBuffer_.size() - 1));
 }
 
-void TRequestProcessor::ShowProgress(size_t done, size_t count) {
+void RequestProcessor::ShowProgress(size_t done, size_t count) {
   const std::string text = std::to_string(done) + "/" + std::to_string(count);
   host_.SetPanel(kProgressPanel, text);
   host_.ShowBalloon(kBalloonTitle, text);
   host_.RepaintNow();
 }
 
-void TRequestProcessor::EndProgress() {
+void RequestProcessor::EndProgress() {
   host_.SetPanel(kProgressPanel, "");
   host_.HideBalloon();
   host_.RepaintNow();

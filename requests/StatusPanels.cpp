@@ -1,0 +1,7 @@
+#include "requests/StatusPanels.h"
+
+#include "requests/BatchHost.h"
+
+void ClearCounterPanels(BatchHost& host) {
+  for (int panel : kCounterPanels) host.SetPanel(panel, "");
+}
