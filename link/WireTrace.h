@@ -18,31 +18,9 @@
 #include <string>
 
 #include "link/LineErrors.h"
+#include "link/WireEvents.h"
 
 constexpr uint64_t kTraceRotateBytes = 10'000'000;
-
-enum class TraceKind : uint8_t {
-  Rts,        // arg 1 raised, 0 dropped
-  Written,    // bytes: what was handed to the port; arg: how many it accepted
-  Received,   // bytes: what one read took from the receive queue
-  IdleLimit,  // arg: the idle limit (ms) that ended a listening period without a poll
-  Block,      // arg: length of a data block received; detail: TraceBlockEnd
-  LinkTest,   // arg: terminal address; detail: TraceLinkState
-  PortOpen,   // bytes: device path; arg: baud; detail: kTraceOpened, kTraceReopen
-              // (after a failure), kTraceNoModemLines
-  ReceiveFlushed,  // arg: bytes the read queue held when the receive queue was flushed
-                   // (recorded also when 0: bytes on their way may have gone)
-  LineErrors, // bytes: two LineErrorCounts, what the counters grew since the last
-              // look and their totals since the port was opened
-};
-
-// Detail bits of PortOpen.
-constexpr uint8_t kTraceOpened = 1;
-constexpr uint8_t kTraceReopen = 2;
-constexpr uint8_t kTraceNoModemLines = 4;
-
-enum class TraceBlockEnd : uint8_t { Silence, Poll, Capacity };
-enum class TraceLinkState : uint8_t { NotConnected, Master, Slave };
 
 // The files of a recording; an empty name: not that one.
 struct WireTraceFiles {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "link/Frame.h"
+#include "link/LineErrors.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/WireTrace.h"
+#include "link/WireEvents.h"
 
 // One event as recorded; its bytes follow it in the record buffer.
 struct TraceEventHead {
