@@ -64,7 +64,7 @@ void CheckRejected(const std::string& before, const std::vector<RejectedMeal>& r
   for (int pass = 1; pass <= 2; ++pass) {
     const int64_t count = pass == 1 ? coding.BreakfastCount : coding.DinnerCount;
     for (int i = 0; i < kDayCount; ++i) {
-      if (count > 0 && CodeOf(before[kMealColumn + pass * kDayCount + i], coding) >= count) {
+      if (CodeOf(before[kMealColumn + pass * kDayCount + i], coding) >= count) {
         expected.push_back(pass == 1 ? RejectedMeal::Breakfast : RejectedMeal::Dinner);
       }
     }

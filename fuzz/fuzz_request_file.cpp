@@ -13,8 +13,6 @@
 
 #include "fuzz/FuzzInput.h"
 #include "link/Coding.h"
-#include "link/ErrorLog.h"
-#include "link/Settings.h"
 #include "requests/RequestFile.h"
 #include "requests/RequestLine.h"
 
@@ -92,15 +90,8 @@ void CheckLine(const std::string& line) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  SetStartDirectory("/dev/null");  // the error log cannot be opened: entries are dropped
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const MemoryFile file;
-  Settings() = LinkSettings{};
-  CodingError = false;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   std::vector<std::string> lines{"untouched"};
   FileStamp stamp;
