@@ -71,7 +71,8 @@ bool SwitchValue(const std::optional<std::string>& text, bool fallback) {
   return value != 0;
 }
 
-std::vector<uint8_t> HexBytes(const std::optional<std::string>& text) {
+// The bytes a key of hexadecimal digits holds; none for a missing key.
+std::vector<uint8_t> BytesOfKey(const std::optional<std::string>& text) {
   return text ? BytesFromHex(*text) : std::vector<uint8_t>{};
 }
 
@@ -221,8 +222,8 @@ std::vector<uint8_t> BytesFromHex(std::string_view text) {
 
 StoredConfig DecodeIni(const IniValues& values) {
   StoredConfig config;
-  config.Block = DecodeConfigBlock(HexBytes(values.CfgBinary));
-  config.Turnaround = DecodeTurnaroundBlock(HexBytes(values.TestBinary));
+  config.Block = DecodeConfigBlock(BytesOfKey(values.CfgBinary));
+  config.Turnaround = DecodeTurnaroundBlock(BytesOfKey(values.TestBinary));
   config.ParityMark = SwitchValue(values.Parita, false);
   config.WriteErrorRepeat = SwitchValue(values.NeuspechKonec, true);
   return config;
