@@ -11,9 +11,10 @@ const OptionRule* FindRule(std::span<const OptionRule> rules, std::string_view n
   return nullptr;
 }
 
-}  // namespace
-
+// An option's name: the argument up to '='.
 std::string_view OptionName(std::string_view argument) { return argument.substr(0, argument.find('=')); }
+
+}  // namespace
 
 ParsedOptions ParseOptions(const std::vector<std::string>& arguments, std::span<const OptionRule> rules) {
   ParsedOptions parsed;

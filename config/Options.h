@@ -28,6 +28,3 @@ struct ParsedOptions {
 // error or a rule that stops. The errors: "unknown option '-x'", "option
 // '--x' needs a FILE", "option '--x' takes no value", or what a Take said.
 ParsedOptions ParseOptions(const std::vector<std::string>& arguments, std::span<const OptionRule> rules);
-
-// An option that takes a value: the argument up to '='.
-std::string_view OptionName(std::string_view argument);

@@ -129,7 +129,7 @@ std::chrono::milliseconds LongestAttemptTime(const LinkSettings& settings, char 
   const milliseconds listening(2 * static_cast<int64_t>(settings.LinkTimeout));
   milliseconds longest = kPauseAfterLinkTest + listening + milliseconds(kMasterAckWaitMs) +  // a link test first
                          listening + milliseconds(kMasterAckWaitMs) +                       // the command
-                         kPauseAfterClear + milliseconds(300) +                             // the fixed pauses
+                         kPauseAfterClear + kPauseAfterMasterCommand +                      // the fixed pauses
                          milliseconds(1000 + kFrameBufferSize * kBitsPerByte * 2000 / baud);  // the frame's drain
   if (letter == 'Y' || letter == 'P' || letter == 'S') {
     const int64_t bytes = std::max(settings.AnswerBufferSize, 0);

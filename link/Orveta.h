@@ -75,6 +75,10 @@ class TOrveta {
 // Milliseconds of the monotonic clock.
 uint64_t TickCount();
 
+// The pause after an acknowledged command to a master that is not a data
+// command.
+constexpr std::chrono::milliseconds kPauseAfterMasterCommand{300};
+
 // The longest one attempt of a line with command letter `letter` can take
 // with these settings: a link test first, the wait for a poll, the frame,
 // the acknowledgement wait, the fixed pauses, and for a data command ('Y',

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr auto kPauseAfterMasterCommand = std::chrono::milliseconds(300);
-
 // Puts the cursor back when a step ends, also when the coding throws.
 class CursorRestore {
  public:
