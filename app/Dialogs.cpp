@@ -72,6 +72,17 @@ BoxAnswer ShowMessageBox(const BoxRequest& request) {
   return Headless() ? AnswerToStandardError(request) : AnswerOnScreen(request);
 }
 
+void ShowMessageBoxWithoutWaiting(const BoxRequest& request) {
+  if (CustomHandler() || Headless()) {
+    ShowMessageBox(request);
+    return;
+  }
+  auto* box = new QMessageBox(QtIcon(request.Icon), request.Caption, request.Text, QMessageBox::Ok, request.Owner);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
 bool InteractiveBoxes() { return CustomHandler() || !Headless(); }
 
 QString ApplicationTitle() { return QCoreApplication::applicationName(); }

@@ -29,6 +29,11 @@ using BoxHandler = std::function<BoxAnswer(const BoxRequest&)>;
 void SetMessageBoxHandler(BoxHandler handler);
 BoxAnswer ShowMessageBox(const BoxRequest& request);
 
+// A box with only OK that nothing waits for: on screen it shows without a
+// modal loop, so the exchange in progress and the jobs after it go on; a
+// handler or standard error take it as ShowMessageBox does.
+void ShowMessageBoxWithoutWaiting(const BoxRequest& request);
+
 // True when a box reaches somebody: a display is there, or a handler was set.
 bool InteractiveBoxes();
 

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <csignal>
 
+#include "link/StopRequest.h"
+
 namespace {
 
 std::array<int, 2> signalPipe{-1, -1};
@@ -15,6 +17,7 @@ static_assert(std::atomic<bool>::is_always_lock_free, "set in a signal handler")
 
 void OnTerminationSignal(int) {
   received = true;
+  RequestStop();
   const int saved = errno;
   const char byte = 1;
   [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);

@@ -7,7 +7,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWindow>
 #include <QLineEdit>
@@ -17,7 +16,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "app/Dialogs.h"
 #include "app/Globals.h"
@@ -28,6 +26,7 @@
 #include "link/Cp1250.h"
 #include "link/ErrorLog.h"
 #include "link/Settings.h"
+#include "link/StopRequest.h"
 
 namespace {
 
@@ -117,11 +116,48 @@ void TForm1::OpenPorts(const std::array<bool, kPortCount>& needed) {
 void TForm1::CreateAndTestTerminals() {
   for (int k = 0; k < kTerminalCount; ++k) {
     const TerminalEntry& entry = config_.Block.Terminals[k];
-    if (!TerminalInUse(entry) || !PortTable[entry.PortIndex]->Opened) continue;
+    if (TerminalInUse(entry) && PortTable[entry.PortIndex]->Opened) TakeUpTerminal(k);
+  }
+}
+
+// The terminal gets its object when it has none yet (its port opened after
+// the start), then is tested and logged as at the start. Nothing is tested
+// once a stop is asked for.
+void TForm1::TakeUpTerminal(int k) {
+  const TerminalEntry& entry = config_.Block.Terminals[k];
+  if (!Terminals[k]) {
     Terminals[k] = std::make_unique<TOrveta>(PortTable[entry.PortIndex].get(), entry.Address);
     Terminals[k]->Display = this;
-    std::this_thread::sleep_for(kPauseBeforeLinkTest);
-    TestStartupLink(k);
+  }
+  if (SleepUnlessStopped(kPauseBeforeLinkTest)) TestStartupLink(k);
+}
+
+// Between jobs, for every port a connected terminal uses: a device that
+// failed is noticed without sending anything (its terminals turn red, the
+// device is closed), and a port that is not open (missing at the start, or
+// failed) is opened again; once it opens, its terminals are taken up. The
+// configuration of the start holds: a saved change counts at the next start.
+void TForm1::LookAfterPorts() {
+  const std::array<bool, kPortCount> needed = NeededPorts(config_.Block.Terminals);
+  for (int j = 0; j < kPortCount; ++j) {
+    TSer_Port* port = PortTable[j].get();
+    if (!needed[j] || port == nullptr || ComDevicePath(j).empty()) continue;
+    if (port->Opened) {
+      if (port->NeedsReopen()) ShowPortLost(j);
+      continue;
+    }
+    if (!port->Reopen()) continue;
+    for (int k = 0; k < kTerminalCount; ++k) {
+      const TerminalEntry& entry = config_.Block.Terminals[k];
+      if (TerminalInUse(entry) && entry.PortIndex == j) TakeUpTerminal(k);
+    }
+  }
+}
+
+void TForm1::ShowPortLost(int j) {
+  for (int k = 0; k < kTerminalCount; ++k) {
+    const TerminalEntry& entry = config_.Block.Terminals[k];
+    if (TerminalInUse(entry) && entry.PortIndex == j && Terminals[k]) SetIndicator(k, TerminalIndicator::Red);
   }
 }
 
@@ -129,6 +165,7 @@ void TForm1::TestStartupLink(int k) {
   TOrveta& terminal = *Terminals[k];
   const std::string name = "TERM " + std::to_string(k + 1);
   terminal.TestLink();
+  if (StopRequested()) return;  // the test was cut short: nothing to tell
   if (!terminal.IsConnected()) {
     SetIndicator(k, TerminalIndicator::Red);
     Log(name + " NEPRIPOJEN");
@@ -149,7 +186,7 @@ bool TForm1::StatusIcon1Startup() const { return showAtStart_ || !trayAvailable_
 // looks for requests. Closed during the start-up: nothing is started, and a
 // service is never reported ready.
 void TForm1::FormCreate() {
-  if (ShuttingDown) return;
+  if (ShuttingDown || StopRequested()) return;
   processor_.SetAsideInterruptedJob(RequestPath());
   THlidac::MainThreadCalls calls{
       [this](const std::string& path, const FileSighting& settled) { HandOverRequest(path, settled); },
@@ -224,15 +261,6 @@ void TForm1::mousePressEvent(QMouseEvent* event) {
   QMainWindow::mousePressEvent(event);
 }
 
-void TForm1::keyPressEvent(QKeyEvent* event) {
-  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-  if (enter && Button1->isDefault() && Button1->isEnabled()) {
-    Button1->click();
-    return;
-  }
-  QMainWindow::keyPressEvent(event);
-}
-
 void TForm1::closeEvent(QCloseEvent* event) {
   if (!FormClose()) {
     event->ignore();
@@ -240,6 +268,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   }
   event->accept();
   ShuttingDown = true;
+  RequestStop();
   NotifyStopping();
   emit CloseAccepted();
 }

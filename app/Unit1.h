@@ -213,7 +213,6 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
 
  private:
@@ -236,6 +235,10 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void FormDestroy();
   void OpenPorts(const std::array<bool, kPortCount>& needed);
   void CreateAndTestTerminals();
+  void TakeUpTerminal(int terminalIndex);
+  void LookAfterPorts();
+  // The terminals of COM index j turn red: its device failed.
+  void ShowPortLost(int j);
   void TestStartupLink(int terminalIndex);
   std::string RequestPath() const;
   // The service's status line: each terminal place and the last job.
@@ -257,6 +260,9 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
     TForm1& form_;
   };
   void SetExchangeControlsEnabled(bool enabled);
+  // True when `click` had to wait for an exchange in progress (the periodic
+  // check's test) and was posted again.
+  bool DeferredUntilCheckEnds(void (TForm1::*click)());
   // The watcher's calls: the only way a request file is taken in.
   void HandOverRequest(const std::string& path, const FileSighting& settled);
   void PeriodicCheck();

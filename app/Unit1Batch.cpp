@@ -15,13 +15,14 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStatusBar>
-#include <thread>
+#include <QTimer>
 
 #include "app/Dialogs.h"
 #include "app/Globals.h"
 #include "app/Texts.h"
 #include "app/Unit1.h"
 #include "app/Zmena.h"
+#include "link/StopRequest.h"
 #include "requests/ClockLine.h"
 
 namespace {
@@ -33,6 +34,7 @@ constexpr auto kBalloonInterval = std::chrono::seconds(5);
 // How long a progress balloon may stay: the shortest time-out of the system
 // the program comes from.
 constexpr int kBalloonSeconds = 10;
+constexpr auto kClickRetryInterval = std::chrono::milliseconds(50);
 
 }  // namespace
 
@@ -68,7 +70,7 @@ std::string TForm1::OutputFileName() const {
   return QFile::encodeName(ShownText(config_.Block.OutputFileName)).toStdString();
 }
 
-bool TForm1::IsShuttingDown() const { return ShuttingDown; }
+bool TForm1::IsShuttingDown() const { return ShuttingDown || StopRequested(); }
 
 // The pair in the panel "Status:" is the last job's result, for the service's
 // status line too (a new job empties the panel first: that is no result).
@@ -115,7 +117,7 @@ void TForm1::ResumeWatcher() {
   if (watcher_) watcher_->Resume();
 }
 
-void TForm1::Sleep(std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }
+void TForm1::Sleep(std::chrono::milliseconds pause) { SleepUnlessStopped(pause); }
 
 void TForm1::AttemptStarts(std::chrono::milliseconds longest) { stopExtension_.AttemptStarts(longest); }
 
@@ -148,11 +150,13 @@ void TForm1::HandOverRequest(const std::string& path, const FileSighting& settle
 }
 
 // Skipped while another exchange is in progress, and once shutting down.
-// Between jobs the lines' error counters are looked at here too, so that the
-// service's status line follows them.
+// Between jobs the ports are looked after and the lines' error counters
+// looked at here too, so that the indicators and the service's status line
+// follow them.
 void TForm1::PeriodicCheck() {
-  if (ShuttingDown) return;
+  if (IsShuttingDown()) return;
   processor_.TryExchange([this] {
+    LookAfterPorts();
     CheckSelectedTerminal();
     for (auto& port : PortTable) {
       if (port && port->Opened) port->LookAtLineErrors();
@@ -163,7 +167,16 @@ void TForm1::PeriodicCheck() {
 
 // --- Manual commands ---
 
+// A click that comes while the periodic check tests a terminal (the controls
+// stay enabled for that short test) is carried out once the test has ended.
+bool TForm1::DeferredUntilCheckEnds(void (TForm1::*click)()) {
+  if (!processor_.Busy()) return false;
+  QTimer::singleShot(kClickRetryInterval, this, click);
+  return true;
+}
+
 void TForm1::Button1Click() {
+  if (DeferredUntilCheckEnds(&TForm1::Button1Click)) return;
   const ExchangeLock lock(*this);
   ReportNoTerminal(processor_.SendTypedLine(Cp1250Of(Edit1->text())),
                    QStringLiteral("Příkaz nebyl odeslán."));
@@ -196,6 +209,7 @@ void TForm1::SendCommandFileOf(const QString& path) {
 
 // The time is taken at the click; the waits of the batch delay its arrival.
 void TForm1::Button4Click() {
+  if (DeferredUntilCheckEnds(&TForm1::Button4Click)) return;
   const std::tm now = LocalTimeNow();
   const ExchangeLock lock(*this);
   ReportNoTerminal(processor_.SetClock(now), QStringLiteral("Čas nebyl nastaven."));

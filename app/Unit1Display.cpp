@@ -39,8 +39,9 @@ void TForm1::SetCursor(CursorShape shape) {
 
 void TForm1::SetResultListVisible(bool visible) { Memo1->setVisible(visible); }
 
+// The exchange goes on while the box shows: nothing may wait for a click.
 void TForm1::ShowCapacityMessage() {
-  ShowMessageBox(BoxRequest{
+  ShowMessageBoxWithoutWaiting(BoxRequest{
       this, BoxIcon::None, BoxButtons::Ok, ApplicationTitle(),
       QStringLiteral("Překročena kapacita paměti!!!\nNutno zvýšit kapacitu paměti v konfiguraci a restartovat."),
       BoxAnswer::Ok});

@@ -18,16 +18,15 @@ namespace {
 const QString kHelpFiles[] = {QStringLiteral("help/Tarvion.chm"), QStringLiteral("help/Tarvion.html")};
 }  // namespace
 
-// The link is tested again only for a red indicator; the controls that start
-// an exchange are locked while that test waits for the terminal.
+// The link is tested again only for a red indicator. The controls stay as
+// they are during that test (greying them every 4 s would flicker while a
+// terminal is away): a click that comes meanwhile is refused by the exchange
+// gate, as is any second exchange.
 void TForm1::CheckSelectedTerminal() {
   const int i = SelectedIndex();
   TOrveta* terminal = i >= 0 ? AvailableTerminal(i) : nullptr;
   if (terminal == nullptr) return;
-  if (Indicator(i) == TerminalIndicator::Red) {
-    const ExchangeLock lock(*this);
-    terminal->TestLink();
-  }
+  if (Indicator(i) == TerminalIndicator::Red) terminal->TestLink();
   SetIndicator(i, IndicatorFor(*terminal));
 }
 

@@ -25,20 +25,28 @@ constexpr int64_t kShortestSettleUs = 1000;
 int NoDataAsMinusOne(int result) { return result == kCommNoData ? -1 : result; }
 
 // How long `count` bytes may take to leave at `baud`: twice their line time
-// plus a margin, so a stuck device (or a pseudo-terminal nobody reads) cannot
-// hold the program for ever.
+// plus a margin, so a stuck device (a driver queue that does not empty, or a
+// pseudo-terminal nobody reads) cannot hold the program for ever. A device
+// that never reports its transmitter empty is not waited for that long: see
+// CommPort::TransmitCount.
 std::chrono::microseconds DrainLimit(int count, int baud) {
   const int64_t rate = baud > 0 ? baud : 1;
   return std::chrono::microseconds(2 * count * kBitsPerByte * 1'000'000 / rate + kDrainMarginUs);
 }
 
 // Spins until the transmit queue is empty; false on a device error or when
-// the limit passes first.
+// the limit passes first. A port whose device never says its transmitter is
+// empty is logged once.
 bool WaitTransmitEmpty(CommPort& port, std::chrono::microseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
     const int queued = port.TransmitCount();
-    if (queued <= 0) return queued == 0;
+    if (queued <= 0) {
+      if (port.TakeUnreportedNotice()) {
+        LogPortEvent(port.PortIndex(), "nehlásí prázdný vysílač: čeká se jen doba bajtů na lince");
+      }
+      return queued == 0;
+    }
     if (std::chrono::steady_clock::now() >= deadline) return false;
   }
 }
@@ -58,17 +66,18 @@ void LogPortEvent(int portIndex, const char* utf8Event) {
   AppendErrorLog("COM" + std::to_string(portIndex + 1) + " " + Cp1250FromUtf8(utf8Event));
 }
 
-TSer_Port::TSer_Port(int portIndex, int baud) : PortIndex(portIndex), Baud(baud) {
+TSer_Port::TSer_Port(int portIndex, int baud)
+    : PortIndex(portIndex), Baud(baud), parity_(Settings().ParityMark ? 'M' : 'N') {
   OpenPort(portIndex, baud);
   TracePortOpen(PortIndex, ComDevicePath(PortIndex), Baud, Opened, false, Port->HasModemLines());
+  reopenFailureLogged_ = !Opened;  // the start-up logs its own line
 }
 
 TSer_Port::~TSer_Port() { ClosePort(); }
 
 bool TSer_Port::OpenDevice(int baud) {
   if (Port) Port->Close();  // our own earlier handle would lock the device
-  const char parity = Settings().ParityMark ? 'M' : 'N';
-  Port = CommPort::Open(PortIndex, baud, parity, 8, 1);
+  Port = CommPort::Open(PortIndex, baud, parity_, 8, 1);
   Opened = Port->Status() >= 0;
   lineErrorsSeen_.reset();
   if (Opened) LookAtLineErrors();
@@ -95,13 +104,18 @@ bool TSer_Port::NeedsReopen() {
   if (!Opened || Port->ReceiveCount() >= 0) return false;
   lost_ = true;
   LogPortEvent(PortIndex, "chyba zařízení");
+  ClosePort();
   return true;
 }
 
 bool TSer_Port::Reopen() {
   if (waits_ > 0) return false;
   const bool opened = OpenDevice(Baud);
-  TracePortOpen(PortIndex, ComDevicePath(PortIndex), Baud, opened, true, Port->HasModemLines());
+  // Tried again at every periodic check while the device is missing: the
+  // trace and the log name a failure once.
+  if (opened || !reopenFailureLogged_) {
+    TracePortOpen(PortIndex, ComDevicePath(PortIndex), Baud, opened, true, Port->HasModemLines());
+  }
   if (opened) {
     lost_ = false;
     reopenFailureLogged_ = false;
@@ -111,6 +125,14 @@ bool TSer_Port::Reopen() {
   if (!reopenFailureLogged_) LogPortEvent(PortIndex, "neotevřen");
   reopenFailureLogged_ = true;
   return false;
+}
+
+void TSer_Port::NoteBytesWithoutPoll(uint32_t bytes, std::chrono::milliseconds bound) {
+  if (noiseLogged_) return;
+  noiseLogged_ = true;
+  LogPortEvent(PortIndex, ("nese bajty bez výzvy terminálu: " + std::to_string(bytes) + " bajtů za " +
+                           std::to_string(bound.count()) + " ms, naslouchání ukončeno")
+                              .c_str());
 }
 
 int TSer_Port::ReadByte() { return NoDataAsMinusOne(Port->ReadByte()); }

@@ -4,6 +4,7 @@
 // TransmitMode (RTS on, settle) and ReceiveMode (let the last bits leave, RTS
 // off). The two waits are microsecond busy-waits from the settings.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,21 +24,32 @@ class TSer_Port {
 
   // Opens with the parity of the settings ("M" or "N"), 8 data bits, 1 stop
   // bit. On success a turnaround setting of 0 becomes kDefaultTurnaroundUs.
-  // False when the port reports a negative status.
+  // False when the port reports a negative status. The parity stays the one
+  // of the first open for the whole run: a saved change counts at the next
+  // start, also for a port opened again.
   bool OpenPort(int portIndex, int baud);
   void ClosePort();
 
   // True when the device failed under the open port (a hang-up: an adapter
   // unplugged, or the far end of a pseudo-terminal gone) or when opening it
   // again has failed so far. The first sighting of a failure is logged as
-  // "COM%d chyba zařízení".
+  // "COM%d chyba zařízení" and the device is closed at once (Opened false):
+  // a USB adapter plugged in again then gets its old name back.
   bool NeedsReopen();
-  // Opens the device again after a failure and logs "COM%d otevřen", or
-  // "COM%d neotevřen" once until it opens again. The turnaround settings stay
-  // as they are at run time. False, with nothing closed or logged, while a
-  // wait of this port is in progress (a window event dispatched during
-  // ReadByteWait): the port object under that wait must stay.
+  // Opens the device again, after a failure or when it was not there at the
+  // start, and logs "COM%d otevřen", or "COM%d neotevřen" once until it opens
+  // (a port that did not open at the start has had its line logged already).
+  // The turnaround settings stay as they are at run time. False, with nothing
+  // closed or logged, while a wait of this port is in progress (a window
+  // event dispatched during ReadByteWait): the port object under that wait
+  // must stay.
   bool Reopen();
+
+  // What listening on this line saw, for the error log: a listening period
+  // that its bound ended while bytes kept coming without a poll is logged
+  // once, until a listening ends by a poll or by silence again.
+  void NoteBytesWithoutPoll(uint32_t bytes, std::chrono::milliseconds bound);
+  void NoteLineQuietOrPolled() { noiseLogged_ = false; }
 
   // Next received byte (0-255) or -1 at once when none is queued.
   int ReadByte();
@@ -76,7 +88,7 @@ class TSer_Port {
   bool Opened = false;
 
  private:
-  // Opens the device at PortIndex with the link settings' parity.
+  // Opens the device at PortIndex with the parity of the first open.
   bool OpenDevice(int baud);
 
   // A failure was seen and the device has not been opened again since.
@@ -84,6 +96,8 @@ class TSer_Port {
   // ReadByteWait calls in progress (they nest through the dispatch hook).
   int waits_ = 0;
   bool reopenFailureLogged_ = false;
+  bool noiseLogged_ = false;
+  char parity_ = 'N';  // 'M' or 'N', fixed at construction
   std::optional<LineErrorCounts> lineErrorsSeen_;  // the last reading of the device now open
   std::optional<LineErrorCounts> lineErrorTotals_;
 };

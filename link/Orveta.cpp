@@ -5,11 +5,11 @@
 #include <new>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "link/Coding.h"
 #include "link/ErrorLog.h"
 #include "link/Settings.h"
+#include "link/StopRequest.h"
 #include "link/WireTrace.h"
 
 namespace {
@@ -50,16 +50,30 @@ TOrveta::TOrveta(TSer_Port* port, uint32_t address) : Port(port), Address(addres
   }
 }
 
-bool TOrveta::Listen(uint64_t referenceMs) {
+TOrveta::ListenEnd TOrveta::Listen(uint64_t referenceMs, bool stoppable) {
   PollDetector poll;
+  const uint64_t start = referenceMs;
+  uint32_t bytes = 0;
   for (;;) {
-    if (TickCount() - referenceMs > Settings().LinkTimeout) {
+    const uint64_t now = TickCount();
+    if (now - referenceMs > Settings().LinkTimeout) {
       TraceIdleLimit(Port->PortIndex, Settings().LinkTimeout);
-      return false;
+      Port->NoteLineQuietOrPolled();
+      return ListenEnd::Idle;
     }
+    if (now - start >= static_cast<uint64_t>(kListeningBound.count())) {
+      TraceListeningBound(Port->PortIndex, bytes);
+      Port->NoteBytesWithoutPoll(bytes, kListeningBound);
+      return ListenEnd::Bound;
+    }
+    if (stoppable && StopRequested()) return ListenEnd::Stop;
     const int b = Port->ReadByte();
     if (b < 0) continue;
-    if (poll.Feed(static_cast<uint8_t>(b))) return true;
+    ++bytes;
+    if (poll.Feed(static_cast<uint8_t>(b))) {
+      Port->NoteLineQuietOrPolled();
+      return ListenEnd::Poll;
+    }
     referenceMs = TickCount();
   }
 }
@@ -67,7 +81,7 @@ bool TOrveta::Listen(uint64_t referenceMs) {
 bool TOrveta::TestMaster() {
   Port->ClearReceive();
   Port->ReceiveMode();
-  return Listen(TickCount());
+  return Listen(TickCount(), true) == ListenEnd::Poll;
 }
 
 bool TOrveta::TestSlave() {
@@ -78,6 +92,7 @@ bool TOrveta::TestSlave() {
 }
 
 bool TOrveta::TestLink() {
+  if (StopRequested()) return IsConnected();
   // A device that failed under the port (unplugged, or the far end of a
   // pseudo-terminal restarted) is opened again first; ports are shared, so
   // every terminal on the line uses the new one.
@@ -87,6 +102,8 @@ bool TOrveta::TestLink() {
   } else if (TestMaster()) {
     Master = true;
     Slave = false;
+  } else if (StopRequested()) {
+    return IsConnected();  // the listening was cut short: no test frame after a stop
   } else if (TestSlave()) {
     Slave = true;
     Master = false;
@@ -103,7 +120,8 @@ void TOrveta::SendOnPoll(const uint8_t* frame) {
   const uint64_t reference = TickCount();
   Port->ClearReceive();
   Port->ReceiveMode();
-  if (!Listen(reference)) return;
+  // The listening belongs to the line in progress: a stop does not cut it.
+  if (Listen(reference, false) != ListenEnd::Poll) return;
   Port->ClearTransmit();
   Port->TransmitMode();
   Port->WriteBlock(frame, frame[1]);
@@ -126,7 +144,7 @@ std::chrono::milliseconds LongestAttemptTime(const LinkSettings& settings, char 
   using std::chrono::milliseconds;
   constexpr int64_t kBitsPerByte = 11;
   const int64_t baud = settings.PortBaud > 0 ? settings.PortBaud : 1;
-  const milliseconds listening(2 * static_cast<int64_t>(settings.LinkTimeout));
+  const milliseconds listening = kListeningBound + milliseconds(settings.LinkTimeout);
   milliseconds longest = kPauseAfterLinkTest + listening + milliseconds(kMasterAckWaitMs) +  // a link test first
                          listening + milliseconds(kMasterAckWaitMs) +                       // the command
                          kPauseAfterClear + kPauseAfterMasterCommand +                      // the fixed pauses
@@ -149,7 +167,7 @@ int TOrveta::SendCommand(char* line) {
   if (!IsConnected() || Retest || Port->NeedsReopen()) {
     TestLink();
     Retest = false;
-    std::this_thread::sleep_for(kPauseAfterLinkTest);
+    SleepUnlessStopped(kPauseAfterLinkTest);
   }
   if (Master) {
     SendOnPoll(frame);
@@ -163,7 +181,7 @@ int TOrveta::SendCommand(char* line) {
   // test; the indicator refresh after the job makes that test at once.
   if (result != 0 && Port->NeedsReopen()) Retest = true;
   if (frame[2] == 'C') {
-    std::this_thread::sleep_for(kPauseAfterClear);
+    SleepUnlessStopped(kPauseAfterClear);
   } else if (frame[2] == 'O') {
     Retest = true;
   }

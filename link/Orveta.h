@@ -25,7 +25,8 @@ class TOrveta {
   // Tests the link: master when a poll is heard within the idle limit, else
   // slave when the slave test frame is acknowledged, else not connected. A
   // port whose device failed is opened again first (not connected when that
-  // fails); SendCommand tests the link whenever the port needs that.
+  // fails); SendCommand tests the link whenever the port needs that. Once a
+  // stop is asked for, nothing more is tested and the state stays as it was.
   bool TestLink();
   bool TestMaster();
   bool TestSlave();
@@ -43,8 +44,9 @@ class TOrveta {
   // Reads the data block after an acknowledgement into Answer and sets
   // AnswerLength. The block ends after LinkTimeout ms of silence, or with the
   // terminal's poll (its first three bytes are stored). False when the block
-  // overflowed Answer: the capacity message has been shown and AnswerLength
-  // is the number of bytes stored.
+  // overflowed Answer: the rest was read away until the line went quiet, the
+  // capacity message has been shown and AnswerLength is the number of bytes
+  // stored.
   bool ReceiveBlock();
 
   bool IsMaster() const { return Master; }
@@ -58,6 +60,8 @@ class TOrveta {
   bool Slave = false;
   bool Retest = false;
   int32_t AnswerLength = 0;
+  // The last data block was larger than Answer (see ReceiveBlock).
+  bool CapacityExceeded = false;
   int32_t RecordCount = 0;
   int32_t DoneCount = 0;
   // Where answer lines, panel 3, cursors and the capacity message go; set by
@@ -67,9 +71,11 @@ class TOrveta {
   LinkDisplay& Shown();
 
  private:
-  // Listens until a poll is seen (true) or LinkTimeout ms pass without any
-  // byte (false); the idle clock starts at `referenceMs`.
-  bool Listen(uint64_t referenceMs);
+  enum class ListenEnd { Poll, Idle, Bound, Stop };
+  // Listens until a poll is seen, LinkTimeout ms pass without any byte (the
+  // idle clock starts at `referenceMs`), or kListeningBound passes with bytes
+  // but no poll; a `stoppable` listening also ends once a stop is asked for.
+  ListenEnd Listen(uint64_t referenceMs, bool stoppable);
 };
 
 // Milliseconds of the monotonic clock.
@@ -78,6 +84,7 @@ uint64_t TickCount();
 // The pause after an acknowledged command to a master that is not a data
 // command.
 constexpr std::chrono::milliseconds kPauseAfterMasterCommand{300};
+
 
 // The longest one attempt of a line with command letter `letter` can take
 // with these settings: a link test first, the wait for a poll, the frame,

@@ -33,25 +33,30 @@ bool TOrveta::ReceiveBlock() {
   std::fill(Answer.begin(), Answer.end(), 0);
   const size_t capacity = Answer.size();
   size_t count = 0;
+  size_t beyond = 0;  // bytes that no longer fit, read away so the line is quiet for the next command
   PollDetector poll;
   bool pollSeen = false;
   int b = Port->ReadByteWait(kFirstByteWaitMs);
   uint64_t reference = TickCount();
   while (TickCount() - reference < Settings().LinkTimeout && !pollSeen) {
     if (b >= 0) {
-      if (count == capacity) {
-        AnswerLength = static_cast<int32_t>(count);
-        TraceBlock(Port->PortIndex, count, TraceBlockEnd::Capacity);
-        Shown().ShowCapacityMessage();
-        return false;
+      if (count < capacity) {
+        Answer[count++] = static_cast<uint8_t>(b);
+      } else {
+        ++beyond;
       }
-      Answer[count++] = static_cast<uint8_t>(b);
       reference = TickCount();
     }
     b = Port->ReadByte();
     if (b >= 0) pollSeen = poll.Feed(static_cast<uint8_t>(b));
   }
   AnswerLength = static_cast<int32_t>(count);
+  CapacityExceeded = beyond > 0;
+  if (CapacityExceeded) {
+    TraceBlock(Port->PortIndex, count + beyond, TraceBlockEnd::Capacity);
+    Shown().ShowCapacityMessage();
+    return false;
+  }
   TraceBlock(Port->PortIndex, count, pollSeen ? TraceBlockEnd::Poll : TraceBlockEnd::Silence);
   return true;
 }

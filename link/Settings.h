@@ -3,6 +3,7 @@
 // configuration file; the turnaround waits may change while running (the
 // service page writes them on every edit). Touched on the main thread only.
 
+#include <chrono>
 #include <cstdint>
 
 // The terminal places of the program and the COM ports they can use.
@@ -12,6 +13,14 @@ constexpr int kPortCount = 8;  // COM1 ... COM8
 // The turnaround wait a port uses when none is configured (also for 0 at the
 // first open of a port).
 constexpr uint32_t kDefaultTurnaroundUs = 9500;
+
+// The longest one listening period lasts when the line keeps carrying bytes
+// that never make a poll (noise of an unbiased bus with the terminals off, a
+// wrong rate or parity): the idle limit alone would listen for ever. A master
+// polls many times a second, also on a busy shared line, so 2 s never cuts a
+// working line short; four terminals tested on noisy lines still end the
+// start-up within about ten seconds.
+constexpr std::chrono::milliseconds kListeningBound{2000};
 
 struct LinkSettings {
   int PortBaud = 19200;             // every port: 1200, 2400, 4800, 9600 or 19200

@@ -11,7 +11,8 @@ enum class TraceKind : uint8_t {
   Written,    // bytes: what was handed to the port; arg: how many it accepted
   Received,   // bytes: what one read took from the receive queue
   IdleLimit,  // arg: the idle limit (ms) that ended a listening period without a poll
-  Block,      // arg: length of a data block received; detail: TraceBlockEnd
+  Block,      // arg: length of a data block received (for one larger than the
+              // capacity: all its bytes, also those read away); detail: TraceBlockEnd
   LinkTest,   // arg: terminal address; detail: TraceLinkState
   PortOpen,   // bytes: device path; arg: baud; detail: kTraceOpened, kTraceReopen
               // (after a failure), kTraceNoModemLines
@@ -19,6 +20,8 @@ enum class TraceKind : uint8_t {
                    // (recorded also when 0: bytes on their way may have gone)
   LineErrors, // bytes: two LineErrorCounts, what the counters grew since the last
               // look and their totals since the port was opened
+  ListeningBound,  // arg: bytes received during a listening period that the bound
+                   // (kListeningBound) ended without a poll
 };
 
 // Detail bits of PortOpen.

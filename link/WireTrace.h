@@ -68,6 +68,9 @@ inline void TraceReceived(int portIndex, const uint8_t* bytes, int count) {
 inline void TraceIdleLimit(int portIndex, uint32_t limitMs) {
   if (WireTraceOn()) wire_trace::Record(TraceKind::IdleLimit, portIndex, limitMs, 0);
 }
+inline void TraceListeningBound(int portIndex, uint32_t bytes) {
+  if (WireTraceOn()) wire_trace::Record(TraceKind::ListeningBound, portIndex, bytes, 0);
+}
 inline void TraceBlock(int portIndex, size_t length, TraceBlockEnd end) {
   if (WireTraceOn()) {
     wire_trace::Record(TraceKind::Block, portIndex, static_cast<uint32_t>(length), static_cast<uint8_t>(end));

@@ -9,6 +9,7 @@
 
 #include "link/Frame.h"
 #include "link/LineErrors.h"
+#include "link/Settings.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ std::string DescribeBlock(uint32_t length, uint8_t end) {
     case TraceBlockEnd::Capacity:
       break;
   }
-  return "data block stopped at the capacity of " + bytes;
+  return "data block of " + bytes + ", larger than the capacity: what did not fit was read away";
 }
 
 std::string DescribeLinkTest(uint32_t address, uint8_t state) {
@@ -209,6 +210,9 @@ std::string DescribeTraceEvent(const TraceEventHead& head, const uint8_t* bytes)
       return "tx " + HexOf(bytes, head.Count) + "  " + DescribeFrame(bytes, head.Count, head.Arg);
     case TraceKind::IdleLimit:
       return "listening ended: no poll within the idle limit of " + std::to_string(head.Arg) + " ms";
+    case TraceKind::ListeningBound:
+      return "listening ended: " + std::to_string(head.Arg) + " bytes but no poll within the bound of " +
+             std::to_string(kListeningBound.count()) + " ms";
     case TraceKind::Block:
       return DescribeBlock(head.Arg, head.Detail);
     case TraceKind::LinkTest:

@@ -5,13 +5,14 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "link/AnswerDecode.h"
 #include "link/Coding.h"
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
+#include "link/Cp1250.h"
 #include "link/Settings.h"
+#include "link/StopRequest.h"
 #include "requests/OutputFiles.h"
 
 namespace {
@@ -41,6 +42,9 @@ class HiddenResultList {
   LinkDisplay& display_;
 };
 
+constexpr char kCapacityLogMessage[] =
+    "Překročena kapacita paměti!!! Nutno zvýšit kapacitu paměti v konfiguraci a restartovat.";
+
 bool IsDataCommand(char letter) { return letter == 'Y' || letter == 'P' || letter == 'S'; }
 
 // The block's answer lines for the display, or the 'E' mark on the line when
@@ -61,6 +65,7 @@ void DecodeAnswer(TOrveta& terminal, char* line) {
 
 bool ExecuteLine(TOrveta& terminal, char* line) {
   terminal.RecordCount = 0;
+  terminal.CapacityExceeded = false;
   LinkDisplay& display = terminal.Shown();
   display.SetLoadedPanel("");
   const size_t length = strnlen(line, kWorkBufferSize);
@@ -75,7 +80,7 @@ bool ExecuteLine(TOrveta& terminal, char* line) {
   ++terminal.DoneCount;
 
   if (!dataCommand) {
-    if (terminal.IsMaster()) std::this_thread::sleep_for(kPauseAfterMasterCommand);
+    if (terminal.IsMaster()) SleepUnlessStopped(kPauseAfterMasterCommand);
     return true;
   }
   display.SetCursor(CursorShape::Hourglass);
@@ -89,5 +94,10 @@ bool ExecuteLine(TOrveta& terminal, char* line) {
     if (complete) DecodeAnswer(terminal, line);
   }
   std::fill_n(terminal.Answer.begin(), terminal.AnswerLength, 0);
+  if (!complete) {
+    AppendErrorLog(Cp1250FromUtf8(kCapacityLogMessage));
+    --terminal.DoneCount;
+    return false;
+  }
   return true;
 }

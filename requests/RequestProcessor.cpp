@@ -11,6 +11,7 @@
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
+#include "link/StopRequest.h"
 #include "requests/ClockLine.h"
 #include "requests/OutputFiles.h"
 #include "requests/RequestFile.h"
@@ -76,7 +77,7 @@ RequestProcessor::RequestProcessor(BatchHost& host, std::vector<std::string>& re
 
 JobResult RequestProcessor::ProcessRequestFile(const std::string& path, const std::optional<FileSighting>& settled) {
   if (Busy()) return JobResult::Busy;
-  if (host_.IsShuttingDown()) return JobResult::Stopping;
+  if (Stopping()) return JobResult::Stopping;
   ExchangeScope exchange(*this);
   SetAsideLeftover(path, false);
   TakenRequest taken;
@@ -282,17 +283,20 @@ bool RequestProcessor::ReportStatus(int first, int second, const std::function<v
 }
 
 void RequestProcessor::RefreshIndicator(int t) {
-  if (host_.IsShuttingDown() || t < 0 || t >= kTerminalCount) return;
+  if (Stopping() || t < 0 || t >= kTerminalCount) return;
   TOrveta* terminal = TerminalFor(t);
-  if (terminal == nullptr || terminal->Port == nullptr || !terminal->Port->Opened) {
+  if (terminal == nullptr) {
     host_.SetIndicator(t, TerminalIndicator::White);
     return;
   }
   ExchangeScope exchange(*this);
   host_.Sleep(kBeforeIndicatorRefresh);
-  if (host_.Indicator(t) == TerminalIndicator::Red || terminal->Retest) terminal->TestLink();
+  if (Stopping()) return;
+  if (host_.Indicator(t) == TerminalIndicator::Red || terminal->Retest || !terminal->Port->Opened) terminal->TestLink();
   host_.SetIndicator(t, IndicatorFor(*terminal));
 }
+
+bool RequestProcessor::Stopping() const { return host_.IsShuttingDown() || StopRequested(); }
 
 TOrveta* RequestProcessor::TerminalFor(int t) {
   return t >= 0 && t < kTerminalCount ? host_.AvailableTerminal(t) : nullptr;

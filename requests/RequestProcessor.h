@@ -83,10 +83,11 @@ class RequestProcessor {
   // True while a job or an exchange is in progress.
   bool Busy() const { return exchangeDepth_ > 0; }
 
-  // After a job: when terminal t's port is open, waits 1.5 s, tests the link
-  // when the indicator is red or the terminal asks for a retest, and colours
-  // the indicator by the link state; white when there is no terminal or its
-  // port is not open. Nothing while shutting down.
+  // After a job: when terminal t has its object, waits 1.5 s, tests the link
+  // when the indicator is red, the terminal asks for a retest or its port's
+  // device failed (the test opens it again), and colours the indicator by the
+  // link state; white when there is no terminal. Nothing once stopping, also
+  // when the stop comes during the wait.
   void RefreshIndicator(int t);
 
  private:
@@ -144,6 +145,9 @@ class RequestProcessor {
   // What becomes of a taken-in file once its job's final status stands.
   using TakenInRelease = std::function<void(const JobEnd&)>;
 
+  // A close was accepted or a stop asked for (a signal): no line, repeat or
+  // link test starts any more.
+  bool Stopping() const;
   TOrveta* TerminalFor(int t);
   TOrveta* ConnectedTerminal(int t);
   bool AcceptTerminalLine(int number);

@@ -54,16 +54,21 @@ int RequestProcessor::SendBatch() {
 }
 
 // False when the batch stopped because the program is shutting down; where
-// is then in stoppedAt_.
+// is then in stoppedAt_. A line whose repeats the stop cut short was not
+// carried out: it is kept with the lines after it.
 bool RequestProcessor::SendLines(TOrveta& terminal) {
   const std::vector<std::string> lines = requestLines_;
   for (size_t i = 0; i < lines.size(); ++i) {
-    if (host_.IsShuttingDown()) {
+    if (Stopping()) {
       stoppedAt_ = StopPoint{i, lines.size()};
       return false;
     }
     const bool sent = SendLine(terminal, lines[i]);
     if (terminal.Port != nullptr) terminal.Port->LookAtLineErrors();  // the trace shows them by their line
+    if (!sent && Stopping()) {
+      stoppedAt_ = StopPoint{i, lines.size()};
+      return false;
+    }
     if (!sent && host_.Controls().StopOnFailure) break;
     ShowProgress(i + 1, lines.size());
     host_.Sleep(AfterLine(terminal));
@@ -87,18 +92,21 @@ bool RequestProcessor::SendLine(TOrveta& terminal, const std::string& line) {
 }
 
 // True when the command was acknowledged, or when the attempts ran out on a
-// data answer of bad length (the line then counts as carried out). Once a
-// close is accepted no further attempt starts: the program ends after the
-// line in progress, and a stop must not wait for its repeats.
+// data answer of bad length (the line then counts as carried out). An answer
+// larger than the capacity fails the line at once: a repeat would only
+// overflow again. Once a stop is asked for no further attempt starts: the
+// program ends after the attempt in progress, and a stop must not wait for
+// its repeats.
 bool RequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& line) {
   int receiveTry = 1;
   bool carriedOut = false;
   FillLineBuffer(line);
   for (int attempt = 1; attempt <= std::max(1, host_.Controls().Attempts); ++attempt) {
-    if (attempt > 1 && host_.IsShuttingDown()) break;
+    if (attempt > 1 && Stopping()) return false;
     host_.SetPanel(kAttemptPanel, std::to_string(attempt));
     carriedOut = ExecuteAttempt(terminal, host_.Controls().RaisePriority);
     if (!carriedOut) {
+      if (terminal.CapacityExceeded) return false;
       host_.Sleep(kAfterFailedAttempt);
       continue;
     }

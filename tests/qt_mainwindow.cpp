@@ -1,9 +1,9 @@
 // The main window, offscreen: its texts, lists, frame and pictures, the
 // status bar's fit, saving the configuration (also of a hand-edited file),
 // the live settings, the error-log viewer, the periodic link check, the About
-// page's LEDs, the page shown on activation, closing, the help, and what the
-// link layer shows. Message boxes are recorded and answered here instead of
-// blocking.
+// page's LEDs, the page shown on activation, closing, what Enter sends, the
+// help, and what the link layer shows. Message boxes are recorded and
+// answered here instead of blocking.
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -25,6 +25,7 @@
 #include <QWhatsThis>
 #include <QtTest>
 #include <memory>
+#include <sys/stat.h>
 #include <string_view>
 
 #include "app/Dialogs.h"
@@ -32,6 +33,7 @@
 #include "app/TerminationSignals.h"
 #include "app/Unit1.h"
 #include "app/Zmena.h"
+#include "link/StopRequest.h"
 #include "link/CommPort.h"
 #include "link/Cp1250.h"
 #include "link/ErrorLog.h"
@@ -40,6 +42,17 @@
 #include "support/TempDir.h"
 #include "support/WriteIni.h"
 #include "tools/orveta-sim/Simulator.h"
+
+// Counts the changes of a widget's enabled state.
+class EnabledChanges : public QObject {
+ public:
+  explicit EnabledChanges(QWidget* widget) { widget->installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::EnabledChange) ++Count;
+    return false;
+  }
+  int Count = 0;
+};
 
 class MainWindowTest : public QObject {
   Q_OBJECT
@@ -61,7 +74,7 @@ class MainWindowTest : public QObject {
   void closingAsksUnlessTerminated();
   void closingDuringTheStartUpEndsOnceTheWindowIsBuilt();
   void linkDisplayKeepsBytesAndShowsText();
-  void enterSendsOnlyAfterTheCommandLineChanged();
+  void enterSendsTheCommandLineOnlyFromIt();
   void helpOpensTheCompiledOrElseTheHtmlHelpOfTheCurrentDirectory();
   void contextHelpButtonAndBackgroundClickOpenTheHelp();
 
@@ -86,6 +99,7 @@ void MainWindowTest::init() {
   dir_ = std::make_unique<TempDir>("qt-mainwindow");
   QDir::setCurrent(Dir());
   ShuttingDown = false;
+  ClearStopRequest();
   Settings() = LinkSettings{};
   boxes_.clear();
   answer_ = BoxAnswer::No;
@@ -331,6 +345,7 @@ void MainWindowTest::savingRefusesBadNumbersAndWritesEveryValue() {
   f.JvXPButton7->click();
   QCOMPARE(boxes_.size(), 1);  // the restart question, answered No
   QCOMPARE(boxes_[0].Caption, QStringLiteral("Varování"));
+  QCOMPARE(boxes_[0].Default, BoxAnswer::Yes);
   QCOMPARE(closes.count(), 0);
   // Only the parity setting changes at once; the rest waits for the next start.
   QVERIFY(Settings().ParityMark);
@@ -355,10 +370,12 @@ void MainWindowTest::savingRefusesBadNumbersAndWritesEveryValue() {
   f.BitBtn1Click();
   QCOMPARE(boxes_.size(), 2);
   QCOMPARE(boxes_[1].Text, QStringLiteral("Opravdu si přeješ ukončit program?\nKomunikace bude ukončena!"));
+  QCOMPARE(boxes_[1].Default, boxes_[0].Default);  // one rule for both questions
   QCOMPARE(closes.count(), 0);
 
   form_.reset();
   ShuttingDown = false;
+  ClearStopRequest();
   for (auto& port : PortTable) port.reset();
   Settings() = LinkSettings{};
   Start();
@@ -407,8 +424,8 @@ void MainWindowTest::turnaroundAndTimeoutControlsChangeTheLiveSettings() {
   emit f.Edit3->editingFinished();
   QCOMPARE(Boxes(QStringLiteral("'a' is not a valid integer value")), 1);
 
-  // A number out of range says which range is allowed; a bad Edit2 no longer
-  // holds back a good Edit3.
+  // A number out of range says which range is allowed. A bad Edit2 leaves
+  // both settings as they were; a bad Edit3 only its own.
   boxes_.clear();
   f.Edit2->setText(QStringLiteral("1000001"));
   emit f.Edit2->editingFinished();
@@ -417,11 +434,16 @@ void MainWindowTest::turnaroundAndTimeoutControlsChangeTheLiveSettings() {
            1);
   QCOMPARE(Settings().TxTurnaroundUs, 1200u);
   f.Edit3->setText(QStringLiteral("700"));
-  QCOMPARE(Settings().RxTurnaroundUs, 700u);
+  QCOMPARE(Settings().RxTurnaroundUs, 9500u);
   QCOMPARE(Settings().TxTurnaroundUs, 1200u);
   f.Edit2->setText(QStringLiteral("0"));
   QCOMPARE(Settings().TxTurnaroundUs, 0u);
+  QCOMPARE(Settings().RxTurnaroundUs, 700u);
   emit f.Edit2->editingFinished();
+  f.Edit3->setText(QStringLiteral("-1"));
+  f.Edit2->setText(QStringLiteral("300"));
+  QCOMPARE(Settings().TxTurnaroundUs, 300u);
+  QCOMPARE(Settings().RxTurnaroundUs, 700u);
   QCOMPARE(boxes_.size(), 1);
 
   f.Delay_add->setCurrentIndex(0);
@@ -508,6 +530,33 @@ void MainWindowTest::errorLogViewerShowsAndEmptiesTheStartDirectoryLog() {
   f.Button2Click();
   QVERIFY(f.Memo2->toPlainText().isEmpty());
   QVERIFY(f.PageControl1->isTabVisible(4));
+
+  // A symbolic link in the log's place is never followed, a FIFO never waited
+  // on: each button says why, the page stays closed and the target untouched.
+  f.BitBtn2->click();
+  const QString elsewhere = Path(QStringLiteral("elsewhere.txt"));
+  QFile target(elsewhere);
+  QVERIFY(target.open(QIODevice::WriteOnly));
+  target.write("kept\r\n");
+  target.close();
+  const auto refused = [&](const QString& why) {
+    boxes_.clear();
+    f.JvXPButton4->click();
+    f.BitBtn5Click();
+    QCOMPARE(boxes_.size(), 2);
+    QCOMPARE(boxes_[0].Text, QStringLiteral("Cannot open file \"%1\". %2").arg(log, why));
+    QCOMPARE(boxes_[1].Text, QStringLiteral("Cannot create file \"%1\". %2").arg(log, why));
+    QCOMPARE(f.PageControl1->currentWidget(), f.TabSheet3);
+    QVERIFY(!f.PageControl1->isTabVisible(4));
+  };
+  QVERIFY(QFile::remove(log));
+  QVERIFY(QFile::link(elsewhere, log));
+  refused(QStringLiteral("The file is a symbolic link; it is not followed."));
+  QVERIFY(QFile::remove(log));
+  QVERIFY(mkfifo(QFile::encodeName(log).constData(), 0600) == 0);
+  refused(QStringLiteral("The file is not a regular file."));
+  QVERIFY(target.open(QIODevice::ReadOnly));
+  QCOMPARE(target.readAll(), QByteArray("kept\r\n"));
 }
 
 void MainWindowTest::periodicCheckRetestsOnlyARedIndicator() {
@@ -534,9 +583,11 @@ void MainWindowTest::periodicCheckRetestsOnlyARedIndicator() {
   QCOMPARE(frames(), 1);
   QCOMPARE(f.Indicator(0), TerminalIndicator::Cyan);
   f.SetIndicator(0, TerminalIndicator::Red);
+  EnabledChanges sendButton(f.Button1);
   f.CheckSelectedTerminal();  // red: tested again, found slave
   QCOMPARE(frames(), 2);
   QCOMPARE(f.Indicator(0), TerminalIndicator::Cyan);
+  QCOMPARE(sendButton.Count, 0);  // the controls do not flicker while a red terminal is retested
 
   f.Select(2);  // not connected: untouched, no traffic
   f.CheckSelectedTerminal();
@@ -625,6 +676,7 @@ void MainWindowTest::closingAsksUnlessTerminated() {
   f.close();
   QCOMPARE(closes.count(), 0);
   ShuttingDown = false;
+  ClearStopRequest();
 
   boxes_.clear();
   f.RequestOrderlyEnd();  // SIGTERM: no question
@@ -636,6 +688,7 @@ void MainWindowTest::closingAsksUnlessTerminated() {
 
   form_.reset();
   ShuttingDown = false;
+  ClearStopRequest();
   Start();
   QSignalSpy closesAfterYes(form_.get(), &TForm1::CloseAccepted);
   answer_ = BoxAnswer::Yes;
@@ -670,6 +723,7 @@ void MainWindowTest::closingDuringTheStartUpEndsOnceTheWindowIsBuilt() {
   // "Konec" while the start-up link test waits for the terminal: one
   // question, and the program ends once the tests are over.
   ShuttingDown = false;
+  ClearStopRequest();
   for (auto& port : PortTable) port.reset();
   SimOptions options;
   options.Link = Path(QStringLiteral("line")).toStdString();
@@ -730,16 +784,52 @@ void MainWindowTest::linkDisplayKeepsBytesAndShowsText() {
            1);
 }
 
-void MainWindowTest::enterSendsOnlyAfterTheCommandLineChanged() {
+// Enter sends the command line to the terminal from that line only, once
+// something was typed in it; a focused button takes Enter as its own click,
+// and Enter in any other field sends nothing.
+void MainWindowTest::enterSendsTheCommandLineOnlyFromIt() {
+  SimOptions options;
+  options.Link = Path(QStringLiteral("line")).toStdString();
+  options.Terminals = {SimTerminalSpec{1, false}};
+  Simulator sim(options);
+  std::string error;
+  QVERIFY2(sim.Start(error), error.c_str());
+  WriteIni(DefaultConfigBlock(), QString::fromStdString(sim.LinkPath()));
   Start();
   TForm1& f = *form_;
+  f.PauseWatcher();
+  const auto frames = [&] { return static_cast<int>(HexOfKind(ParseSimLog(sim.LogLines()), "rx").size()); };
   f.Show_windowClick();
-  QSignalSpy sends(f.Button1, &QPushButton::clicked);
+  QVERIFY(QTest::qWaitForWindowActive(&f));  // focus changes as a person's
+  const int atStart = frames();
   QTest::keyClick(f.Edit1, Qt::Key_Return);
-  QCOMPARE(sends.count(), 0);
+  QCOMPARE(frames(), atStart);
   QTest::keyClicks(f.Edit1, QStringLiteral("S"));
   QTest::keyClick(f.Edit1, Qt::Key_Return);
-  QCOMPARE(sends.count(), 1);
+  QCOMPARE(frames(), atStart + 1);
+
+  f.PageControl1->setCurrentWidget(f.TabSheet2);
+  for (QLineEdit* edit : {f.Adr1, f.Radku1}) QTest::keyClick(edit, Qt::Key_Return);
+  f.PageControl1->setCurrentWidget(f.TabSheet3);
+  for (QLineEdit* edit : {f.InSoubor, f.Edit2}) QTest::keyClick(edit, Qt::Key_Return);
+  QCOMPARE(frames(), atStart + 1);
+  boxes_.clear();
+  f.JvXPButton7->setFocus();
+  QTest::keyClick(f.JvXPButton7, Qt::Key_Return);  // saved: the restart question, answered No
+  QCOMPARE(boxes_.size(), 1);
+  QCOMPARE(boxes_[0].Caption, QStringLiteral("Varování"));
+  f.PageControl1->setCurrentWidget(f.TabSheet1);
+  f.JvXPButton1->setFocus();
+  QTest::keyClick(f.JvXPButton1, Qt::Key_Return);  // the closing question, answered No
+  QCOMPARE(boxes_.size(), 2);
+  QCOMPARE(boxes_[1].Caption, QStringLiteral("Pozor!"));
+  QCOMPARE(frames(), atStart + 1);
+  f.Button1->setFocus();
+  QTest::keyClick(f.Button1, Qt::Key_Return);
+  QCOMPARE(frames(), atStart + 2);
+  f.Edit1->setFocus();  // the button's default state outlives its focus
+  QTest::keyClick(f.Edit1, Qt::Key_Return);
+  QCOMPARE(frames(), atStart + 3);
 
   f.Hide_windowClick();  // no notification area offscreen: minimised, never out of reach
   QVERIFY(f.isMinimized());

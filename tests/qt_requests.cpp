@@ -23,6 +23,7 @@
 #include "app/Globals.h"
 #include "app/Unit1.h"
 #include "app/Zmena.h"
+#include "link/StopRequest.h"
 #include "link/CommPort.h"
 #include "link/Settings.h"
 #include "requests/ClockLine.h"
@@ -92,6 +93,7 @@ void RequestsWindowTest::init() {
   dir_ = std::make_unique<TempDir>("qt-requests");
   QDir::setCurrent(Dir());
   ShuttingDown = false;
+  ClearStopRequest();
   Settings() = LinkSettings{};
   boxes_.clear();
   SetMessageBoxHandler([this](const BoxRequest& request) {

@@ -365,6 +365,24 @@ TEST_F(Batch, ShortDataAnswerIsReceivedAgain) {
   EXPECT_EQ(Read("rudazo.sta"), "1,0\r\n");
 }
 
+// An answer larger than the capacity fails its line at once (a repeat would
+// only overflow again) and is not counted; the batch goes on as after any
+// failed line.
+TEST_F(Batch, OverflowingDataAnswerFailsTheLineWithoutRepeats) {
+  Settings().AnswerBufferSize = 24;  // one person; the terminal will hold two
+  StartTerminals(1);
+  window_.Send = {3, false, false};
+  MarkLine();
+  ASSERT_EQ(Request(PersonLine('R', 8, false) + "\r\n" + PersonLine('R', 9, false) + "\r\nP\r\nX1\r\n"),
+            JobResult::Done);
+  const Lines frames = Frames();
+  EXPECT_EQ(Lines(frames.begin() + 2, frames.end()), (Lines{"1:P", "1:X1"}));
+  EXPECT_EQ(Read("rudazo.sta"), "3,0\r\n");
+  EXPECT_EQ(Read("output.txt"), "");
+  EXPECT_NE(Read("errorlog.txt").find(Cp1250FromUtf8(" - Překročena kapacita paměti!!!")), std::string::npos)
+      << Read("errorlog.txt");
+}
+
 TEST_F(Batch, RefusedLinesAreLoggedAndCountAsFailed) {
   StartTerminals(1);
   const std::string tooLong = "Q" + std::string(119, '1'), longT = "T" + std::string(99, '2');
@@ -534,16 +552,12 @@ TEST_F(Batch, RefreshIndicatorColoursByTheLinkState) {
   EXPECT_FALSE(Frames().empty());
   EXPECT_EQ(window_.Sleeps, (Pauses{1500, 1500}));
 
-  // No terminal, or its port not open: white, no pause; shutting down: nothing.
+  // No terminal: white, no pause; shutting down: nothing.
   window_.Sleeps.clear();
   processor_.RefreshIndicator(1);
   EXPECT_EQ(window_.Indicators[1], TerminalIndicator::White);
-  terminal.Port->Opened = false;
-  processor_.RefreshIndicator(0);
-  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::White);
-  terminal.Port->Opened = true;
   window_.Closing = true;
   processor_.RefreshIndicator(0);
-  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::White);
+  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::Cyan);  // as it was
   EXPECT_TRUE(window_.Sleeps.empty());
 }

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "link/Coding.h"
+#include "link/Cp1250.h"
 #include "requests/LineExecution.h"
 #include "support/LinkFixture.h"
 #include "support/PtyPair.h"
@@ -328,23 +329,33 @@ TEST_F(BlockReception, PollEndsTheBlockAndUnknownBlocksGiveNoLines) {
   EXPECT_EQ(t.DoneCount, 2);
 }
 
-TEST_F(BlockReception, OverflowShowsTheCapacityMessageOnceAndKeepsWhatFits) {
+// An answer larger than the capacity is no success: the line is not counted,
+// the message is shown once and logged, and the rest of the block is read
+// away until the line is quiet, so that none of it meets the next command.
+TEST_F(BlockReception, OverflowIsLoggedNotCountedAndTheRestIsReadAway) {
   Settings().AnswerBufferSize = 48;
   TOrveta& t = Open();
   std::vector<uint8_t> reply = {kAck};
-  for (uint8_t n : {1, 2, 3}) {
+  for (uint8_t n : {1, 2, 3, 4}) {
     const auto r = Record('R', 0, n);
     reply.insert(reply.end(), r.begin(), r.end());
   }
   Reply(reply);
   auto line = LineBuffer("P");
-  ASSERT_TRUE(ExecuteLine(t, line.data()));
+  EXPECT_FALSE(ExecuteLine(t, line.data()));
+  EXPECT_EQ(port_->Port->ReceiveCount(), 0);  // the rest of the block was read away
+  EXPECT_TRUE(t.CapacityExceeded);
+  EXPECT_EQ(t.DoneCount, 0);
   EXPECT_EQ(display_.CapacityMessages, 1);
   EXPECT_TRUE(display_.Lines.empty());
   EXPECT_EQ(t.AnswerLength, 48);
   EXPECT_EQ(Dump().size(), 48u);
   EXPECT_EQ(display_.Panel3.back(), "48");
   EXPECT_EQ(t.RecordCount, 0);
+  EXPECT_NE(ErrorLog().find(Cp1250FromUtf8(" - Překročena kapacita paměti!!! Nutno zvýšit kapacitu paměti v "
+                                           "konfiguraci a restartovat.\r\n")),
+            std::string::npos);
+
 }
 
 TEST_F(BlockReception, NonDataCommandReturnsAfterTheAckAndZeroCountsThrowBeforeSending) {

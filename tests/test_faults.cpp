@@ -34,6 +34,12 @@ using Lines = std::vector<std::string>;
 const std::string kDeviceError = "COM1 chyba za\xF8\xEDzen\xED";
 const std::string kOpened = "COM1 otev\xF8" "en";
 const std::string kNotOpened = "COM1 neotev\xF8" "en";
+const std::string kNoise = "COM1 nese bajty bez v\xFDzvy termin\xE1lu: ";
+
+// Long enough for two periodic checks of the terminals (about 4 s apart).
+constexpr auto kTwoPeriodicChecks = 9s;
+// How soon a stop must end a program that is not in the middle of a line.
+constexpr auto kPromptStop = 1s;
 
 // Long enough for two request-file checks of the watcher (about 1.05 s apart):
 // the window in which a file that must stay where it is would have been taken.
@@ -135,10 +141,12 @@ TEST_F(Faults, SimulatorGoneWhileIdleAndInTheMiddleOfABatchThenBackOnTheSamePath
   auto program = StartProgramUntil("TERM 1 SLAVE");
   const size_t logStart = LogMessages(Log()).size();
 
-  // The far side of the open port closes while the program is idle: nothing
-  // reads the port then, and nothing may spin on it.
+  // The far side of the open port closes while the program is idle: the
+  // periodic check notices it without sending anything, and nothing may spin
+  // on the port.
   sim->Signal(SIGKILL);
   ASSERT_TRUE(WaitUntil([&] { return sim->Exited(); }, kProcessTimeout));
+  EXPECT_TRUE(WaitUntil([&] { return Count(kDeviceError) == 1; }, kProcessTimeout)) << ReadFile(Log());
   EXPECT_LT(CoreShareOver(program->Pid(), 3s), kMostCoreShareWhileIdle);
 
   // The first command of the next request finds the failed device; the
@@ -568,4 +576,99 @@ TEST_F(Faults, ResultFilesAreReplacedWholeAndAJobSurvivesAStopOrAKill) {
   for (const std::string& message : LogMessagesSince(logged)) {
     EXPECT_EQ(message.find("nebyla dokon"), std::string::npos) << message;
   }
+}
+
+// A canteen PC's morning: the adapter enumerates after the program started,
+// and later a line that carries bytes but never a poll (an unbiased bus with
+// the terminals off).
+TEST_F(Faults, APortThatComesLateIsTakenUpAndANoisyLineStillLetsTheStartEnd) {
+  WriteConfig(FastConfig());
+  auto program = StartProgram("program");
+  ASSERT_TRUE(WaitUntil([&] { return LogHas(kNotOpened); }, kProcessTimeout)) << ReadFile(Log());
+  ASSERT_TRUE(HandInRequest("TERM1\r\nK1\r\n", "-1,0"));  // no terminal yet
+  std::this_thread::sleep_for(kTwoPeriodicChecks);        // the port is tried again meanwhile
+  auto sim = StartDevice({"1:slave"});
+  ASSERT_TRUE(WaitUntil([&] { return LogHas("TERM 1 SLAVE"); }, kProcessTimeout)) << ReadFile(Log());
+  const size_t mark = LogMark();
+  ASSERT_TRUE(HandInRequest("K1\r\n", "1,0"));
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, {"K1"}));
+  EXPECT_EQ(Count(kNotOpened), 1);  // once for the whole wait, not at every check
+  EXPECT_EQ(Count(kOpened), 1);
+  program->Signal(SIGTERM);
+  ASSERT_EQ(program->WaitExit(), 0) << program->Err();
+
+  // Noise and no answer: the start-up test ends by the listening bound, the
+  // line is logged once, and a stop during a periodic retest's listening
+  // ends the program at once.
+  sim->Signal(SIGTERM);
+  ASSERT_EQ(sim->WaitExit(), 0);
+  sim = StartDevice({"1:slave"}, {"--silent", "--noise-ms", "20"});
+  const fs::path trace = directory_ / "trace.log";
+  program = StartProgram("program", {"--trace", trace.string()});
+  ASSERT_TRUE(WaitUntil([&] { return LogHas("TERM 1 NEPRIPOJEN"); }, kProcessTimeout)) << ReadFile(Log());
+  const auto flushes = [&] {
+    const std::string text = ReadFile(trace);
+    size_t count = 0;
+    for (size_t at = text.find("receive queue flushed"); at != std::string::npos;
+         at = text.find("receive queue flushed", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  const size_t atStart = flushes();
+  ASSERT_TRUE(WaitUntil([&] { return flushes() > atStart; }, kProcessTimeout)) << "no periodic retest";
+  const auto signalled = std::chrono::steady_clock::now();
+  program->Signal(SIGTERM);
+  ASSERT_EQ(program->WaitExit(), 0) << program->Err();
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, kPromptStop);
+  EXPECT_EQ(LogMessages(Log()).back(), "Stop programu");
+  const Lines messages = LogMessages(Log());
+  EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                          [](const std::string& m) { return m.rfind(kNoise, 0) == 0; }),
+            1)
+      << ReadFile(Log());
+  EXPECT_NE(ReadFile(trace).find("bytes but no poll within the bound of 2000 ms"), std::string::npos);
+}
+
+// A stop asked for by SIGTERM is seen by the batch itself: in the pause after
+// a master's command no further line starts, and in the repeats of a line no
+// further attempt; the lines not carried out are kept and the log says where
+// the job stopped.
+TEST_F(Faults, AStopInAPauseOrInTheRepeatsSendsNothingMoreAndKeepsTheRest) {
+  const std::string interrupted = RequestPath().string() + ".nedokonceno";
+  const auto stoppedAfter = [&](int done, int of) {
+    return "\xDAloha po\x9E" "adavku " + RequestPath().string() + " zastavena po \xF8\xE1" "dku " +
+           std::to_string(done) + " z " + std::to_string(of) + ", po\x9E" "adavek ulo\x9E" "en jako " + interrupted;
+  };
+  StoredConfig config = FastConfig();
+  config.Block.RepeatIndex = 4;  // five attempts
+  WriteConfig(config);
+  auto sim = StartDevice({"1:master"});
+  auto program = StartProgramUntil("TERM 1 MASTER");
+  size_t mark = LogMark();
+  const Lines four = {"K1", "K2", "K3", "K4"};
+  DropRequest(RequestBytes(four));
+  ASSERT_TRUE(WaitUntil([&] { return !Logged("tx-ack", mark).empty(); }, kProcessTimeout));
+  program->Signal(SIGTERM);  // within the 300 ms pause after K1
+  ASSERT_EQ(program->WaitExit(), 0) << program->Err();
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, {"K1"}));
+  EXPECT_EQ(ReadFile(StatusPath()), "1,0\r\n");
+  EXPECT_EQ(ReadFile(interrupted), RequestBytes(four));
+  EXPECT_TRUE(LogHas(stoppedAfter(1, 4))) << ReadFile(Log());
+
+  fs::remove(interrupted);
+  sim->Signal(SIGTERM);
+  ASSERT_EQ(sim->WaitExit(), 0);
+  sim = StartDevice({"1:master"}, {"--no-ack", "4"});
+  program = StartProgramUntil("TERM 1 MASTER");
+  mark = LogMark();
+  DropRequest(RequestBytes({"K5"}));
+  ASSERT_TRUE(WaitUntil([&] { return !CommandFrames(mark).empty(); }, kProcessTimeout));
+  program->Signal(SIGTERM);  // in the first attempt's acknowledgement wait
+  ASSERT_EQ(program->WaitExit(), 0) << program->Err();
+  EXPECT_EQ(CommandFrames(mark), FramesHex(1, {"K5"}));  // no second attempt
+  EXPECT_EQ(ReadFile(StatusPath()), "0,0\r\n");
+  EXPECT_EQ(ReadFile(interrupted), RequestBytes({"K5"}));
+  EXPECT_TRUE(LogHas(stoppedAfter(0, 1))) << ReadFile(Log());
+  EXPECT_EQ(LogMessages(Log()).back(), "Stop programu");
 }

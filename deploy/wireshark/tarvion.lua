@@ -13,10 +13,12 @@
 --         7 data block, 8 other bytes received, 9 event
 --   2  1  COM number 1-8; 0 for an event of the capture itself or a device
 --         opened by its path
---   3  1  data block: how it ended, 0 by silence, 1 by a poll, 2 stopped at
---         the capacity; otherwise 0
+--   3  1  data block: how it ended, 0 by silence, 1 by a poll, 2 larger
+--         than the capacity (the rest read away until the line was quiet);
+--         otherwise 0
 --   4  4  frame sent: the bytes the port accepted; data block: the bytes the
---         program stored (with a poll's first three); otherwise 0
+--         program stored (with a poll's first three), or for one larger than
+--         the capacity all its bytes; otherwise 0
 --   8  4  where these bytes start in their data block or run of other bytes,
 --         when it went out in several packets; otherwise 0
 --  12     the frame, poll, ack, NAK, data block or other bytes; nothing for
@@ -39,7 +41,7 @@ local kinds = {
   [7] = "data block", [8] = "other bytes", [9] = "event",
 }
 local KIND_FRAME, KIND_POLL, KIND_ACK, KIND_NAK, KIND_BLOCK, KIND_OTHER, KIND_EVENT = 1, 4, 5, 6, 7, 8, 9
-local block_ends = { [0] = "ended by silence", [1] = "ended by a poll", [2] = "stopped at the capacity" }
+local block_ends = { [0] = "ended by silence", [1] = "ended by a poll", [2] = "larger than the capacity (the rest read away)" }
 
 local f = tarvion.fields
 f.version = ProtoField.uint8("tarvion.version", "Pseudo-header version")
