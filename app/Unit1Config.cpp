@@ -64,13 +64,16 @@ void TForm1::ShowConfig() {
 
 void TForm1::Delay_addChange() { Settings().LinkTimeout = LinkTimeoutForItem(Delay_add->currentIndex()); }
 
-// Every change of Edit2 or Edit3: each box holding a number its setting can
-// take sets it at once; any other text leaves its setting as it was and is
-// reported when editing ends (Edit2Exit).
+// Every change of Edit2 or Edit3: the transmit setting from Edit2, then the
+// receive setting from Edit3. The first box that holds no number its setting
+// can take stops there: a bad Edit2 leaves both settings as they were, a bad
+// Edit3 only its own. The text is reported when editing ends (Edit2Exit), not
+// at each keystroke.
 void TForm1::Edit2Change() {
   for (const TurnaroundControl& control : TurnaroundControls()) {
     int64_t us = 0;
-    if (!ReadNumber(control.Edit->text().toStdString(), control.Field, us)) *control.Setting = static_cast<uint32_t>(us);
+    if (ReadNumber(control.Edit->text().toStdString(), control.Field, us)) return;
+    *control.Setting = static_cast<uint32_t>(us);
   }
 }
 
@@ -128,9 +131,11 @@ void TForm1::BitBtn1Click() {
     ShowErrorMessage(this, QStringLiteral("Unable to write to %1").arg(QFile::decodeName(ini_.Save.c_str())));
     return;
   }
+  // Yes is the default, as in the closing question: the answer that carries
+  // out what the operator began; ending still takes the closing question's Yes.
   const BoxAnswer restart = ShowMessageBox(BoxRequest{
       this, BoxIcon::Warning, BoxButtons::YesNo, QStringLiteral("Varování"),
       QStringLiteral("Nastavená konfigurace bude použita až po restartu programu!\nProvést restart programu ihned?"),
-      BoxAnswer::No});
+      BoxAnswer::Yes});
   if (restart == BoxAnswer::Yes) close();
 }

@@ -101,9 +101,12 @@ int PanelWidth(const QFontMetrics& metrics, const PanelLayout& layout) {
   return metrics.horizontalAdvance(QString::fromUtf8(widest)) + 2 * kPanelMargin + frame + 1;
 }
 
+// Enter on a focused button presses it, as Space does (outside a dialog Qt's
+// buttons leave Enter to the window).
 QPushButton* PictureButton(const QString& text, const QIcon& icon, const char* name, QWidget* parent) {
   auto* button = new QPushButton(icon, text, parent);
   button->setObjectName(QLatin1String(name));
+  button->setAutoDefault(true);
   QFont bold = button->font();
   bold.setBold(true);
   button->setFont(bold);
@@ -209,6 +212,9 @@ QWidget* TForm1::CreateControlPage() {
   Edit1 = Edit("Edit1", page);
   Edit1->setGeometry(260, 22, 320, 22);
   Button1 = PictureButton(QStringLiteral("Odeslat příkaz"), style()->standardIcon(QStyle::SP_ArrowRight), "Button1", page);
+  // Its default state is Edit1Change's alone: an auto-default button loses it
+  // whenever the focus leaves it.
+  Button1->setAutoDefault(false);
   Button1->setGeometry(260, 50, 158, 26);
   Button3 = PictureButton(QStringLiteral("Příkazy ze souboru"), style()->standardIcon(QStyle::SP_DialogOpenButton),
                           "Button3", page);
@@ -476,6 +482,11 @@ void TForm1::ConnectControls() {
   connect(FButton2, &QPushButton::clicked, this, &TForm1::Hide_windowClick);
   connect(JvXPButton1, &QPushButton::clicked, this, &TForm1::BitBtn3Click);
   connect(Edit1, &QLineEdit::textChanged, this, &TForm1::Edit1Change);
+  // Enter sends the typed line from the command line only, once Edit1Change
+  // made Button1 the default button; Enter anywhere else sends nothing.
+  connect(Edit1, &QLineEdit::returnPressed, this, [this] {
+    if (Button1->isDefault()) Button1->click();
+  });
   connect(JvXPButton2, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
   connect(JvXPButton7, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
   connect(JvXPButton4, &QPushButton::clicked, this, &TForm1::Button2Click);

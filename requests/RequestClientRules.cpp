@@ -42,7 +42,7 @@ void RequestClientRules::TakeIn() {
 
 void RequestClientRules::MovedTo(const std::string& from, const DirectoryChange& change) {
   if (change.Name == kStatusFileName) {
-    if (change.Pair) PairWritten(*change.Pair);
+    PairWritten(change.Pair);
   } else if (change.Name == output_) {
     outputCame_ = true;
     outputLost_ = false;
@@ -74,8 +74,10 @@ void RequestClientRules::FinalWithoutOutput() {
   End(JobStage::Final, *lastPair_);
 }
 
-void RequestClientRules::PairWritten(const StatusPair& pair) {
-  if (pair.First < 0 || outputCame_) {
+// A pair that could not be read is final after the output; before it, the
+// changes that follow tell (the taken-in file's removal makes it final).
+void RequestClientRules::PairWritten(const ReadPair& pair) {
+  if ((pair && pair->First < 0) || outputCame_) {
     End(JobStage::Final, pair);
   } else {
     lastPair_ = pair;
@@ -93,7 +95,7 @@ void RequestClientRules::Removed(const std::string& name) {
   }
 }
 
-void RequestClientRules::End(JobStage stage, StatusPair pair) {
+void RequestClientRules::End(JobStage stage, ReadPair pair) {
   stage_ = stage;
   pair_ = pair;
 }

@@ -36,6 +36,11 @@
 //     the 1,0 (the job goes on) or a refusal (the taken-in file stays and
 //     is kept as InterruptedPath later, as above).
 // Before the take-in nothing counts: it belongs to earlier jobs.
+//
+// A caller that runs late may find a status file already replaced by a later
+// one (of this job or of the next) when it comes to read it: that pair is
+// fed in unread, takes its place in the rules all the same, and when it is
+// the final one the job's pair is unknown, never a later pair taken for it.
 
 #include <optional>
 #include <string>
@@ -45,6 +50,10 @@ struct StatusPair {
   int Second = 0;
 };
 
+// A status file's pair as the caller read it: nullopt when the file that came
+// was gone or replaced again before it could be read.
+using ReadPair = std::optional<StatusPair>;
+
 enum class ChangeKind { MovedFrom, MovedTo, Removed };
 
 // One change in the start directory. A rename is a MovedFrom of the old name
@@ -52,7 +61,7 @@ enum class ChangeKind { MovedFrom, MovedTo, Removed };
 struct DirectoryChange {
   ChangeKind Kind = ChangeKind::MovedTo;
   std::string Name;
-  std::optional<StatusPair> Pair;  // MovedTo of the status file: the pair it holds, if it holds one
+  ReadPair Pair;  // MovedTo of the status file: the pair it held
 };
 
 enum class JobStage {
@@ -75,7 +84,11 @@ class RequestClientRules {
   // Final, Unfinished or NotRun: the wait is over, later changes no longer
   // count.
   bool Ended() const { return stage_ != JobStage::Waiting && stage_ != JobStage::TakenIn; }
-  StatusPair Pair() const { return pair_; }
+  // Meaningful when PairRead().
+  StatusPair Pair() const { return pair_.value_or(StatusPair{}); }
+  // False when the final pair's file was replaced before it could be read:
+  // the job ended, its pair is unknown.
+  bool PairRead() const { return pair_.has_value(); }
   // Final with a pair of at least 0: the output file could not be written.
   bool OutputLost() const { return outputLost_; }
 
@@ -84,17 +97,17 @@ class RequestClientRules {
   void MovedTo(const std::string& from, const DirectoryChange& change);
   void TakenInFileMoved(const std::string& to);
   void FinalWithoutOutput();
-  void PairWritten(const StatusPair& pair);
+  void PairWritten(const ReadPair& pair);
   void Removed(const std::string& name);
-  void End(JobStage stage, StatusPair pair);
+  void End(JobStage stage, ReadPair pair);
 
   std::string request_;
   std::string takenIn_;
   std::string output_;
   JobStage stage_ = JobStage::Waiting;
-  std::string movedFrom_;               // the name the rename under way takes away
-  std::optional<StatusPair> lastPair_;  // this job's latest pair that stands
+  std::string movedFrom_;             // the name the rename under way takes away
+  std::optional<ReadPair> lastPair_;  // this job's latest pair that stands
   bool outputCame_ = false;
   bool outputLost_ = false;
-  StatusPair pair_;
+  ReadPair pair_;
 };

@@ -31,6 +31,8 @@ Changes Status(int first, int second) {
   changes.back().Pair = StatusPair{first, second};
   return changes;
 }
+// A status file that a later one replaced before it could be read.
+Changes Unread() { return Replaced("rudazo.sta"); }
 Changes Removed(const std::string& name) { return {{ChangeKind::Removed, name, {}}}; }
 const Changes kTakeIn = Rename("request.cfg", "request.cfg.prevzato");
 const Changes kOutput = Replaced("output.txt");
@@ -48,6 +50,7 @@ std::string Stages(RequestClientRules& rules, const std::vector<Changes>& steps)
 }
 
 std::string Result(const RequestClientRules& rules) {
+  if (!rules.PairRead()) return "unknown";
   return std::to_string(rules.Pair().First) + "," + std::to_string(rules.Pair().Second) +
          (rules.OutputLost() ? " output lost" : "");
 }
@@ -187,4 +190,22 @@ TEST(RequestClientRules, AJobWithoutItsFilesEndsWithoutAWrongPair) {
   RequestClientRules killed("request.cfg", "output.txt");
   EXPECT_EQ(Stages(killed, {kTakeIn, Status(1, 0), kKeptUnfinished}), "TTU");
   EXPECT_EQ(Result(killed), "-1,-1");
+}
+
+// A client that runs late: a status replaced before it was read takes its
+// place in the order all the same, and a later pair is never taken for it.
+TEST(RequestClientRules, APairReplacedBeforeItWasReadIsUnknownNeverALaterOne) {
+  RequestClientRules late("request.cfg", "output.txt");
+  EXPECT_EQ(Stages(late, {kTakeIn, Status(1, 0), kOutput, Unread(), kTakeIn, Status(1, 0), kOutput, Status(4, 4)}),
+            "TTTFFFFF");
+  EXPECT_EQ(Result(late), "unknown");
+  // The TERM line's 1,0 replaced by the final pair before it was read.
+  RequestClientRules term("request.cfg", "output.txt");
+  EXPECT_EQ(Stages(term, {kTakeIn, Unread(), kOutput, Status(2, 3)}), "TTTF");
+  EXPECT_EQ(Result(term), "2,3");
+  // Unread before any output, then the taken-in file goes: that pair was the
+  // final one (a refusal, or an output that could not be written).
+  RequestClientRules refused("request.cfg", "output.txt");
+  EXPECT_EQ(Stages(refused, {kTakeIn, Unread(), Removed("request.cfg.prevzato"), kTakeIn, Status(1, 0)}), "TTFFF");
+  EXPECT_EQ(Result(refused), "unknown");
 }

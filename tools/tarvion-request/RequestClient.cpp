@@ -1,14 +1,14 @@
 #include "tools/tarvion-request/RequestClient.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "config/Config.h"
 #include "config/Options.h"
@@ -59,10 +59,21 @@ class DirectoryWatch {
     return event;
   }
 
-  // Forgets every event that happened up to now.
-  void Drain() {
+  // Forgets the events up to the rename away from `name`, that one included
+  // (all of them when it is not among them).
+  void DropThroughRenameOf(const std::string& name) {
     Collect();
-    queue_.clear();
+    const auto renamed = std::find_if(queue_.begin(), queue_.end(), [&name](const Event& event) {
+      return (event.Mask & IN_MOVED_FROM) && event.Name == name;
+    });
+    queue_.erase(queue_.begin(), renamed == queue_.end() ? renamed : renamed + 1);
+  }
+
+  // True when `name` changed again after the event last taken: every change
+  // made up to this call is among the events by then.
+  bool ChangedSince(const std::string& name) {
+    Collect();
+    return std::any_of(queue_.begin(), queue_.end(), [&name](const Event& event) { return event.Name == name; });
   }
 
  private:
@@ -82,27 +93,38 @@ class DirectoryWatch {
   std::vector<Event> queue_;
 };
 
-std::string FileContent(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+// The file that the event just taken brought under `name`: its content, or
+// nullopt when the name changed again before the file was opened (a later
+// file, of this job or of the next one, or none stands there now). Tarvion
+// replaces a file by renaming a new one over it, so the file once opened
+// keeps the content it came with.
+std::optional<std::string> ContentAsOfEvent(DirectoryWatch& watch, const std::string& directory,
+                                            const std::string& name) {
+  const int fd = open((directory + "/" + name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  std::optional<std::string> content;
+  if (fd >= 0 && !watch.ChangedSince(name)) {
+    content.emplace();
+    char buffer[65536];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) content->append(buffer, static_cast<size_t>(n));
+  }
+  if (fd >= 0) close(fd);
+  return content;
 }
 
-std::optional<StatusPair> ReadStatusPair(const std::string& path) {
+ReadPair PairOf(const std::optional<std::string>& content) {
   StatusPair pair;
-  if (std::sscanf(FileContent(path).c_str(), "%d,%d", &pair.First, &pair.Second) != 2) return std::nullopt;
+  if (!content || std::sscanf(content->c_str(), "%d,%d", &pair.First, &pair.Second) != 2) return std::nullopt;
   return pair;
 }
 
-// An event as the rules take it, with the pair of a status file that came;
-// nullopt for one they do not know.
-std::optional<DirectoryChange> ChangeOf(const DirectoryWatch::Event& event, const std::string& directory) {
+// An event as the rules take it; nullopt for one they do not know.
+std::optional<DirectoryChange> ChangeOf(const DirectoryWatch::Event& event) {
   DirectoryChange change;
   change.Name = event.Name;
   if (event.Mask & IN_MOVED_FROM) {
     change.Kind = ChangeKind::MovedFrom;
   } else if (event.Mask & IN_MOVED_TO) {
     change.Kind = ChangeKind::MovedTo;
-    if (event.Name == kStatusFileName) change.Pair = ReadStatusPair(directory + "/" + kStatusFileName);
   } else if (event.Mask & IN_DELETE) {
     change.Kind = ChangeKind::Removed;
   } else {
@@ -111,13 +133,33 @@ std::optional<DirectoryChange> ChangeOf(const DirectoryWatch::Event& event, cons
   return change;
 }
 
-// What the client reports once the rules say the wait is over.
-std::optional<JobOutcome> Outcome(const RequestClientRules& rules, const std::string& directory,
+// The change an event makes, with what a status or output file of the job
+// brought read at once: by the time the job ends, a later job may have
+// replaced both.
+std::optional<DirectoryChange> ReadChange(const DirectoryWatch::Event& event, const RequestClientRules& rules,
+                                          DirectoryWatch& watch, const std::string& directory,
+                                          const StartFiles& files, std::optional<std::string>& output) {
+  auto change = ChangeOf(event);
+  if (!change || change->Kind != ChangeKind::MovedTo || rules.Stage() != JobStage::TakenIn) return change;
+  if (change->Name == kStatusFileName) change->Pair = PairOf(ContentAsOfEvent(watch, directory, kStatusFileName));
+  if (change->Name == files.Output) output = ContentAsOfEvent(watch, directory, files.Output);
+  return change;
+}
+
+// What the client reports once the rules say the wait is over; `output` is
+// the job's output file as it came, nullopt when it was replaced unread.
+std::optional<JobOutcome> Outcome(const RequestClientRules& rules, const std::optional<std::string>& output,
                                   const StartFiles& files, int& failure, std::string& error) {
   if (rules.Stage() == JobStage::NotRun) {
     failure = kRefused;
     error = "Tarvion found the request still being written and kept it as " + HalfWrittenPath(files.Request) +
             "; nothing was sent";
+    return std::nullopt;
+  }
+  if (!rules.PairRead()) {
+    failure = kPairUnknown;
+    error = "the job ended, but a later status replaced its final one in " + std::string(kStatusFileName) +
+            " before it could be read (tarvion-request ran late): its pair and output are not known";
     return std::nullopt;
   }
   JobOutcome outcome{rules.Pair().First, rules.Pair().Second, {}, {}};
@@ -131,8 +173,11 @@ std::optional<JobOutcome> Outcome(const RequestClientRules& rules, const std::st
   if (rules.OutputLost()) {
     outcome.Note = "Tarvion could not write the output file " + files.Output +
                    " (its error log says why): the job's output is lost";
+  } else if (!output) {
+    outcome.Note = "a later job replaced the output file " + files.Output +
+                   " before it could be read (tarvion-request ran late): the job's output is not known";
   } else {
-    outcome.Output = SplitLines(FileContent(directory + "/" + files.Output));
+    outcome.Output = SplitLines(*output);
   }
   return outcome;
 }
@@ -232,7 +277,9 @@ std::string ClientUsage() {
          "     interrupted); or it was set aside as still being written, unrun\n"
          "  3  time-out: no final status in time (a request handed in stays and\n"
          "     runs later)\n"
-         "  4  bad arguments, unreadable input, or DIR cannot be used\n";
+         "  4  bad arguments, unreadable input, or DIR cannot be used\n"
+         "  5  the job ended, but a later status replaced its final one before\n"
+         "     it could be read (this program ran late): its pair is not known\n";
 }
 
 int CommandCount(const std::vector<std::string>& lines) {
@@ -263,7 +310,8 @@ std::optional<JobOutcome> HandInRequest(const std::string& directory, const Star
     return std::nullopt;
   }
   const std::string request = directory + "/" + files.Request;
-  const std::string temporary = directory + "/.tarvion-request." + std::to_string(getpid()) + ".tmp";
+  const std::string temporaryName = ".tarvion-request." + std::to_string(getpid()) + ".tmp";
+  const std::string temporary = directory + "/" + temporaryName;
   if (!ReplaceFile(temporary, bytes)) {
     error = temporary + ": cannot be written: " + std::strerror(errno);
     return std::nullopt;
@@ -273,19 +321,20 @@ std::optional<JobOutcome> HandInRequest(const std::string& directory, const Star
     return std::nullopt;
   }
   // Everything up to our own rename belongs to earlier requests; what the
-  // program does with ours comes after it.
-  watch.Drain();
+  // program does with ours comes after it, however late this line runs.
+  watch.DropThroughRenameOf(temporaryName);
 
   RequestClientRules rules(files.Request, files.Output);
+  std::optional<std::string> output;
   while (const auto event = watch.Next(deadline)) {
     if (event->Mask & IN_Q_OVERFLOW) {
       error = "too many changes in " + directory + " to follow the job";
       return std::nullopt;
     }
-    const auto change = ChangeOf(*event, directory);
+    const auto change = ReadChange(*event, rules, watch, directory, files, output);
     if (!change) continue;
     rules.Seen(*change);
-    if (rules.Ended()) return Outcome(rules, directory, files, failure, error);
+    if (rules.Ended()) return Outcome(rules, output, files, failure, error);
   }
   failure = kTimedOut;
   error = rules.Stage() == JobStage::TakenIn ? "the job did not finish in time; it goes on in Tarvion"

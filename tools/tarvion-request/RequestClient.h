@@ -11,6 +11,9 @@
 //     writes 1,0 before anything is sent; that one comes before the output.
 //   - a job whose output or status file Tarvion could not write, or whose
 //     taken-in file it set aside unfinished, ends the wait too, with a note.
+// A status or output file is read the moment its rename is taken from the
+// watch, and only when nothing replaced it since: a client that runs late
+// never prints a later job's pair or lines for its own.
 
 #include <chrono>
 #include <optional>
@@ -23,6 +26,7 @@ constexpr int kSomeNotAcknowledged = 1;
 constexpr int kRefused = 2;
 constexpr int kTimedOut = 3;
 constexpr int kCannotRun = 4;
+constexpr int kPairUnknown = 5;
 
 struct ClientOptions {
   std::string Directory = ".";
@@ -61,7 +65,8 @@ struct StartFiles {
 // Hands `bytes` in as the request in `directory` and waits for its final
 // status until `deadline`. nullopt with `error` set and `failure` the exit
 // status when there is no pair to show: kTimedOut, kRefused (set aside
-// unrun) or kCannotRun.
+// unrun), kPairUnknown (the final status replaced before it could be read)
+// or kCannotRun.
 std::optional<JobOutcome> HandInRequest(const std::string& directory, const StartFiles& files, const std::string& bytes,
                                      std::chrono::steady_clock::time_point deadline, int& failure,
                                      std::string& error);
