@@ -74,15 +74,22 @@ const Parity* FindParity(char letter) {
 
 constexpr tcflag_t kCharSizes[] = {CS5, CS6, CS7, CS8};  // 5 to 8 data bits
 
+// A device that never reports its transmitter empty is taken for empty this
+// long after its bytes' time on the wire: a few byte times, and a USB
+// adapter's latency (the bytes go over at the next frame of 1 ms and leave a
+// frame later at worst).
+constexpr int kUnreportedSlackBytes = 3;
+constexpr std::chrono::microseconds kAdapterLatency{2000};
+
 // The ioctl answers of a device that lacks a feature rather than failed.
 bool NotSupported(int error) { return error == ENOTTY || error == EINVAL; }
 
-// Opens the device for this process alone: the lock keeps out other programs
-// (root included), TIOCEXCL keeps out other opens of the tty.
-int OpenExclusive(const std::string& path) {
+// Opens a tty under a lock that keeps out other programs (root included);
+// nothing is changed on a line another program holds.
+int OpenLocked(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !::isatty(fd)) {
     const int error = errno;
     ::close(fd);
     errno = error;
@@ -91,10 +98,19 @@ int OpenExclusive(const std::string& path) {
   return fd;
 }
 
+// Raw settings first of all: until they hold, the terminal settings of a
+// tty's first open echo what comes in (a terminal's poll 10 04 55 69 goes
+// back on the line as "^PUi"). What was echoed meanwhile and still waits in
+// the driver is dropped.
 bool ApplyLineSettings(int fd, int baud, char parity, int dataBits, int stopBits) {
   termios settings{};
   return ::tcgetattr(fd, &settings) == 0 && MakeTermios(baud, parity, dataBits, stopBits, settings) == kCommOk &&
-         ::tcsetattr(fd, TCSANOW, &settings) == 0;
+         ::tcsetattr(fd, TCSANOW, &settings) == 0 && ::tcflush(fd, TCOFLUSH) == 0;
+}
+
+std::chrono::nanoseconds ByteTime(int baud, char parity, int dataBits, int stopBits) {
+  const int bits = 1 + dataBits + (std::toupper(static_cast<unsigned char>(parity)) == 'N' ? 0 : 1) + stopBits;
+  return std::chrono::nanoseconds(int64_t{bits} * 1'000'000'000 / baud);
 }
 
 // USB adapters otherwise hold received bytes back for several milliseconds.
@@ -154,7 +170,7 @@ std::unique_ptr<CommPort> CommPort::OpenPath(const std::string& path, int baud, 
     port->Fail(parameters);
     return port;
   }
-  port->fd_ = OpenExclusive(path);
+  port->fd_ = OpenLocked(path);
   if (port->fd_ < 0) {
     port->openError_ = errno;
     port->Fail(kCommOpenFailed);
@@ -165,6 +181,14 @@ std::unique_ptr<CommPort> CommPort::OpenPath(const std::string& path, int baud, 
     port->Close();
     return port;
   }
+  // No other open of the tty from here on.
+  if (::ioctl(port->fd_, TIOCEXCL) != 0) {
+    port->openError_ = errno;
+    port->Fail(kCommOpenFailed);
+    port->Close();
+    return port;
+  }
+  port->byteTime_ = ByteTime(baud, parity, dataBits, stopBits);
   RequestLowLatency(port->fd_);
   port->SetLines(TIOCM_DTR | TIOCM_RTS, true);
   // A device whose modem lines fail counts as not opened: it must not keep
@@ -238,14 +262,30 @@ int CommPort::WriteBlock(const uint8_t* data, int count) {
     }
   }
   if (written < count) Fail(kCommShortWrite);
+  wireFreeAt_ = std::max(wireFreeAt_, std::chrono::steady_clock::now()) + written * byteTime_;
   TraceWritten(portIndex_, data, count, written);
   return written;
+}
+
+std::chrono::steady_clock::time_point CommPort::LastByteOut() const {
+  return wireFreeAt_ + kUnreportedSlackBytes * byteTime_ + kAdapterLatency;
 }
 
 int CommPort::ShiftRegisterCount() {
   if (!hasLineStatus_) return 0;
   unsigned int lineStatus = 0;
-  if (::ioctl(fd_, TIOCSERGETLSR, &lineStatus) == 0) return (lineStatus & TIOCSER_TEMT) ? 0 : 1;
+  if (::ioctl(fd_, TIOCSERGETLSR, &lineStatus) == 0) {
+    if (lineStatus & TIOCSER_TEMT) {
+      transmitEmptySeen_ = true;
+      return 0;
+    }
+    // A device that has reported it before is waited for (a stuck one is the
+    // caller's time limit); one that never has, only while its bytes can
+    // still be on their way.
+    if (transmitEmptySeen_ || std::chrono::steady_clock::now() < LastByteOut()) return 1;
+    transmitEmptyUnreported_ = true;
+    return 0;
+  }
   if (NotSupported(errno)) {
     hasLineStatus_ = false;  // pseudo-terminals and some adapters: the driver queue alone
     return 0;
@@ -265,6 +305,12 @@ int CommPort::QueueCount(unsigned long request) {
 int CommPort::TransmitCount() {
   const int queued = QueueCount(TIOCOUTQ);
   return queued != 0 || fd_ < 0 ? queued : ShiftRegisterCount();
+}
+
+bool CommPort::TakeUnreportedNotice() {
+  if (!transmitEmptyUnreported_ || unreportedNoticed_) return false;
+  unreportedNoticed_ = true;
+  return true;
 }
 
 int CommPort::TransmitFree() {

@@ -6,6 +6,7 @@
 
 #include <termios.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -50,8 +51,9 @@ void SetDispatchHook(DispatchHook hook);
 
 class CommPort {
  public:
-  // Opens ComDevicePath(portIndex) exclusively (O_NOCTTY | O_NONBLOCK,
-  // TIOCEXCL, flock) and applies MakeTermios; DTR and RTS are raised. Always
+  // Opens ComDevicePath(portIndex) exclusively (O_NOCTTY | O_NONBLOCK and
+  // flock, MakeTermios at once with what the tty's first settings echoed
+  // dropped, then TIOCEXCL); DTR and RTS are raised. Always
   // returns an object; a failure shows as a negative Status(). The wire trace
   // names the port's events after its COM number.
   static std::unique_ptr<CommPort> Open(int portIndex, int baud, char parity, int dataBits, int stopBits);
@@ -70,6 +72,16 @@ class CommPort {
   // False once the driver showed it cannot tell when its shift register is
   // empty (TIOCSERGETLSR): TransmitCount is then the driver queue alone.
   bool HasLineStatus() const { return hasLineStatus_; }
+  // True once the transmitter was taken for empty without the device ever
+  // having said so: an adapter whose line status never sets TIOCSER_TEMT
+  // (QEMU's FTDI, some clone chips). TransmitCount then waits only until
+  // the bytes written can have left at the line's pace.
+  bool TransmitEmptyUnreported() const { return transmitEmptyUnreported_; }
+  // True the first time it is asked once TransmitEmptyUnreported holds: the
+  // caller says so once for this open port.
+  bool TakeUnreportedNotice();
+  // The COM index the port was opened as; -1 when opened by path.
+  int PortIndex() const { return portIndex_; }
   // The system's error number when opening the device failed (ENOENT,
   // EACCES, EWOULDBLOCK for a device another program holds, ...), else 0.
   int OpenError() const { return openError_; }
@@ -90,7 +102,10 @@ class CommPort {
 
   // Bytes still waiting to leave (driver queue, and on real UARTs the shift
   // register; kCommIoError when the device failed), and the free room of the
-  // transmit queue (0 when the device failed).
+  // transmit queue (0 when the device failed). Once the driver queue is
+  // empty, a device that has never reported its transmitter empty counts as
+  // empty when the bytes written can have left: their time on the wire from
+  // the write, a few byte times and an adapter's latency later.
   int TransmitCount();
   int TransmitFree();
   // Bytes received and not yet read; kCommIoError when the device failed.
@@ -116,8 +131,11 @@ class CommPort {
   // Raises or drops the given TIOCM_ lines; remembers a device without them.
   void SetLines(int lines, bool on);
   // 1 while the UART's shift register still holds bits, else 0 (also where
-  // the driver cannot tell); kCommIoError when the device failed.
+  // the driver cannot tell, and for a device that never reports it once the
+  // bytes can have left); kCommIoError when the device failed.
   int ShiftRegisterCount();
+  // When the bytes written so far can have left the wire.
+  std::chrono::steady_clock::time_point LastByteOut() const;
   // The count a queue's ioctl (TIOCOUTQ, FIONREAD) reports; 0 when closed,
   // kCommIoError when the device failed.
   int QueueCount(unsigned long request);
@@ -129,4 +147,10 @@ class CommPort {
   bool hasModemLines_ = true;
   bool hasLineStatus_ = true;
   bool hasCounters_ = true;
+  std::chrono::nanoseconds byteTime_{0};  // one character on the wire
+  // When the bytes written so far leave the wire at the line's pace.
+  std::chrono::steady_clock::time_point wireFreeAt_{};
+  bool transmitEmptySeen_ = false;  // the device has reported its transmitter empty
+  bool transmitEmptyUnreported_ = false;
+  bool unreportedNoticed_ = false;
 };

@@ -574,7 +574,7 @@ class SysTree : public ::testing::Test {
   const fs::path root_ = temp_.Path();
 };
 
-TEST_F(SysTree, AnFtdiAdapterNeedsItsLatencyTimerAndAnEarlyDrainItsTurnaround) {
+TEST_F(SysTree, AnFtdiAdaptersLatencyTimerAndADrainEarlyOrNeverReported) {
   FtdiAdapter(16);
   const fs::path byId = root_ / "by-id";
   fs::create_directories(byId);
@@ -607,6 +607,22 @@ TEST_F(SysTree, AnFtdiAdapterNeedsItsLatencyTimerAndAnEarlyDrainItsTurnaround) {
   facts.Sysfs.LatencyTimerMs = 1;
   facts.Given = facts.ByIdNames[0];
   EXPECT_EQ(CheckExitStatus(JudgeLine(facts)), 0) << CheckText(facts, JudgeLine(facts));
+
+  // An adapter whose line status never says its transmitter is empty: the
+  // wait ended at the bytes' time on the wire, a warning that says what it
+  // means. A driver queue that did not empty stays a fault.
+  facts.Drain.LineStatus = true;
+  facts.Drain.Unreported = true;
+  facts.Drain.DrainUs = 30100;
+  points = JudgeLine(facts);
+  EXPECT_EQ(Point(points, "drain").Level, Verdict::Warning);
+  EXPECT_NE(Point(points, "drain").Finding.find("taken for empty after 30.1 ms"), std::string::npos)
+      << Point(points, "drain").Finding;
+  EXPECT_NE(Point(points, "drain").Finding.find("never reports its transmitter empty"), std::string::npos);
+  EXPECT_NE(CheckJson(facts, points).find("\"unreported\": true"), std::string::npos);
+  EXPECT_EQ(CheckExitStatus(points), 1);
+  facts.Drain.TimedOut = true;
+  EXPECT_EQ(Point(JudgeLine(facts), "drain").Level, Verdict::Fault);
 }
 
 TEST_F(SysTree, AUartsFifoTriggerAPortWithoutUartAndErrorsDuringTheCheck) {

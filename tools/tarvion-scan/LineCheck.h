@@ -68,7 +68,10 @@ struct DrainFigures {
   int64_t WireUs = 0;     // the frame's time on the wire
   int64_t DrainUs = 0;    // from the write until the transmitter was reported empty
   bool LineStatus = false;  // the driver told the shift register's state (TIOCSERGETLSR)
-  bool TimedOut = false;    // it was never reported empty
+  bool TimedOut = false;    // the driver queue did not empty
+  // The driver's line status never said the transmitter is empty: the wait
+  // ended when the bytes could have left (CommPort::TransmitCount).
+  bool Unreported = false;
 };
 
 struct EchoFigures {

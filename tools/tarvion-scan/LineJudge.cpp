@@ -155,8 +155,10 @@ CheckPoint JudgeTraffic(const LineFacts& facts) {
 
 CheckPoint JudgeDrain(const LineFacts& facts) {
   const DrainFigures& drain = facts.Drain;
-  const std::string figures = std::to_string(kCheckFrameBytes) + " bytes: reported empty after " + Ms(drain.DrainUs) +
-                              ", " + Ms(drain.WireUs) + " on the wire at " + std::to_string(drain.Baud) + " baud";
+  const std::string figures = std::to_string(kCheckFrameBytes) + " bytes: " +
+                              (drain.Unreported ? "taken for empty after " : "reported empty after ") +
+                              Ms(drain.DrainUs) + ", " + Ms(drain.WireUs) + " on the wire at " +
+                              std::to_string(drain.Baud) + " baud";
   if (facts.PseudoTerminal) return Ok("drain", "not judged, a pseudo-terminal has no wire (" + figures + ")");
   if (!drain.Written) {
     return {"drain", Verdict::Fault, "the port did not take the test bytes", "unplug the adapter and plug it in again"};
@@ -164,6 +166,14 @@ CheckPoint JudgeDrain(const LineFacts& facts) {
   if (drain.TimedOut) {
     return {"drain", Verdict::Fault, "the transmitter was not reported empty within " + Ms(drain.DrainUs),
             "flow control (CTS) holds it, or the adapter is stuck: unplug it and plug it in again"};
+  }
+  if (drain.Unreported) {
+    return {"drain", Verdict::Warning,
+            figures + ": the adapter never reports its transmitter empty (TIOCSERGETLSR), so Tarvion goes on when "
+                      "the bytes can have left at the line's pace and drops RTS the receive turnaround later",
+            "nothing to do while the terminals take every frame; an adapter that sends later than the line's pace "
+            "gets its last bytes cut off: use one that reports it (a genuine FTDI chip) or one with automatic "
+            "direction control"};
   }
   const char* source = drain.LineStatus ? " (TIOCOUTQ and TIOCSERGETLSR)" : " (TIOCOUTQ alone: no TIOCSERGETLSR)";
   const int64_t early = drain.WireUs - drain.DrainUs;
@@ -288,7 +298,8 @@ std::string JsonFigures(const LineFacts& facts) {
          ",\n  \"drain\": {\"bytes\": " + std::to_string(kCheckFrameBytes) +
          ", \"wire_us\": " + std::to_string(drain.WireUs) + ", \"drain_us\": " + std::to_string(drain.DrainUs) +
          ", \"line_status\": " + (drain.LineStatus ? "true" : "false") +
-         ", \"timed_out\": " + (drain.TimedOut ? "true" : "false") + "},\n  \"echo\": {\"bytes_back\": " +
+         ", \"timed_out\": " + (drain.TimedOut ? "true" : "false") +
+         ", \"unreported\": " + (drain.Unreported ? "true" : "false") + "},\n  \"echo\": {\"bytes_back\": " +
          std::to_string(facts.Echo.BytesBack) + ", \"last_after_drain_us\": " +
          std::to_string(facts.Echo.LastAfterDrainUs) + "},\n  \"polls\": " + std::to_string(facts.Traffic.Polls) +
          ",\n  \"errors_before\": " + JsonCounts(facts.CountsBefore) +

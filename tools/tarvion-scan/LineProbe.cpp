@@ -124,6 +124,7 @@ DrainFigures SendCheckFrame(CommPort& port, const ProbeOptions& options, uint32_
   drained = Clock::now();
   drain.DrainUs = Us(drained - start);
   drain.LineStatus = port.HasLineStatus();
+  drain.Unreported = port.TransmitEmptyUnreported();
   for (const auto rtsOff = drained + microseconds(turnaroundUs); Clock::now() < rtsOff;) ReadInto(port, got);
   port.SetRts(false);
   for (const auto end = drained + microseconds(drain.WireUs) + kEchoWindow; Clock::now() < end;) ReadInto(port, got);
