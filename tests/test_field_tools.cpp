@@ -420,6 +420,40 @@ TEST_F(FieldTools, RequestClientGetsEachRequestItsOwnFinalStatus) {
   EXPECT_TRUE(program->Running());
 }
 
+// A client that runs late (stopped here while the test, in Tarvion's place,
+// ends its job and runs the next one) never takes the next job's pair or
+// lines for its own: its job ended, its pair is not known.
+TEST_F(FieldTools, RequestClientRunningLateNeverPrintsALaterJobsResult) {
+  const auto replace = [this](const std::string& name, const std::string& content) {
+    std::ofstream(directory_ / ("." + name + ".tmp"), std::ios::binary) << content;
+    fs::rename(directory_ / ("." + name + ".tmp"), directory_ / name);
+  };
+  const auto job = [&](const std::string& line, const std::string& pair) {
+    fs::rename(directory_ / "request.cfg", directory_ / "request.cfg.prevzato");
+    replace("output.txt", line + "\r\n");
+    replace("rudazo.sta", pair + "\r\n");
+    fs::remove(directory_ / "request.cfg.prevzato");
+  };
+  auto late = Request("late", {"P"});
+  ASSERT_TRUE(WaitUntil([this] { return fs::exists(directory_ / "request.cfg"); }, kProcessTimeout));
+  late->Signal(SIGSTOP);
+  const auto stopped = [&late] {
+    std::string stat;
+    std::getline(std::ifstream("/proc/" + std::to_string(late->Pid()) + "/stat"), stat);
+    const size_t name = stat.rfind(')');
+    return name != std::string::npos && stat.size() > name + 2 && stat[name + 2] == 'T';
+  };
+  ASSERT_TRUE(WaitUntil(stopped, kProcessTimeout));
+  job("OUR LINE", "1,1");
+  std::ofstream(directory_ / "request.cfg", std::ios::binary) << "P\r\n";
+  job("THEIR LINE", "1,9");
+  late->Signal(SIGCONT);
+  EXPECT_EQ(late->WaitExit(), 5) << late->Err();
+  EXPECT_EQ(late->Out(), "");
+  EXPECT_NE(late->Err().find("its pair and output are not known"), std::string::npos) << late->Err();
+  EXPECT_EQ(late->Err().find("1,9"), std::string::npos) << late->Err();
+}
+
 // The site file as the package ships it: set in words, its comments kept,
 // shown back, a refusal changes nothing, and the program started on it talks
 // to the terminal set.
