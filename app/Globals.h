@@ -25,3 +25,6 @@ extern bool ShuttingDown;
 
 // The lines of the job in progress (bytes, code page 1250).
 extern std::vector<std::string> RequestLines;
+
+// --metrics FILE: the metrics file for node_exporter; empty for none.
+extern std::string MetricsPath;

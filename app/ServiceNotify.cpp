@@ -1,8 +1,11 @@
 #include "app/ServiceNotify.h"
 
+#include <sys/uio.h>
 #include <systemd/sd-daemon.h>
+#include <systemd/sd-journal.h>
 
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -54,6 +57,17 @@ std::string ServiceStatusText(const std::array<PlaceState, kTerminalCount>& plac
     }
   }
   return text;
+}
+
+bool SendJournalEntry(const LogEntry& entry) {
+  std::vector<std::string> fields{"MESSAGE=Tarvion: " + entry.Utf8Line,
+                                  "PRIORITY=" + std::to_string(static_cast<int>(entry.Tag.Urgency)),
+                                  "SYSLOG_IDENTIFIER=tarvion", std::string("TARVION_EVENT=") + entry.Tag.Event};
+  if (entry.Terminal > 0) fields.push_back("TARVION_TERMINAL=" + std::to_string(entry.Terminal));
+  if (entry.Tag.Port > 0) fields.push_back("TARVION_PORT=COM" + std::to_string(entry.Tag.Port));
+  std::vector<iovec> parts;
+  for (std::string& field : fields) parts.push_back({field.data(), field.size()});
+  return sd_journal_sendv(parts.data(), static_cast<int>(parts.size())) == 0;
 }
 
 void NotifyReady(const std::string& status) { Notify("READY=1\nSTATUS=" + status); }

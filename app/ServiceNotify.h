@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "link/ErrorLog.h"
 #include "link/LineErrors.h"
 #include "link/Settings.h"
 #include "requests/TerminalIndicator.h"
@@ -37,6 +38,14 @@ using PortLineErrors = std::array<std::optional<LineErrorCounts>, kPortCount>;
 // errors "; COM1 line errors: framing 2, parity 0, overrun 1, break 0".
 std::string ServiceStatusText(const std::array<PlaceState, kTerminalCount>& places,
                               const std::optional<LastJob>& lastJob, const PortLineErrors& lineErrors = {});
+
+// A line of the error log as an entry of the journal (its native socket):
+// MESSAGE ("Tarvion: " and the line), PRIORITY by its urgency,
+// SYSLOG_IDENTIFIER tarvion, TARVION_EVENT, and TARVION_TERMINAL ("2") and
+// TARVION_PORT ("COM1") when the line is about one, so that
+// "journalctl -u tarvion TARVION_TERMINAL=2" shows one terminal's lines. False
+// when the journal did not take it.
+bool SendJournalEntry(const LogEntry& entry);
 
 // READY=1 with the first status line.
 void NotifyReady(const std::string& status);

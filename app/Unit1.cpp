@@ -32,14 +32,17 @@ namespace {
 
 constexpr auto kPauseBeforeLinkTest = std::chrono::milliseconds(100);
 
-// Appends a Czech message (UTF-8 in the source) to the error log.
-void Log(const std::string& message) { AppendErrorLog(Cp1250FromUtf8(message)); }
+// Appends a Czech message (UTF-8 in the source) to the error log; true when
+// the journal took it too.
+bool Log(const std::string& message, const LogTag& tag = {}) {
+  return AppendErrorLog(Cp1250FromUtf8(message), tag);
+}
 
 // A value of the INI file used other than stored: in the error log, and as a
-// warning on standard error, where a service's administrator reads it in the
-// journal.
+// warning on standard error (unless the journal took the log line), where a
+// service's administrator reads it in the journal.
 void ReportLoadNote(const std::string& message) {
-  Log(message);
+  if (Log(message, LogTag{"config", LogUrgency::Warning})) return;
   WriteStandardError(LogPriority::Warning, "Tarvion: " + message);
 }
 
@@ -108,7 +111,8 @@ void TForm1::OpenPorts(const std::array<bool, kPortCount>& needed) {
     if (ComDevicePath(j).empty()) {
       LogPortEvent(j, ("neotevřen: v sekci [Porty] nemá zařízení (COM" + std::to_string(j + 1) + " je prázdný)").c_str());
     } else {
-      LogPortEvent(j, PortTable[j]->Opened ? "otevřen" : "neotevřen");
+      LogPortEvent(j, PortTable[j]->Opened ? "otevřen" : "neotevřen",
+                   PortTable[j]->Opened ? LogUrgency::Info : LogUrgency::Warning);
     }
   }
 }
@@ -164,17 +168,18 @@ void TForm1::ShowPortLost(int j) {
 void TForm1::TestStartupLink(int k) {
   TOrveta& terminal = *Terminals[k];
   const std::string name = "TERM " + std::to_string(k + 1);
+  const LogAbout about(k + 1, terminal.Port->PortIndex + 1);
   terminal.TestLink();
   if (StopRequested()) return;  // the test was cut short: nothing to tell
   if (!terminal.IsConnected()) {
     SetIndicator(k, TerminalIndicator::Red);
-    Log(name + " NEPRIPOJEN");
+    Log(name + " NEPRIPOJEN", LogTag{"link", LogUrgency::Warning});
   } else if (terminal.IsMaster()) {
     SetIndicator(k, TerminalIndicator::Green);
-    Log(name + " MASTER");
+    Log(name + " MASTER", LogTag{"link", LogUrgency::Info});
   } else {
     SetIndicator(k, TerminalIndicator::Cyan);
-    Log(name + " SLAVE");
+    Log(name + " SLAVE", LogTag{"link", LogUrgency::Info});
   }
 }
 
@@ -198,9 +203,10 @@ void TForm1::FormCreate() {
   serviceStatus_ = ServiceStatus();
   serviceReady_ = true;
   NotifyReady(serviceStatus_);
+  StartMetrics();
 }
 
-std::string TForm1::ServiceStatus() const {
+std::array<PlaceState, kTerminalCount> TForm1::PlaceStates() const {
   std::array<PlaceState, kTerminalCount> places{};
   for (int t = 0; t < kTerminalCount; ++t) {
     const TerminalEntry& entry = config_.Block.Terminals[t];
@@ -208,6 +214,11 @@ std::string TForm1::ServiceStatus() const {
     const bool portOpen = inUse && Terminals[t] && Terminals[t]->Port != nullptr && Terminals[t]->Port->Opened;
     places[t] = PlaceStateFor(inUse, portOpen, Indicator(t));
   }
+  return places;
+}
+
+std::string TForm1::ServiceStatus() const {
+  const std::array<PlaceState, kTerminalCount> places = PlaceStates();
   PortLineErrors lineErrors;
   for (int j = 0; j < kPortCount; ++j) {
     if (PortTable[j]) lineErrors[j] = PortTable[j]->LineErrorTotals();
@@ -216,6 +227,7 @@ std::string TForm1::ServiceStatus() const {
 }
 
 void TForm1::UpdateServiceStatus() {
+  UpdateMetrics();
   if (!serviceReady_) return;
   std::string status = ServiceStatus();
   if (status == serviceStatus_) return;

@@ -10,6 +10,7 @@
 #include <QSystemTrayIcon>
 #include <array>
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@
 #include "config/FileLocations.h"
 #include "link/LinkDisplay.h"
 #include "requests/BatchHost.h"
+#include "requests/Metrics.h"
 #include "requests/RequestProcessor.h"
 #include "requests/StatusPanels.h"
 
@@ -126,6 +128,7 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void Sleep(std::chrono::milliseconds pause) override;
   void AttemptStarts(std::chrono::milliseconds longest) override;
   void AttemptEnds() override;
+  void JobEnded() override;
 
   // --- Manual commands (Unit1Batch.cpp) ---
   void Button1Click();
@@ -241,10 +244,19 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void ShowPortLost(int j);
   void TestStartupLink(int terminalIndex);
   std::string RequestPath() const;
+  // Each terminal place's state as the status line and the metrics show it.
+  std::array<PlaceState, kTerminalCount> PlaceStates() const;
   // The service's status line: each terminal place and the last job.
   std::string ServiceStatus() const;
   // Sends the service's status line when it changed, once ready.
   void UpdateServiceStatus();
+
+  // Unit1Metrics.cpp: the --metrics file.
+  MetricsSnapshot Metrics() const;
+  // Writes the file when its text changed; with `always` also when not
+  // (the periodic write that shows the program is alive).
+  void UpdateMetrics(bool always = false);
+  void StartMetrics();
 
   // Unit1Batch.cpp
   // Keeps the controls that start an exchange (the send buttons, the clock
@@ -311,4 +323,8 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   bool serviceReady_ = false;
   std::string serviceStatus_;
   std::optional<LastJob> lastJob_;
+  std::time_t startTime_ = std::time(nullptr);
+  std::string metricsWritten_;    // the text the metrics file holds
+  bool metricsStarted_ = false;
+  bool metricsFailureSaid_ = false;
 };

@@ -21,6 +21,7 @@
 #include "app/Dialogs.h"
 #include "config/FileLocations.h"
 #include "app/Globals.h"
+#include "app/ServiceNotify.h"
 #include "app/SingleInstance.h"
 #include "config/StandardError.h"
 #include "app/TerminationSignals.h"
@@ -95,12 +96,15 @@ IniLocation FindIni(const std::string& configPath) {
                                    InstallBinDir(), SiteIniFile(), EnvironmentValue("XDG_CONFIG_HOME"), HomeDirectory()});
 }
 
-// Before anything else: the --config file made absolute against the
-// directory the program was started in, then the start directory entered;
-// false after saying why it cannot be used.
+// Before anything else: the --config and --metrics files made absolute
+// against the directory the program was started in, then the start
+// directory entered; false after saying why it cannot be used.
 bool EnterStartLocation(CommandLine& commandLine) {
   std::error_code ignored;
   if (!commandLine.ConfigPath.empty()) commandLine.ConfigPath = std::filesystem::absolute(commandLine.ConfigPath, ignored);
+  if (!commandLine.MetricsPath.empty()) {
+    commandLine.MetricsPath = std::filesystem::absolute(commandLine.MetricsPath, ignored);
+  }
   if (commandLine.StartDirectory.empty()) return true;
   std::string error;
   if (EnterStartDirectory(ExpandHome(commandLine.StartDirectory, HomeDirectory()), error)) return true;
@@ -169,6 +173,8 @@ int main(int argc, char* argv[]) {
   }
 
   SetStandardErrorWriter(WriteLogLineToStandardError);
+  // A service's log lines reach its journal each with its fields.
+  if (StandardErrorIsJournal()) SetLogEntryWriter(SendJournalEntry);
   // The session's lock, then the start directory's: nothing in the directory
   // is touched before this program alone holds it.
   SingleInstance instance, directoryLock;
@@ -188,6 +194,7 @@ int main(int argc, char* argv[]) {
     WriteStandardError(LogPriority::Error, "tarvion: " + traceError);
     return kBadUsageExit;
   }
+  MetricsPath = commandLine.MetricsPath;
   try {
     RunMainWindow(app, FindIni(commandLine.ConfigPath));
   } catch (const std::exception& error) {

@@ -5,12 +5,15 @@
 // each also minus TxTurnaroundUs (the settling wait the PC makes on purpose).
 // With --trace the wire trace records everything into FILE meanwhile, as
 // tarvion --trace does, with --capture the capture for Wireshark, as tarvion
-// --capture does (or both): the figures show what they cost the line.
+// --capture does (or both): the figures show what they cost the line. With
+// --metrics the metrics file is written into FILE once a second while the
+// link waits (the window's events run in those waits), sixty times as often
+// as tarvion --metrics writes it during a batch.
 // Then the first command after a quiet spell, ten times: the simulator
 // writes five minutes of polls nobody read, and one command follows; its
 // acknowledgement, reaction and duration are printed beside the others.
 //
-//   bench_reaction [--trace FILE] [--capture FILE] [commands]
+//   bench_reaction [--trace FILE] [--capture FILE] [--metrics FILE] [commands]
 
 #include <unistd.h>
 
@@ -19,8 +22,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,9 +33,11 @@
 #include "link/Coding.h"
 #include "link/CommPort.h"
 #include "link/ErrorLog.h"
+#include "link/FileReplace.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
 #include "link/WireTrace.h"
+#include "requests/Metrics.h"
 #include "tools/orveta-sim/Simulator.h"
 
 namespace {
@@ -38,6 +45,7 @@ namespace {
 constexpr int kDefaultCommands = 500;
 constexpr int kQuietSpells = 10;
 constexpr int kQuietSeconds = 300;
+constexpr auto kMetricsInterval = std::chrono::seconds(1);
 
 double Percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
@@ -78,6 +86,32 @@ QuietSpells AfterQuietSpells(Simulator& sim, TOrveta& terminal) {
   return result;
 }
 
+// Writes the metrics of `terminal` into `path` from the link's waits, once
+// per kMetricsInterval; counts the writes.
+class MetricsWriter {
+ public:
+  MetricsWriter(std::string path, const TOrveta& terminal) : path_(std::move(path)), terminal_(terminal) {
+    SetDispatchHook([this] { Tick(); });
+  }
+  ~MetricsWriter() { SetDispatchHook(nullptr); }
+  int Writes() const { return writes_; }
+
+ private:
+  void Tick() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < kMetricsInterval) return;
+    last_ = now;
+    MetricsSnapshot snapshot{"bench", std::time(nullptr), {{1, ComDevicePath(0), true, std::nullopt}}, {}, {}};
+    snapshot.Terminals.push_back({1, 1, TerminalLinkState::Master, terminal_.Counts, {}});
+    if (ReplaceFile(path_, FormatMetrics(snapshot), {}, 0644)) ++writes_;
+  }
+
+  std::string path_;
+  const TOrveta& terminal_;
+  std::chrono::steady_clock::time_point last_{};
+  int writes_ = 0;
+};
+
 size_t LineCount(const std::string& path) {
   std::ifstream in(path);
   size_t lines = 0;
@@ -89,15 +123,20 @@ size_t LineCount(const std::string& path) {
 
 int main(int argc, char** argv) {
   WireTraceFiles files;
+  std::string metricsPath;
   int next = 1;
   for (; next + 1 < argc; next += 2) {
     const std::string option = argv[next];
+    if (option == "--metrics") {
+      metricsPath = argv[next + 1];
+      continue;
+    }
     if (option != "--trace" && option != "--capture") break;
     (option == "--trace" ? files.Trace : files.Capture) = argv[next + 1];
   }
   const int commands = argc > next ? std::atoi(argv[next]) : kDefaultCommands;
   if (commands < 1 || commands > 100000 || argc > next + 1) {
-    std::fprintf(stderr, "usage: bench_reaction [--trace FILE] [--capture FILE] [commands]\n");
+    std::fprintf(stderr, "usage: bench_reaction [--trace FILE] [--capture FILE] [--metrics FILE] [commands]\n");
     return 2;
   }
   std::string error;
@@ -120,11 +159,15 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  std::optional<MetricsWriter> metrics;
+  if (!metricsPath.empty()) metrics.emplace(metricsPath, terminal);
   int acknowledged = 0;
   for (int i = 0; i < commands; ++i) {
     char line[kWorkBufferSize] = "Hello";
     if (terminal.SendCommand(line) == 0) ++acknowledged;
   }
+  const int metricsWrites = metrics ? metrics->Writes() : 0;
+  metrics.reset();
   const std::vector<double> reactionUs = ReactionsUs(sim, 0);
   const QuietSpells quiet = AfterQuietSpells(sim, terminal);
   sim.Stop();
@@ -144,6 +187,7 @@ int main(int argc, char** argv) {
     std::printf("wire capture on: %ju bytes in %s\n", static_cast<uintmax_t>(std::filesystem::file_size(files.Capture)),
                 files.Capture.c_str());
   }
+  if (!metricsPath.empty()) std::printf("metrics on: %d writes of %s\n", metricsWrites, metricsPath.c_str());
   std::printf("reaction us: median %.0f, p99 %.0f, max %.0f\n", median, p99, worst);
   std::printf("minus turnaround, ms: median %.3f, p99 %.3f, max %.3f (targets: median < 0.5, p99 < 2)\n",
               (median - turnaround) / 1000, (p99 - turnaround) / 1000, (worst - turnaround) / 1000);

@@ -37,6 +37,10 @@ constexpr ValueOption kValueOptions[] = {
      "record every frame, poll, ack, NAK, data block and RTS switch\n"
      "                   in FILE as a pcapng capture for Wireshark, appended (past\n"
      "                   10 MB FILE moves to FILE.1); beside --trace or alone"},
+    {"--metrics", "FILE", &CommandLine::MetricsPath,
+     "keep the state of the ports, terminals and jobs in FILE for\n"
+     "                   Prometheus (node_exporter's textfile collector; a *.prom\n"
+     "                   name in its folder), replaced at every change and each minute"},
 };
 
 constexpr ActionOption kActionOptions[] = {

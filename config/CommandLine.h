@@ -21,6 +21,7 @@ struct CommandLine {
   std::string CapturePath;     // --capture FILE: the capture for Wireshark; empty for none
   std::string ConfigPath;      // --config FILE: the INI file to read and save; empty for the usual one
   std::string StartDirectory;  // --start-dir DIR: changed into (made when missing) first; empty to stay
+  std::string MetricsPath;     // --metrics FILE: node_exporter's textfile; empty for none
   std::string Error;           // with Action::Error: what was wrong
 };
 

@@ -62,8 +62,9 @@ std::chrono::microseconds SettleTime(int baud) {
 
 }  // namespace
 
-void LogPortEvent(int portIndex, const char* utf8Event) {
-  AppendErrorLog("COM" + std::to_string(portIndex + 1) + " " + Cp1250FromUtf8(utf8Event));
+void LogPortEvent(int portIndex, const char* utf8Event, LogUrgency urgency) {
+  AppendErrorLog("COM" + std::to_string(portIndex + 1) + " " + Cp1250FromUtf8(utf8Event),
+                 LogTag{"port", urgency, portIndex + 1});
 }
 
 TSer_Port::TSer_Port(int portIndex, int baud)
@@ -119,7 +120,7 @@ bool TSer_Port::Reopen() {
   if (opened) {
     lost_ = false;
     reopenFailureLogged_ = false;
-    LogPortEvent(PortIndex, "otevřen");
+    LogPortEvent(PortIndex, "otevřen", LogUrgency::Info);
     return true;
   }
   if (!reopenFailureLogged_) LogPortEvent(PortIndex, "neotevřen");
@@ -208,7 +209,10 @@ LineErrorWatch::~LineErrorWatch() {
   const std::optional<LineErrorCounts> atEnd = port_->LineErrorTotals();
   if (!atEnd) return;
   const LineErrorCounts grown = LineErrorsGrown(atStart_.value_or(LineErrorCounts{}), *atEnd);
-  if (AnyLineErrors(grown)) AppendErrorLog(Cp1250FromUtf8(LineErrorLogMessage(port_->PortIndex, grown)));
+  if (AnyLineErrors(grown)) {
+    AppendErrorLog(Cp1250FromUtf8(LineErrorLogMessage(port_->PortIndex, grown)),
+                   LogTag{"line-errors", LogUrgency::Warning, port_->PortIndex + 1});
+  }
 }
 
 void TSer_Port::WaitMicroseconds(uint32_t us) {

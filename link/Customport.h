@@ -10,10 +10,12 @@
 #include <optional>
 
 #include "link/CommPort.h"
+#include "link/ErrorLog.h"
 
 // Writes the error-log line of a port: "COM<n> <event>", the event given in
-// UTF-8 ("otevřen", "neotevřen", "chyba zařízení").
-void LogPortEvent(int portIndex, const char* utf8Event);
+// UTF-8 ("otevřen", "neotevřen", "chyba zařízení"); something to look at
+// unless `urgency` says otherwise.
+void LogPortEvent(int portIndex, const char* utf8Event, LogUrgency urgency = LogUrgency::Warning);
 
 class TSer_Port {
  public:

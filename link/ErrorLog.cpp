@@ -27,6 +27,22 @@ StandardErrorWriter& Writer() {
 
 void ToStandardError(bool failure, const std::string& cp1250Line) { Writer()(failure, Utf8FromCp1250(cp1250Line)); }
 
+LogEntryWriter& EntryWriter() {
+  static LogEntryWriter writer;
+  return writer;
+}
+
+// The terminal and port of the innermost LogAbout.
+int aboutTerminal = 0;
+int aboutPort = 0;
+
+// True when the entry writer took the line.
+bool ToEntryWriter(const std::string& cp1250Line, LogTag tag) {
+  if (!EntryWriter()) return false;
+  if (tag.Port == 0) tag.Port = aboutPort;
+  return EntryWriter()(LogEntry{Utf8FromCp1250(cp1250Line), tag, aboutTerminal});
+}
+
 // Appends the whole line or nothing of it; never through a symbolic link,
 // never blocking on a FIFO planted there. False with errno set.
 bool AppendToFile(const std::string& path, const std::string& line) {
@@ -76,16 +92,32 @@ std::string FormatErrorLogLine(const std::tm& t, const std::string& message) {
   return stamp + message + "\r\n";
 }
 
-void AppendErrorLog(const std::string& message) {
-  if (AppendLogLine(message)) return;
-  SayUnavailable(errno);
-  ToStandardError(false, message);
+bool AppendErrorLog(const std::string& message, const LogTag& tag) {
+  const bool logged = AppendLogLine(message);
+  if (!logged) SayUnavailable(errno);
+  const bool taken = ToEntryWriter(message, tag);
+  if (!taken && !logged) ToStandardError(false, message);
+  return taken;
 }
 
-void ReportErrorLog(const std::string& message) {
+void ReportErrorLog(const std::string& message, const LogTag& tag) {
   if (!AppendLogLine(message)) SayUnavailable(errno);
-  ToStandardError(true, message);
+  LogTag failure = tag;
+  failure.Urgency = LogUrgency::Error;
+  if (!ToEntryWriter(message, failure)) ToStandardError(true, message);
 }
+
+LogAbout::LogAbout(int terminal, int port) : terminal_(aboutTerminal), port_(aboutPort) {
+  aboutTerminal = terminal;
+  aboutPort = port;
+}
+
+LogAbout::~LogAbout() {
+  aboutTerminal = terminal_;
+  aboutPort = port_;
+}
+
+void SetLogEntryWriter(LogEntryWriter writer) { EntryWriter() = std::move(writer); }
 
 void SetStandardErrorWriter(StandardErrorWriter writer) {
   Writer() = writer ? std::move(writer) : StandardErrorWriter(WritePlainLine);

@@ -1,6 +1,7 @@
 #include "link/FileReplace.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -59,7 +60,8 @@ void DropTemporary(const std::string& temporary) {
 
 }  // namespace
 
-bool ReplaceFile(const std::string& path, std::string_view bytes, const std::function<void()>& then) {
+bool ReplaceFile(const std::string& path, std::string_view bytes, const std::function<void()>& then,
+                 std::optional<mode_t> mode) {
   const auto [folder, name] = SplitPath(path);
   if (name.empty()) {
     errno = EISDIR;
@@ -68,7 +70,7 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, const std::fun
   const std::string temporary = folder + "/." + name + ".tmp";
   const int fd = CreateTemporary(temporary);
   if (fd < 0) return false;
-  const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  const bool written = WriteAll(fd, bytes) && (!mode || ::fchmod(fd, *mode) == 0) && ::fsync(fd) == 0;
   if (!written) {
     const int error = errno;
     ::close(fd);

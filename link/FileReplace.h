@@ -3,7 +3,10 @@
 // replaced whole, so a reader at any moment sees the old file or the new one,
 // never an empty or partial one, and a power loss leaves one or the other.
 
+#include <sys/types.h>
+
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,8 +17,10 @@
 // it was and the temporary file is gone. `then`, when given, runs at once
 // after the new file stands, before the folder is flushed: what it changes
 // in the folder reaches the disk with it, and no process can end between the
-// two but in a few microseconds.
-bool ReplaceFile(const std::string& path, std::string_view bytes, const std::function<void()>& then = {});
+// two but in a few microseconds. The new file's mode is 0666 narrowed by the
+// umask, or `mode` when given (a file that another user's program reads).
+bool ReplaceFile(const std::string& path, std::string_view bytes, const std::function<void()>& then = {},
+                 std::optional<mode_t> mode = std::nullopt);
 
 // Removes `path` and makes the removal durable (the folder is flushed to
 // disk). True when the file is gone, also when there was none; false with

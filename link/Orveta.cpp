@@ -27,8 +27,9 @@ TraceLinkState LinkStateOf(const TOrveta& terminal) {
 // The codes the encoding refused, each in its own log line, then the line.
 void LogRejectedMeals(const std::vector<RejectedMeal>& rejected, const std::string& line) {
   if (rejected.empty()) return;
-  for (const RejectedMeal meal : rejected) AppendErrorLog(RejectedMealMessage(meal));
-  AppendErrorLog(line);
+  const LogTag tag{"request-line", LogUrgency::Warning};
+  for (const RejectedMeal meal : rejected) AppendErrorLog(RejectedMealMessage(meal), tag);
+  AppendErrorLog(line, tag);
 }
 
 }  // namespace
@@ -112,6 +113,7 @@ bool TOrveta::TestLink() {
     Slave = false;
   }
   Retest = false;
+  ++(Master ? Counts.TestsMaster : Slave ? Counts.TestsSlave : Counts.TestsNotConnected);
   TraceLinkTest(Port->PortIndex, Address, LinkStateOf(*this));
   return Master || Slave;
 }
@@ -174,9 +176,11 @@ int TOrveta::SendCommand(char* line) {
   } else if (Slave) {
     SendDirect(frame);
   } else {
+    ++Counts.NotAcknowledged;
     return 1;
   }
   const int result = ReadAck();
+  ++(result == 0 ? Counts.Acknowledged : Counts.NotAcknowledged);
   // A device that failed during the exchange is opened again at the next link
   // test; the indicator refresh after the job makes that test at once.
   if (result != 0 && Port->NeedsReopen()) Retest = true;

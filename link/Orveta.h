@@ -14,6 +14,15 @@
 #include "link/LinkDisplay.h"
 #include "link/Settings.h"
 
+// What happened on the link to one terminal since the program started.
+struct LinkCounts {
+  uint64_t TestsMaster = 0;        // link tests that found a master
+  uint64_t TestsSlave = 0;         // ... a slave
+  uint64_t TestsNotConnected = 0;  // ... no answer (or a port that did not open again)
+  uint64_t Acknowledged = 0;       // commands answered by the acknowledgement
+  uint64_t NotAcknowledged = 0;    // commands that got none (or could not be sent)
+};
+
 class TOrveta {
  public:
   // `port` is shared with the other terminals on the same line, not owned.
@@ -64,6 +73,7 @@ class TOrveta {
   bool CapacityExceeded = false;
   int32_t RecordCount = 0;
   int32_t DoneCount = 0;
+  LinkCounts Counts;
   // Where answer lines, panel 3, cursors and the capacity message go; set by
   // the creator (the main window, or a test). May stay null.
   LinkDisplay* Display = nullptr;

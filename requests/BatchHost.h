@@ -72,4 +72,6 @@ class BatchHost {
   // StopTimeExtension). Nothing by default.
   virtual void AttemptStarts(std::chrono::milliseconds longest) { static_cast<void>(longest); }
   virtual void AttemptEnds() {}
+  // A job ended and its counts (RequestProcessor::Counts) stand.
+  virtual void JobEnded() {}
 };

@@ -53,7 +53,10 @@ void DecodeAnswer(TOrveta& terminal, char* line) {
   const BlockDecode decoded =
       DecodeAnswerBlock(terminal.Answer.data(), terminal.AnswerLength, CodingSettingsOf(Settings()));
   if (decoded.BadLength) {
-    if (decoded.LogBadLength) AppendErrorLog("R,Z chybne nacteno: " + std::to_string(terminal.AnswerLength) + " byte");
+    if (decoded.LogBadLength) {
+      AppendErrorLog("R,Z chybne nacteno: " + std::to_string(terminal.AnswerLength) + " byte",
+                     LogTag{"answer", LogUrgency::Warning});
+    }
     line[0] = 'E';
     return;
   }
@@ -95,7 +98,7 @@ bool ExecuteLine(TOrveta& terminal, char* line) {
   }
   std::fill_n(terminal.Answer.begin(), terminal.AnswerLength, 0);
   if (!complete) {
-    AppendErrorLog(Cp1250FromUtf8(kCapacityLogMessage));
+    AppendErrorLog(Cp1250FromUtf8(kCapacityLogMessage), LogTag{"answer", LogUrgency::Error});
     --terminal.DoneCount;
     return false;
   }

@@ -17,7 +17,7 @@ bool WriteFileAnew(const std::string& path, std::string_view bytes, const std::f
   if (ReplaceFile(path, bytes, then)) return true;
   std::string message = "Soubor " + path + " nelze zapsat: " + std::strerror(errno);
   if (!RemoveFileDurably(path)) message += "; starý soubor nelze smazat: " + std::string(std::strerror(errno));
-  ReportErrorLog(message);
+  ReportErrorLog(message, LogTag{"result-file", LogUrgency::Error});
   return false;
 }
 

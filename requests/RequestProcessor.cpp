@@ -29,7 +29,7 @@ constexpr std::chrono::milliseconds kBeforeIndicatorRefresh{1500};
 // An error-log line about a file: Czech text (UTF-8 here) around the path's
 // own bytes.
 void LogFileEvent(const std::string& before, const std::string& path, const std::string& after) {
-  AppendErrorLog(Cp1250FromUtf8(before) + path + Cp1250FromUtf8(after));
+  AppendErrorLog(Cp1250FromUtf8(before) + path + Cp1250FromUtf8(after), LogTag{"request-file", LogUrgency::Warning});
 }
 
 // ": " and the system's reason for `error`.
@@ -88,7 +88,9 @@ JobResult RequestProcessor::ProcessRequestFile(const std::string& path, const st
       break;
     case TakeIn::TooLarge:  // kept aside already; reported like an empty request
       LogTooLarge(path, taken);
+      BeginJob();
       RunJob({}, {});
+      EndJob(JobOutcome::Refused);
       return JobResult::Done;
     case TakeIn::SetAside:
       LogSetAside(path, taken.Error);
@@ -107,6 +109,7 @@ JobResult RequestProcessor::ProcessRequestFile(const std::string& path, const st
       return JobResult::FileUnreadable;
   }
   takeInFailureLogged_ = false;
+  BeginJob();
   const JobEnd end = RunJob(std::move(taken.Lines), [&](const JobEnd& finished) {
     ReleaseAfterStatus(path, taken.Stamp, finished);
   });
@@ -115,11 +118,15 @@ JobResult RequestProcessor::ProcessRequestFile(const std::string& path, const st
                  ": konečný stav nelze zapsat, požadavek zůstává jako " + TakenInPath(path) + " (nedokončená úloha)");
   }
   if (end.Terminal) RefreshIndicator(*end.Terminal);
+  EndJob(OutcomeOf(end));
   return JobResult::Done;
 }
 
 void RequestProcessor::SetAsideInterruptedJob(const std::string& requestPath) {
-  if (SetAsideLeftover(requestPath, true)) ReportStatus(-1, -1);
+  if (!SetAsideLeftover(requestPath, true)) return;
+  BeginJob();
+  ReportStatus(-1, -1);
+  EndJob(JobOutcome::NotFinished);
 }
 
 // A taken-in file whose job did not finish: kept as InterruptedPath. True
@@ -217,11 +224,16 @@ void RequestProcessor::KeepStoppedJob(const std::string& path, const StopPoint& 
 JobResult RequestProcessor::SendTypedLine(const std::string& text) {
   if (Busy()) return JobResult::Busy;
   ExchangeScope exchange(*this);
-  if (ConnectedTerminal(host_.SelectedIndex()) == nullptr) return JobResult::NoTerminal;
+  BeginJob();
+  if (ConnectedTerminal(host_.SelectedIndex()) == nullptr) {
+    EndJob(JobOutcome::Refused);
+    return JobResult::NoTerminal;
+  }
   StartJob({text});
   const int t = SendBatch();
-  FinishBatch(t);
+  JobEnd end{t, FinishBatch(t), stoppedAt_};
   RefreshIndicator(t);
+  EndJob(OutcomeOf(end));
   return JobResult::Done;
 }
 
@@ -230,15 +242,18 @@ JobResult RequestProcessor::SendCommandFile(const std::string& path) {
   ExchangeScope exchange(*this);
   std::vector<std::string> lines;
   if (ReadLinesFile(path, lines) != FileRead::Read) return JobResult::FileUnreadable;
+  BeginJob();
   host_.SetTrayImage(kTrayTakingIn);
   StartJob(std::move(lines));
   host_.RepaintNow();
   if (requestLines_.empty()) {
     ReportStatus(0, 0);
+    EndJob(JobOutcome::Done);
     return JobResult::Done;
   }
   const JobEnd end = RunTakenInBatch();
   if (end.Terminal) RefreshIndicator(*end.Terminal);
+  EndJob(OutcomeOf(end));
   return JobResult::Done;
 }
 
@@ -246,9 +261,14 @@ JobResult RequestProcessor::SetClock(const std::tm& localTime) {
   if (Busy()) return JobResult::Busy;
   ExchangeScope exchange(*this);
   const std::string line = ClockLine(localTime);
-  if (ConnectedTerminal(host_.SelectedIndex()) == nullptr) return JobResult::NoTerminal;
+  BeginJob();
+  if (ConnectedTerminal(host_.SelectedIndex()) == nullptr) {
+    EndJob(JobOutcome::Refused);
+    return JobResult::NoTerminal;
+  }
   requestLines_ = {line};
-  ReportFinalStatus(SendBatch());
+  const int t = SendBatch();
+  EndJob(OutcomeOf(JobEnd{t, ReportFinalStatus(t), stoppedAt_}));
   return JobResult::Done;
 }
 
@@ -278,6 +298,8 @@ void RequestProcessor::SaveOutputFile(const std::string& name) {
 }
 
 bool RequestProcessor::ReportStatus(int first, int second, const std::function<void()>& then) {
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - jobStart_;
+  jobStatus_ = JobEndReport{std::time(nullptr), took.count(), first, second};
   host_.SetPanel(kStatusPanel, StatusText(first, second));
   return WriteStatusFile(first, second, then);
 }
@@ -294,6 +316,24 @@ void RequestProcessor::RefreshIndicator(int t) {
   if (Stopping()) return;
   if (host_.Indicator(t) == TerminalIndicator::Red || terminal->Retest || !terminal->Port->Opened) terminal->TestLink();
   host_.SetIndicator(t, IndicatorFor(*terminal));
+}
+
+void RequestProcessor::BeginJob() {
+  jobStart_ = std::chrono::steady_clock::now();
+  jobStatus_.reset();
+}
+
+void RequestProcessor::EndJob(JobOutcome outcome) {
+  ++counts_.Jobs[static_cast<size_t>(outcome)];
+  if (jobStatus_) counts_.Last = jobStatus_;
+  jobStatus_.reset();
+  host_.JobEnded();
+}
+
+JobOutcome RequestProcessor::OutcomeOf(const JobEnd& end) {
+  if (!end.StatusWritten) return JobOutcome::NotFinished;
+  if (end.Stopped) return JobOutcome::Stopped;
+  return end.Terminal ? JobOutcome::Done : JobOutcome::Refused;
 }
 
 bool RequestProcessor::Stopping() const { return host_.IsShuttingDown() || StopRequested(); }

@@ -11,6 +11,7 @@
 // ever interleave on a port.
 
 #include <array>
+#include <chrono>
 #include <ctime>
 #include <functional>
 #include <optional>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "requests/BatchHost.h"
+#include "requests/JobCounts.h"
 #include "requests/RequestWatch.h"
 
 class TOrveta;
@@ -82,6 +84,8 @@ class RequestProcessor {
   bool TryExchange(const std::function<void()>& work);
   // True while a job or an exchange is in progress.
   bool Busy() const { return exchangeDepth_ > 0; }
+  // What the jobs of this run have done.
+  const JobCounts& Counts() const { return counts_; }
 
   // After a job: when terminal t has its object, waits 1.5 s, tests the link
   // when the indicator is red, the terminal asks for a retest or its port's
@@ -145,6 +149,14 @@ class RequestProcessor {
   // What becomes of a taken-in file once its job's final status stands.
   using TakenInRelease = std::function<void(const JobEnd&)>;
 
+  // A job begins: its time and status pair are taken from here on.
+  void BeginJob();
+  // Counts the job by `outcome`; one that reported a status pair becomes the
+  // last job. The host is told.
+  void EndJob(JobOutcome outcome);
+  // The outcome of a job that ran as far as `end` says.
+  static JobOutcome OutcomeOf(const JobEnd& end);
+
   // A close was accepted or a stop asked for (a signal): no line, repeat or
   // link test starts any more.
   bool Stopping() const;
@@ -177,4 +189,8 @@ class RequestProcessor {
   bool takeInFailureLogged_ = false;
   std::optional<FileSighting> unreadableLogged_;  // the unreadable request file last logged
   std::optional<StopPoint> stoppedAt_;             // where the last batch stopped for a close
+  JobCounts counts_;
+  TerminalJobCounts* batchCounts_ = nullptr;  // the counts of the batch's terminal
+  std::chrono::steady_clock::time_point jobStart_;
+  std::optional<JobEndReport> jobStatus_;  // the status pair the job in progress reported last
 };

@@ -43,11 +43,13 @@ int RequestProcessor::SendBatch() {
   terminal->DoneCount = 0;
   terminal->RecordCount = 0;
   if (!terminal->IsConnected()) return t;
+  batchCounts_ = &counts_.Terminals[t];
+  const LogAbout about(t + 1, terminal->Port->PortIndex + 1);
   const LineErrorWatch lineErrors(terminal->Port);
   try {
     if (!SendLines(*terminal)) return t;  // shutting down: the progress stays as it is
   } catch (const EDivByZero& error) {
-    AppendErrorLog(Cp1250FromUtf8(error.what()));
+    AppendErrorLog(Cp1250FromUtf8(error.what()), LogTag{"request-line", LogUrgency::Warning});
   }
   EndProgress();
   return t;
@@ -87,7 +89,7 @@ bool RequestProcessor::SendLine(TOrveta& terminal, const std::string& line) {
     case LineKind::Refused:
       break;
   }
-  AppendErrorLog(RefusedLineMessage(line));
+  AppendErrorLog(RefusedLineMessage(line), LogTag{"request-line", LogUrgency::Warning});
   return false;
 }
 
@@ -112,7 +114,11 @@ bool RequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& lin
     }
     // Only a data command's first letter can be replaced by the 'E' mark; a
     // command that itself starts with 'E' is never a receive repeat.
-    if (lineBuffer_[0] == line[0]) return true;
+    if (lineBuffer_[0] == line[0]) {
+      batchCounts_->RecordsReceived += static_cast<uint64_t>(std::max(terminal.RecordCount, 0));
+      return true;
+    }
+    ++batchCounts_->ReceiveRepeats;
     host_.Sleep(kAfterFailedAttempt);
     host_.SetPanel(kReceiveTryPanel, std::to_string(++receiveTry));
     --terminal.DoneCount;

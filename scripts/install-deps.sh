@@ -23,6 +23,14 @@ packages=(
   # The service under a real systemd (scripts/test-service.sh): a Debian root
   # file system made from the mirror, booted in a container.
   debootstrap systemd-container
+  # Real serial drivers in a booted Debian VM (scripts/test-vm.sh): QEMU with
+  # its emulated USB adapter and UART, the image made by mkfs.ext4 -d, Python
+  # for QEMU's monitor and guest agent.
+  qemu-system-x86 e2fsprogs python3
+  # The metrics: Prometheus' rule checker (promtool) for the shipped alert
+  # rules, and node_exporter, whose textfile collector serves the metrics file
+  # in the process test.
+  prometheus prometheus-node-exporter
   # The capture test: Wireshark's command-line reader, with its Lua support,
   # reads a capture of the program through the shipped dissector.
   tshark

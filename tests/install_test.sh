@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # cmake --install honours the prefix and puts the program, the simulator, the
-# field tools, the help, the desktop entry and the icon where a Linux desktop
-# looks for them, the manual pages in share/man/man1 and the site INI file in
-# etc/tarvion.
+# field tools, the help, the alert rules, the desktop entry and the icon where
+# a Linux desktop looks for them, the manual pages in share/man/man1 and the
+# site INI file in etc/tarvion.
 set -euo pipefail
 build_dir=$1
 prefix=$(mktemp -d)
@@ -10,7 +10,7 @@ trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build_dir" --prefix "$prefix" > /dev/null
 for file in bin/tarvion bin/orveta-sim bin/tarvion-scan bin/tarvion-request bin/tarvion-config \
-            share/tarvion/help/Tarvion.html \
+            share/tarvion/help/Tarvion.html share/tarvion/prometheus/tarvion-alerts.yml \
             share/applications/tarvion.desktop share/icons/hicolor/scalable/apps/tarvion.svg \
             share/man/man1/tarvion.1 share/man/man1/orveta-sim.1 share/man/man1/tarvion-scan.1 \
             share/man/man1/tarvion-request.1 share/man/man1/tarvion-config.1 etc/tarvion/tarvion.ini; do

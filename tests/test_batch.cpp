@@ -15,6 +15,7 @@
 
 #include "link/Coding.h"
 #include "link/Cp1250.h"
+#include "link/ErrorLog.h"
 #include "requests/ClockLine.h"
 #include "requests/RequestProcessor.h"
 #include "requests/RequestTakeIn.h"
@@ -349,13 +350,34 @@ TEST_F(Batch, ShortDataAnswerIsReceivedAgain) {
   StartTerminals(1, options);
   window_.Send = {3, true, false};
   MarkLine();
+  std::vector<LogEntry> entries;
+  SetLogEntryWriter([&](const LogEntry& entry) {
+    entries.push_back(entry);
+    return true;
+  });
   ASSERT_EQ(Request(PersonLine('R', 8, false) + "\r\nP\r\n"), JobResult::Done);
+  SetLogEntryWriter(nullptr);
   const Lines frames = Frames();
   EXPECT_EQ(Lines(frames.begin() + 1, frames.end()), (Lines{"1:P", "1:P"}));
   EXPECT_EQ(window_.Panels[7], (Lines{"", "2"}));
   EXPECT_EQ(Read("output.txt"), AnswerLine('R', 8, false));  // from the second answer only
   EXPECT_EQ(Read("rudazo.sta"), "2,1\r\n");                  // the P line counted once
   EXPECT_NE(Read("errorlog.txt").find("R,Z chybne nacteno: 23 byte"), std::string::npos);
+  // The journal's entry names the batch's terminal and its port.
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].Utf8Line, "R,Z chybne nacteno: 23 byte");
+  EXPECT_EQ(entries[0].Terminal, 1);
+  EXPECT_EQ(entries[0].Tag.Port, window_.Terminals[0]->Port->PortIndex + 1);
+  EXPECT_STREQ(entries[0].Tag.Event, "answer");
+  // The counts for the metrics: one repeat, the record of the whole answer
+  // alone, three acknowledgements, one job done with its pair.
+  const JobCounts& counts = processor_.Counts();
+  EXPECT_EQ(counts.Terminals[0].ReceiveRepeats, 1u);
+  EXPECT_EQ(counts.Terminals[0].RecordsReceived, 1u);
+  EXPECT_EQ(window_.Terminals[0]->Counts.Acknowledged, 3u);
+  EXPECT_EQ(counts.Jobs[static_cast<size_t>(JobOutcome::Done)], 1u);
+  ASSERT_TRUE(counts.Last);
+  EXPECT_EQ(std::pair(counts.Last->First, counts.Last->Second), std::pair(2, 1));
 
   // A command that itself starts with 'E' is no receive repeat.
   window_.Panels.clear();

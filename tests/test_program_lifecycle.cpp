@@ -1,11 +1,12 @@
 // The program as a process: a copy of build/tarvion in a fresh directory with
 // its INI beside it, talking to build/orveta-sim, run headless. Start-up lines
 // of the error log, the single-instance lock and its refusals, a start with no
-// display at all, the orderly end on SIGTERM, and what a service tells
-// systemd and the journal.
+// display at all, the orderly end on SIGTERM, what a service tells systemd
+// and the journal, and the metrics as Prometheus' node_exporter serves them.
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -278,6 +280,128 @@ TEST_F(ProgramLifecycle, AsAServiceItTellsSystemdHowItIsAndTheJournalEachLinesPr
   for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, std::regex("<[2-7]>.*"))) << line;
   sim->Signal(SIGTERM);
   EXPECT_EQ(sim->WaitExit(), 0);
+}
+
+namespace {
+
+constexpr char kNodeExporter[] = "/usr/bin/prometheus-node-exporter";
+
+// A TCP port of 127.0.0.1 that nothing listens on now.
+int FreeLoopbackPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  close(fd);
+  return bound ? ntohs(address.sin_port) : -1;
+}
+
+// The body of GET `path` from 127.0.0.1:`port`; empty when there is no answer.
+std::string HttpGet(int port, const std::string& path) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+      char buffer[8192];
+      for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<size_t>(n));
+    }
+  }
+  close(fd);
+  const size_t body = answer.find("\r\n\r\n");
+  return answer.rfind("HTTP/1.0 200", 0) == 0 && body != std::string::npos ? answer.substr(body + 4) : "";
+}
+
+// The value of the sample of `name` with all of `labels` ("terminal=\"1\"")
+// in the exposition `text`, whatever the order of its labels.
+std::optional<double> SampleValue(const std::string& text, const std::string& name,
+                                  const std::vector<std::string>& labels = {}) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(name, 0) != 0 || (line[name.size()] != '{' && line[name.size()] != ' ')) continue;
+    const size_t end = line.rfind(' ');
+    const std::string head = line.substr(0, end);
+    if (std::all_of(labels.begin(), labels.end(), [&](const std::string& l) { return head.find(l) != std::string::npos; })) {
+      return std::stod(line.substr(end + 1));
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+// node_exporter's textfile collector serves the program's --metrics file:
+// after a job, the job, its command and the terminal's state are there and
+// the file parses; a device that goes away reaches it at the next periodic
+// check.
+TEST_F(ProgramLifecycle, MetricsFileIsServedByNodeExporterAndFollowsAPortThatGoesAway) {
+  if (!std::filesystem::exists(kNodeExporter)) {
+    GTEST_SKIP() << kNodeExporter << " is not installed (scripts/install-deps.sh installs it)";
+  }
+  const std::filesystem::path collected = directory_ / "collected";
+  std::filesystem::create_directory(collected);
+  const int port = FreeLoopbackPort();
+  ASSERT_GT(port, 0);
+  Process exporter({kNodeExporter, "--web.listen-address=127.0.0.1:" + std::to_string(port),
+                    "--collector.disable-defaults", "--collector.textfile",
+                    "--collector.textfile.directory=" + collected.string()},
+                   directory_, "exporter", {});
+  WriteIni(DefaultConfigBlock(), {{1, LinePath()}});
+  auto sim = StartSimulator({"1:slave"});
+  // The service's umask keeps its files from others, and node_exporter runs
+  // as another user: the metrics file is readable all the same.
+  const mode_t umaskBefore = umask(0077);
+  auto program = StartProgram("program", {"--metrics", (collected / "tarvion.prom").string()});
+  umask(umaskBefore);
+  ASSERT_TRUE(WaitUntil([&] { return LogHas("TERM 1 SLAVE") || program->Exited(); }, kProcessTimeout))
+      << program->Err();
+
+  std::ofstream(directory_ / "request.tmp", std::ios::binary) << "TERM1\r\nS\r\n";
+  std::filesystem::rename(directory_ / "request.tmp", directory_ / "request.cfg");
+  std::string metrics;
+  ASSERT_TRUE(WaitUntil([&] {
+    metrics = HttpGet(port, "/metrics");
+    return SampleValue(metrics, "tarvion_jobs_total", {"outcome=\"done\""}) == 1.0 || exporter.Exited();
+  }, kProcessTimeout)) << metrics << exporter.Err() << program->Err();
+  EXPECT_EQ(SampleValue(metrics, "node_textfile_scrape_error"), 0.0) << metrics;
+  // Prometheus' own check of the names, types and units.
+  Process lint({"/bin/sh", "-c", "promtool check metrics < collected/tarvion.prom"}, directory_, "promtool", {});
+  EXPECT_EQ(lint.WaitExit(), 0) << lint.Out() << lint.Err();
+  const auto permissions = std::filesystem::status(collected / "tarvion.prom").permissions();
+  EXPECT_EQ(permissions & std::filesystem::perms::others_read, std::filesystem::perms::others_read);
+  EXPECT_EQ(SampleValue(metrics, "tarvion_build_info", {"version=\""}), 1.0);
+  EXPECT_EQ(SampleValue(metrics, "tarvion_last_job_status", {"position=\"first\""}), 1.0);
+  EXPECT_EQ(SampleValue(metrics, "tarvion_last_job_status", {"position=\"second\""}), 1.0);
+  EXPECT_EQ(SampleValue(metrics, "tarvion_terminal_commands_total", {"terminal=\"1\"", "result=\"acknowledged\""}), 1.0);
+  EXPECT_EQ(SampleValue(metrics, "tarvion_terminal_records_received_total", {"terminal=\"1\""}), 1.0);
+  EXPECT_EQ(SampleValue(metrics, "tarvion_terminal_state", {"terminal=\"1\"", "state=\"slave\""}), 1.0);
+  EXPECT_EQ(SampleValue(metrics, "tarvion_terminal_state", {"terminal=\"1\"", "state=\"no_port\""}), 0.0);
+  EXPECT_EQ(SampleValue(metrics, "tarvion_port_info", {"port=\"COM1\"", "device=\"" + LinePath() + "\""}), 1.0);
+  EXPECT_EQ(SampleValue(metrics, "tarvion_port_open", {"port=\"COM1\""}), 1.0);
+
+  // The simulator ends: its pseudo-terminal goes, and the next periodic
+  // check finds the device failed.
+  sim->Signal(SIGTERM);
+  EXPECT_EQ(sim->WaitExit(), 0);
+  const std::string file = (collected / "tarvion.prom").string();
+  EXPECT_TRUE(WaitUntil([&] {
+    metrics = ReadFile(file);
+    return SampleValue(metrics, "tarvion_port_open", {"port=\"COM1\""}) == 0.0;
+  }, kProcessTimeout)) << metrics;
+  EXPECT_EQ(SampleValue(metrics, "tarvion_terminal_state", {"terminal=\"1\"", "state=\"no_port\""}), 1.0);
+  EXPECT_EQ(SampleValue(metrics, "tarvion_terminal_state", {"terminal=\"1\"", "state=\"slave\""}), 0.0);
+  metrics = HttpGet(port, "/metrics");
+  EXPECT_EQ(SampleValue(metrics, "tarvion_port_open", {"port=\"COM1\""}), 0.0) << metrics;
+  EXPECT_EQ(SampleValue(metrics, "node_textfile_scrape_error"), 0.0);
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitExit(), 0) << program->Err();
 }
 
 // The desktop entry's start: "~/" is the home (no shell expands it there),

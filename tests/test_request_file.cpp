@@ -1,6 +1,7 @@
 // Request files and the single lines of a job: splitting bytes into lines,
 // reading a file that may still be held by its writer, the terminal line,
-// long and refused lines, the clock command, and the output and status files.
+// long and refused lines, the clock command, the output and status files, and
+// the metrics file's text.
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -18,6 +19,7 @@
 #include "link/Cp1250.h"
 #include "link/ErrorLog.h"
 #include "requests/ClockLine.h"
+#include "requests/Metrics.h"
 #include "requests/OutputFiles.h"
 #include "requests/RequestFile.h"
 #include "requests/RequestLine.h"
@@ -230,4 +232,15 @@ TEST_F(TempDirectory, TheErrorLogIsNeverWrittenThroughALinkPlantedThere) {
       {false, "B"},
       {true, "C"}};
   EXPECT_EQ(standardError, expected);
+}
+
+// A device path is the administrator's text: a quote, a backslash or a line
+// end in it must not end the label or the line, or the collector drops the
+// whole file.
+TEST(MetricsText, LabelValuesAreEscapedSoTheLineStaysWhole) {
+  MetricsSnapshot snapshot;
+  snapshot.Ports.push_back({2, "/dev/a\"b\\c\nd", true, std::nullopt});
+  const std::string text = FormatMetrics(snapshot);
+  EXPECT_NE(text.find("\ntarvion_port_info{port=\"COM2\",device=\"/dev/a\\\"b\\\\c\\nd\"} 1\n"), std::string::npos)
+      << text;
 }
