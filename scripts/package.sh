@@ -94,6 +94,7 @@ dissector=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/wireshark/plugins/ta
 for file in "$dissector" usr/bin/tarvion usr/bin/orveta-sim usr/bin/tarvion-scan usr/bin/tarvion-request usr/bin/tarvion-config \
             etc/tarvion/tarvion.ini usr/share/tarvion/help/Tarvion.html usr/share/applications/tarvion.desktop \
             usr/share/icons/hicolor/scalable/apps/tarvion.svg lib/systemd/system/tarvion.service \
+            lib/systemd/system-generators/tarvion-generator lib/modules-load.d/tarvion.conf \
             lib/sysusers.d/tarvion.conf lib/udev/rules.d/99-tarvion-serial.rules \
             usr/share/man/man1/tarvion.1.gz usr/share/man/man1/orveta-sim.1.gz \
             usr/share/man/man1/tarvion-scan.1.gz usr/share/man/man1/tarvion-request.1.gz \
@@ -107,6 +108,7 @@ dpkg-deb -I "$deb" conffiles | grep -qx /etc/tarvion/tarvion.ini || fail "/etc/t
 # The unit as systemd reads it (pointed at the unpacked program), and the
 # user the package makes, tried on a root of its own.
 in_lib() { if [ -e "$root/lib/$1" ]; then echo "$root/lib/$1"; else echo "$root/usr/lib/$1"; fi; }
+[ -x "$(in_lib systemd/system-generators/tarvion-generator)" ] || fail "tarvion-generator is not executable"
 unit=$(in_lib systemd/system/tarvion.service)
 sysusers=$(in_lib sysusers.d/tarvion.conf)
 if command -v systemd-analyze >/dev/null; then
@@ -141,6 +143,8 @@ comments=$(grep -c '^;' "$ini")
 [ "$(grep -c '^;' "$ini")" = "$comments" ] || fail "tarvion-config lost comments of the INI file"
 "$root/usr/bin/tarvion-config" --config "$ini" show | grep -qx "COM1=$work/line  *the device of COM1" ||
   fail "tarvion-config does not show the COM1 it set"
+[ "$("$root/usr/bin/tarvion-config" --config "$ini" devices)" = "$work/line" ] ||
+  fail "tarvion-config devices does not list the COM1 of terminal 1 alone"
 
 "$root/usr/bin/orveta-sim" --link "$work/line" --terminal 1:master >"$work/sim.out" 2>"$work/sim.err" &
 pids+=($!)

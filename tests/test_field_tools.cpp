@@ -483,6 +483,10 @@ TEST_F(FieldTools, ConfigSetsInWordsKeepsTheCommentsAndTheProgramStartsOnIt) {
                                    "COM2=/dev/ttyS1 ", "COM1=" + LinePath() + " "}) {
     EXPECT_NE(show->Out().find("\n" + value), std::string::npos) << value << "\n" << show->Out();
   }
+  // The devices the service waits for: those of the connected terminals only.
+  auto devices = Config("devices", {"devices"});
+  EXPECT_EQ(devices->WaitExit(), 0) << devices->Err();
+  EXPECT_EQ(devices->Out(), LinePath() + "\n");
 
   const std::string before = ReadFile(ini);
   auto refused = Config("refused", {"set", "terminal2.address=256", "dinners=5", "baud=38400"});

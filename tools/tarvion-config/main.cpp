@@ -1,11 +1,14 @@
 // tarvion-config: Tarvion's settings in words. "show" lists every setting of
 // the INI file; "set KEY=VALUE..." checks the values as the window does and
-// writes the file as its "Uložit CFG" does, keeping everything else in it.
+// writes the file as its "Uložit CFG" does, keeping everything else in it;
+// "devices" lists the devices the connected terminals need (what the
+// service's generator makes it wait for at boot).
 // See ConfigUsage() for the options and exit statuses.
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +19,7 @@
 #include "config/FileLocations.h"
 #include "config/IniFile.h"
 #include "config/Options.h"
+#include "link/CommPort.h"
 #include "tools/tarvion-config/ConfigKeys.h"
 
 namespace {
@@ -32,7 +36,7 @@ constexpr char kRestart[] =
 
 struct Arguments {
   std::string ConfigPath = SiteIniFile();
-  std::string Command;                   // "show" or "set"
+  std::string Command;                   // "show", "set" or "devices"
   std::vector<std::string> Assignments;  // KEY=VALUE of set
   bool Help = false;
 };
@@ -46,6 +50,7 @@ std::string ConfigUsage() {
   std::string text = std::string(
                          "Usage: tarvion-config [--config FILE] show\n"
                          "       tarvion-config [--config FILE] set KEY=VALUE...\n"
+                         "       tarvion-config [--config FILE] devices\n"
                          "Shows Tarvion's settings in words, or sets them, in the INI file FILE\n"
                          "(default ") +
                      SiteIniFile() +
@@ -53,7 +58,9 @@ std::string ConfigUsage() {
                      "user's Tarvion reads ~/.config/tarvion/tarvion.ini once it has saved one).\n\n"
                      "set checks each value with the ranges and messages of Tarvion's window and\n"
                      "writes the file as its \"Uložit CFG\" does: the values change, the comments\n"
-                     "and every other line stay. When a value is refused nothing is written.\n\n" +
+                     "and every other line stay. When a value is refused nothing is written.\n\n"
+                     "devices prints the device of each COM port that a connected terminal uses,\n"
+                     "one a line: the devices the service waits for at boot.\n\n" +
                      kRestart + "\n\nKeys and their values:\n";
   for (const ConfigKey& key : ConfigKeys()) {
     std::string name = key.Name;
@@ -67,14 +74,14 @@ std::string ConfigUsage() {
   }
   return text +
          "  (N is the terminal, 1 to 4)\n\n"
-         "  --config FILE   the INI file to show or set\n"
+         "  --config FILE   the INI file to read (and set)\n"
          "  --help          show this help and exit\n\n"
          "Exit status: 0 done; 1 the file cannot be read or written; 2 a bad option,\n"
          "command or key, or a value refused (then nothing is written).\n";
 }
 
 // False with `error` set on an unknown option, no command or another one,
-// assignments for show, or none for set.
+// assignments for show or devices, or none for set.
 bool ParseArguments(const std::vector<std::string>& arguments, Arguments& out, std::string& error) {
   const OptionRule rules[] = {
       {"--help", {},
@@ -97,12 +104,12 @@ bool ParseArguments(const std::vector<std::string>& arguments, Arguments& out, s
     out.Command = parsed.Operands.front();
     out.Assignments.assign(parsed.Operands.begin() + 1, parsed.Operands.end());
   }
-  if (out.Command != "show" && out.Command != "set") {
-    error = out.Command.empty() ? "no command: show or set" : "unknown command '" + out.Command + "'";
+  if (out.Command != "show" && out.Command != "set" && out.Command != "devices") {
+    error = out.Command.empty() ? "no command: show, set or devices" : "unknown command '" + out.Command + "'";
     return false;
   }
-  if (out.Command == "show" && !out.Assignments.empty()) {
-    error = "show takes no KEY=VALUE";
+  if (out.Command != "set" && !out.Assignments.empty()) {
+    error = out.Command + " takes no KEY=VALUE";
     return false;
   }
   if (out.Command == "set" && out.Assignments.empty()) {
@@ -141,6 +148,20 @@ int Show(const std::string& path) {
     const size_t length = end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line);
     std::printf("# %.*s\n", static_cast<int>(length), line);
     line += length + (end != nullptr ? 1 : 0);
+  }
+  return kDone;
+}
+
+// The device of each port a connected terminal uses, one a line, in COM
+// order; a port set to no device has none.
+int Devices(const std::string& path) {
+  EditedConfig config;
+  std::vector<BoundedValue> bounded;
+  if (!Load(path, config, bounded)) return Fail("cannot read " + path, kFileFailed);
+  const std::array<bool, kPortCount> needed = NeededPorts(config.Stored.Block.Terminals);
+  for (int j = 0; j < kPortCount; ++j) {
+    const std::string device = config.Ports[j].value_or(ComDevicePath(j));
+    if (needed[j] && !device.empty()) std::printf("%s\n", device.c_str());
   }
   return kDone;
 }
@@ -190,5 +211,7 @@ int main(int argc, char** argv) {
     std::fputs(ConfigUsage().c_str(), stdout);
     return kDone;
   }
-  return arguments.Command == "show" ? Show(arguments.ConfigPath) : Set(arguments.ConfigPath, arguments.Assignments);
+  if (arguments.Command == "show") return Show(arguments.ConfigPath);
+  if (arguments.Command == "devices") return Devices(arguments.ConfigPath);
+  return Set(arguments.ConfigPath, arguments.Assignments);
 }
