@@ -84,6 +84,7 @@ class ProgramRequests : public ProgramFixture {
                                             const Lines& simOptions) {
     WriteIniFile(File("tarvion.ini"), IniValuesOf(block, testBinary), {{1, LinePath()}});
     sim_ = StartSimulator({"1:slave"}, simOptions);
+    if (sim_->Running()) ActLikeADevice(sim_->Pid());  // its answers on time while the machine is busy
     const auto start = Clock::now();
     tarvion_ = StartProgram("program");
     EXPECT_TRUE(WaitUntil([&] { return LogHas("TERM 1 SLAVE") || tarvion_->Exited(); }, kProcessTimeout))
@@ -110,6 +111,7 @@ class ProgramRequests : public ProgramFixture {
     }
     WriteIni(block, {{1, LinePath()}});
     sim_ = StartSimulator(terminals);
+    if (sim_->Running()) ActLikeADevice(sim_->Pid());
     tarvion_ = StartProgram("program");
     const std::string last = "TERM " + std::to_string(count) + " SLAVE";
     ASSERT_TRUE(WaitUntil([&] { return LogHas(last) || tarvion_->Exited(); }, kProcessTimeout))
@@ -135,11 +137,13 @@ class ProgramRequests : public ProgramFixture {
   }
 
   // As the other program drops a request: written under another name, then
-  // renamed into place. Returns the moment it appeared.
+  // renamed into place. Returns a moment just before it appeared (the clock
+  // read after the rename could lag it by however long this thread waited).
   Clock::time_point DropRequest(const std::string& bytes) const {
     Write("request.tmp", bytes);
+    const Clock::time_point beforeRename = Clock::now();
     fs::rename(File("request.tmp"), File("request.cfg"));
-    return Clock::now();
+    return beforeRename;
   }
 
   // Written in place a piece at a time, with pauses well under the watcher's

@@ -9,14 +9,17 @@ running() {
 }
 stopped() { ! running "$1"; }
 
-# Polls `condition` (a command with its arguments) every 0.1 s for at most
-# `seconds`: wait_for SECONDS COMMAND [ARG...]
+# Milliseconds on the clock, read from bash's own EPOCHREALTIME (bash 5).
+now_ms() { local micro=${EPOCHREALTIME//[!0-9]/}; echo $((micro / 1000)); }
+
+# Polls `condition` (a command with its arguments) every 0.1 s until it holds
+# or `seconds` (whole seconds) have passed on the clock, however long each
+# look takes: wait_for SECONDS COMMAND [ARG...]
 wait_for() {
-  local seconds=$1 waited=0
+  local deadline=$(($(now_ms) + $1 * 1000))
   shift
   until "$@"; do
-    [ "$waited" -lt $((seconds * 10)) ] || return 1
+    [ "$(now_ms)" -lt "$deadline" ] || return 1
     sleep 0.1
-    waited=$((waited + 1))
   done
 }

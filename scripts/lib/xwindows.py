@@ -3,15 +3,23 @@
 
   xwindows.py tray-icon PID      centre "X Y" of the program's icon docked in the tray
   xwindows.py balloons PID       how many balloons (tool-tip windows) of the program show
+  xwindows.py balloon-watch PID  "watching" once it looks, then "shown MS" (the
+                                 clock's milliseconds) as soon as a balloon of
+                                 the program shows, however briefly
   xwindows.py menu PID           "X Y W H" of the program's open popup menu, or nothing
   xwindows.py context-help WIN   what the window manager sends when the frame's
                                  context-help button is clicked; fails when the
                                  window did not ask for that button
+  xwindows.py wm-sync            returns once the window manager has dealt with
+                                 every request made before, such as a window
+                                 asked to be shown; fails after 10 s without
 
 PID is the process id (_NET_WM_PID), WIN a window id as xdotool prints it.
 """
 
+import select
 import sys
+import time
 
 from Xlib import X, display
 from Xlib.protocol import event
@@ -81,6 +89,28 @@ def balloons(dpy, pid):
     return 0
 
 
+def balloon_watch(dpy, pid):
+    """Told of every window mapped on the screen, so that a balloon that shows
+    for a moment between two looks is seen all the same."""
+    root = dpy.screen().root
+    root.change_attributes(event_mask=X.SubstructureNotifyMask)
+    dpy.sync()
+    print("watching", flush=True)
+    while True:
+        mapped = dpy.next_event()
+        if mapped.type != X.MapNotify:
+            continue
+        try:
+            prop = mapped.window.get_full_property(dpy.intern_atom("_NET_WM_PID"), X.AnyPropertyType)
+            balloon = (prop is not None and len(prop.value) and prop.value[0] == pid
+                       and "_NET_WM_WINDOW_TYPE_TOOLTIP" in window_type(dpy, mapped.window))
+        except Exception:  # gone meanwhile
+            continue
+        if balloon:
+            print("shown", time.time_ns() // 1000000, flush=True)
+            return 0
+
+
 def menu(dpy, pid):
     """A popup menu: a window that bypasses the window manager, neither the
     docked icon nor a balloon."""
@@ -105,21 +135,41 @@ def context_help(dpy, window_id):
     message = event.ClientMessage(window=window, client_type=protocols_atom,
                                   data=(32, [help_atom, X.CurrentTime, 0, 0, 0]))
     window.send_event(message, event_mask=X.NoEventMask)
-    dpy.flush()
+    dpy.sync()
     return 0
 
 
+def wm_sync(dpy):
+    """The window manager answers _NET_REQUEST_FRAME_EXTENTS for a window of
+    ours by setting _NET_FRAME_EXTENTS on it; it handles its events in turn,
+    so a window another program asked to show before is shown by then."""
+    root = dpy.screen().root
+    window = root.create_window(0, 0, 1, 1, 0, X.CopyFromParent, event_mask=X.PropertyChangeMask)
+    extents = dpy.intern_atom("_NET_FRAME_EXTENTS")
+    request = event.ClientMessage(window=window, client_type=dpy.intern_atom("_NET_REQUEST_FRAME_EXTENTS"),
+                                  data=(32, [0, 0, 0, 0, 0]))
+    root.send_event(request, event_mask=X.SubstructureRedirectMask | X.SubstructureNotifyMask)
+    dpy.flush()
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        if not dpy.pending_events() and not select.select([dpy], [], [], deadline - time.monotonic())[0]:
+            break
+        answer = dpy.next_event()
+        if answer.type == X.PropertyNotify and answer.atom == extents:
+            return 0
+    print("the window manager did not answer within 10 s", file=sys.stderr)
+    return 1
+
+
 def main(argv):
-    if len(argv) != 3:
+    with_argument = {"tray-icon": tray_icon, "balloons": balloons, "balloon-watch": balloon_watch, "menu": menu,
+                   "context-help": context_help}
+    if len(argv) == 2 and argv[1] == "wm-sync":
+        return wm_sync(display.Display())
+    if len(argv) != 3 or argv[1] not in with_argument:
         print(__doc__, file=sys.stderr)
         return 2
-    dpy = display.Display()
-    command, argument = argv[1], int(argv[2], 0)
-    commands = {"tray-icon": tray_icon, "balloons": balloons, "menu": menu, "context-help": context_help}
-    if command not in commands:
-        print(__doc__, file=sys.stderr)
-        return 2
-    return commands[command](dpy, argument)
+    return with_argument[argv[1]](display.Display(), int(argv[2], 0))
 
 
 if __name__ == "__main__":
