@@ -22,5 +22,10 @@ if reason=$(scripts/test-service.sh --can-run); then
 else
   echo "test-service: skipped: $reason"
 fi
+if reason=$(scripts/test-vm.sh --can-run); then
+  scripts/test-vm.sh --deb "build/package/tarvion_$(dpkg-parsechangelog -S Version)_$(dpkg --print-architecture).deb"
+else
+  echo "test-vm: skipped: $reason"
+fi
 scripts/test-sanitizers.sh
 scripts/fuzz.sh 30

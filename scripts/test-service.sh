@@ -62,17 +62,8 @@ suite=bookworm
 deb=""
 keep=""
 can_run_only=""
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --deb) deb=${2:?--deb needs a FILE}; shift 2 ;;
-    --cache) cache=${2:?--cache needs a DIR}; shift 2 ;;
-    --mirror) mirror=${2:?--mirror needs a URL}; shift 2 ;;
-    --keep) keep=1; shift ;;
-    --can-run) can_run_only=1; shift ;;
-    -h | --help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "test-service.sh: unknown argument '$1'" >&2; exit 2 ;;
-  esac
-done
+. "$repo/scripts/lib/debian-root.sh"
+parse_root_test_options "$0" "$@"
 
 . "$repo/scripts/lib/processes.sh"
 
@@ -234,18 +225,11 @@ depends=$(dpkg-deb -f "$deb" Depends)
 mkdir -p "$cache"
 exec 9>"$cache/lock"
 flock 9
-base="debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus $suite $mirror"
-if [ ! -d "$root" ] || [ "$(cat "$root.base" 2>/dev/null)" != "$base" ]; then
+if [ "$(cat "$root.base" 2>/dev/null)" != "$(debian_root_command "$suite" "$mirror")" ]; then
   say "making the Debian $suite root file system in $root (debootstrap from $mirror)"
-  rm -rf "$root" "$root.new" "$root.base" "$root.depends"
-  if ! debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus "$suite" "$root.new" "$mirror" \
-      >"$work/debootstrap.log" 2>&1; then
-    tail -n 30 "$work/debootstrap.log" >&2
-    fail "debootstrap failed (log above)"
-  fi
-  mv "$root.new" "$root"
-  echo "$base" >"$root.base"
 fi
+make_debian_root "$root" "$suite" "$mirror" "$work/debootstrap.log" ||
+  { tail -n 30 "$work/debootstrap.log" >&2; fail "debootstrap failed (log above)"; }
 if [ "$(cat "$root.depends" 2>/dev/null)" != "$depends" ]; then
   say "installing the package's dependencies into $root"
   start_nspawn "$work/depends.log" --directory="$root" --machine="$machine" --as-pid2 \
