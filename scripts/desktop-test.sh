@@ -8,6 +8,8 @@
 #   - the tray menu: "Zobrazit program", "Schovat program" (hides the window),
 #     "Nápověda", a separator, "Konec";
 #   - a request shows the balloon and leaves none behind when it is done;
+#   - Enter sends the typed command from the command line, and nothing from
+#     an address field;
 #   - "Konec" asks the closing question: No keeps the program, Yes ends it
 #     with "Stop programu".
 # It saves a picture of the tray with its menu open as
