@@ -152,17 +152,20 @@ void TForm1::LookAfterPorts() {
     }
     if (!port->Reopen()) continue;
     for (int k = 0; k < kTerminalCount; ++k) {
-      const TerminalEntry& entry = config_.Block.Terminals[k];
-      if (TerminalInUse(entry) && entry.PortIndex == j) TakeUpTerminal(k);
+      if (UsesPort(k, j)) TakeUpTerminal(k);
     }
   }
 }
 
 void TForm1::ShowPortLost(int j) {
   for (int k = 0; k < kTerminalCount; ++k) {
-    const TerminalEntry& entry = config_.Block.Terminals[k];
-    if (TerminalInUse(entry) && entry.PortIndex == j && Terminals[k]) SetIndicator(k, TerminalIndicator::Red);
+    if (UsesPort(k, j) && Terminals[k]) SetIndicator(k, TerminalIndicator::Red);
   }
+}
+
+bool TForm1::UsesPort(int k, int j) const {
+  const TerminalEntry& entry = config_.Block.Terminals[k];
+  return TerminalInUse(entry) && entry.PortIndex == j;
 }
 
 void TForm1::TestStartupLink(int k) {

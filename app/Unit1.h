@@ -242,6 +242,8 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void LookAfterPorts();
   // The terminals of COM index j turn red: its device failed.
   void ShowPortLost(int j);
+  // Terminal k is connected and uses COM index j.
+  bool UsesPort(int k, int j) const;
   void TestStartupLink(int terminalIndex);
   std::string RequestPath() const;
   // Each terminal place's state as the status line and the metrics show it.

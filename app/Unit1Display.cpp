@@ -43,6 +43,6 @@ void TForm1::SetResultListVisible(bool visible) { Memo1->setVisible(visible); }
 void TForm1::ShowCapacityMessage() {
   ShowMessageBoxWithoutWaiting(BoxRequest{
       this, BoxIcon::None, BoxButtons::Ok, ApplicationTitle(),
-      QStringLiteral("Překročena kapacita paměti!!!\nNutno zvýšit kapacitu paměti v konfiguraci a restartovat."),
+      QString::fromUtf8(kCapacityMessage),
       BoxAnswer::Ok});
 }

@@ -6,6 +6,11 @@
 
 enum class CursorShape { Default, AppStarting, Hourglass };
 
+// What the capacity message says (UTF-8): an answer larger than the answer
+// buffer.
+constexpr char kCapacityMessage[] =
+    "Překročena kapacita paměti!!!\nNutno zvýšit kapacitu paměti v konfiguraci a restartovat.";
+
 class LinkDisplay {
  public:
   virtual ~LinkDisplay() = default;
@@ -17,6 +22,6 @@ class LinkDisplay {
   virtual void SetCursor(CursorShape shape) = 0;
   // Hides the result list while a block's lines are added, shows it after.
   virtual void SetResultListVisible(bool visible) = 0;
-  // Modal: "Překročena kapacita paměti!!!\nNutno zvýšit kapacitu paměti v konfiguraci a restartovat."
+  // Shows kCapacityMessage; the exchange goes on while it shows.
   virtual void ShowCapacityMessage() = 0;
 };

@@ -42,9 +42,6 @@ class HiddenResultList {
   LinkDisplay& display_;
 };
 
-constexpr char kCapacityLogMessage[] =
-    "Překročena kapacita paměti!!! Nutno zvýšit kapacitu paměti v konfiguraci a restartovat.";
-
 bool IsDataCommand(char letter) { return letter == 'Y' || letter == 'P' || letter == 'S'; }
 
 // The block's answer lines for the display, or the 'E' mark on the line when
@@ -98,7 +95,9 @@ bool ExecuteLine(TOrveta& terminal, char* line) {
   }
   std::fill_n(terminal.Answer.begin(), terminal.AnswerLength, 0);
   if (!complete) {
-    AppendErrorLog(Cp1250FromUtf8(kCapacityLogMessage), LogTag{"answer", LogUrgency::Error});
+    std::string text = kCapacityMessage;
+    std::replace(text.begin(), text.end(), '\n', ' ');  // one line of the log
+    AppendErrorLog(Cp1250FromUtf8(text), LogTag{"answer", LogUrgency::Error});
     --terminal.DoneCount;
     return false;
   }

@@ -56,12 +56,6 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-cache=/var/cache/tarvion-service-test
-mirror=http://deb.debian.org/debian
-suite=bookworm
-deb=""
-keep=""
-can_run_only=""
 . "$repo/scripts/lib/debian-root.sh"
 parse_root_test_options "$0" "$@"
 

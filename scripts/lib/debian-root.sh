@@ -3,11 +3,18 @@
 # scripts/test-service.sh boots it in a container, scripts/test-vm.sh makes
 # its VM from it; both recognise it by the debootstrap command in ROOT.base.
 
-# The options both tests take, into deb, cache, mirror, keep and
-# can_run_only (set their defaults first); --help prints SCRIPT's head.
+# The settings both tests share, from their defaults and the options:
+# cache, mirror, suite, deb, keep and can_run_only; --help prints SCRIPT's
+# head.
 parse_root_test_options() {  # parse_root_test_options SCRIPT ARG...
   local script=$1
   shift
+  cache=/var/cache/tarvion-service-test
+  mirror=http://deb.debian.org/debian
+  suite=bookworm
+  deb=""
+  keep=""
+  can_run_only=""
   while [ $# -gt 0 ]; do
     case "$1" in
       --deb) deb=${2:?--deb needs a FILE}; shift 2 ;;
