@@ -35,13 +35,6 @@ void LogRejectedMeals(const std::vector<RejectedMeal>& rejected, const std::stri
 }  // namespace
 
 
-uint64_t TickCount() {
-  using namespace std::chrono;
-  return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-
-
 
 TOrveta::TOrveta(TSer_Port* port, uint32_t address) : Port(port), Address(address) {
   try {

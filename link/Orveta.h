@@ -11,6 +11,7 @@
 
 #include "link/Customport.h"
 #include "link/Frame.h"
+#include "link/JobClock.h"
 #include "link/LinkDisplay.h"
 #include "link/Settings.h"
 
@@ -87,9 +88,6 @@ class TOrveta {
   // but no poll; a `stoppable` listening also ends once a stop is asked for.
   ListenEnd Listen(uint64_t referenceMs, bool stoppable);
 };
-
-// Milliseconds of the monotonic clock.
-uint64_t TickCount();
 
 // The pause after an acknowledged command to a master that is not a data
 // command.
