@@ -5,26 +5,11 @@
 #include <climits>
 #include <cstring>
 #include <limits>
-#include <tuple>
 
+#include "config/ConfigFields.h"
 #include "link/StartFiles.h"
 
 namespace {
-
-// Offsets of the fields of ConfigBlock in the 68-byte record.
-constexpr size_t kTerminalsAt = 0;
-constexpr size_t kBaudIndexAt = 12;
-constexpr size_t kCapacityAt = 16;
-constexpr size_t kBreakfastAt = 20;
-constexpr size_t kDinnerAt = 24;
-constexpr size_t kMealCodingAt = 28;
-constexpr size_t kUseDTAt = 29;
-constexpr size_t kCreditOnAt = 30;
-constexpr size_t kRequestNameAt = 31;
-constexpr size_t kOutputNameAt = 46;
-constexpr size_t kRepeatIndexAt = 62;
-constexpr size_t kHighPriorityAt = 63;
-constexpr size_t kTimeoutIndexAt = 64;
 
 constexpr int kBaudRates[kBaudItemCount] = {1200, 2400, 4800, 9600, 19200};
 constexpr int kDefaultBaud = 19200;
@@ -33,28 +18,72 @@ constexpr int kDelayAddStepMs = 4;
 constexpr int kRecordBytes = 24;
 constexpr int kRecordBytesWithDT = 29;
 
-void PutU32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+// A configuration to fill from the table. (StoredConfig{} itself takes
+// DefaultConfigBlock(), which is filled in one of these.)
+StoredConfig Blank() { return StoredConfig{ConfigBlock{}, TurnaroundBlock{}, false, false}; }
+
+// One place of a row: the row, and the terminal for a terminal's field.
+struct FieldPlace {
+  const ConfigField* Field;
+  int Terminal;
+};
+
+// The places of the rows that `ini` holds (every row for an empty `ini`), in
+// the table's order, each terminal's place of a row after the other.
+std::vector<FieldPlace> PlacesOf(std::string_view ini) {
+  std::vector<FieldPlace> places;
+  for (const ConfigField& field : ConfigFields()) {
+    if (!ini.empty() && field.Ini != ini) continue;
+    for (int t = 0; t < PlaceCount(field); ++t) places.push_back({&field, t});
+  }
+  return places;
 }
 
-uint32_t GetU32(const uint8_t* at) {
-  uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(at[i]) << (8 * i);
-  return value;
-}
-
-void PutI32(uint8_t* at, int32_t value) { PutU32(at, static_cast<uint32_t>(value)); }
-int32_t GetI32(const uint8_t* at) { return static_cast<int32_t>(GetU32(at)); }
-
-// A name field: up to the first zero byte, at most 12 bytes.
-std::string GetName(const uint8_t* at) {
-  const auto* end = std::find(at, at + kFileNameFieldSize, uint8_t{0});
+// A name field: up to the first zero byte, at most its width.
+std::string GetName(const uint8_t* at, size_t width) {
+  const auto* end = std::find(at, at + width, uint8_t{0});
   return std::string(at, end);
 }
 
-void PutName(uint8_t* at, const std::string& name) {
-  const size_t n = std::min(name.size(), kFileNameFieldSize);
-  std::memcpy(at, name.data(), n);
+void PutName(uint8_t* at, const std::string& name, size_t width) {
+  std::memcpy(at, name.data(), std::min(name.size(), width));
+}
+
+// A field of the record: a name, or a little-endian number.
+FieldValue GetField(const uint8_t* at, const ConfigField& field) {
+  if (field.Kind == FieldKind::FileName) return GetName(at, field.Width);
+  uint32_t number = 0;
+  for (size_t i = 0; i < field.Width; ++i) number |= static_cast<uint32_t>(at[i]) << (8 * i);
+  return field.Signed ? int64_t{static_cast<int32_t>(number)} : int64_t{number};
+}
+
+void PutField(uint8_t* at, const ConfigField& field, const FieldValue& value) {
+  if (field.Kind == FieldKind::FileName) return PutName(at, std::get<std::string>(value), field.Width);
+  const auto number = static_cast<uint32_t>(std::get<int64_t>(value));
+  for (size_t i = 0; i < field.Width; ++i) at[i] = static_cast<uint8_t>(number >> (8 * i));
+}
+
+FieldValue DefaultOf(const ConfigField& field, int terminal) {
+  if (field.Kind == FieldKind::FileName) return std::string(field.DefaultName);
+  return terminal == 0 ? field.Default : 0;
+}
+
+void SetDefaults(std::string_view ini, StoredConfig& config) {
+  for (const auto& [field, t] : PlacesOf(ini)) field->Access.Store(config, t, DefaultOf(*field, t));
+}
+
+// The record of `ini`: fewer bytes than it holds give the defaults.
+void ReadRecord(std::string_view ini, const std::vector<uint8_t>& bytes, StoredConfig& config) {
+  if (bytes.size() < RecordSize(ini)) return SetDefaults(ini, config);
+  for (const auto& [field, t] : PlacesOf(ini)) {
+    field->Access.Store(config, t, GetField(&bytes[PlaceOffset(*field, t)], *field));
+  }
+}
+
+void WriteRecord(std::string_view ini, const StoredConfig& config, uint8_t* bytes) {
+  for (const auto& [field, t] : PlacesOf(ini)) {
+    PutField(&bytes[PlaceOffset(*field, t)], *field, field->Access.Stored(config, t));
+  }
 }
 
 int HexDigit(char c) {
@@ -69,6 +98,24 @@ bool SwitchValue(const std::optional<std::string>& text, bool fallback) {
   int32_t value = 0;
   if (!text || !ParseInteger(*text, value)) return fallback;
   return value != 0;
+}
+
+void ReadSwitch(std::string_view ini, const std::optional<std::string>& text, StoredConfig& config) {
+  for (const auto& [field, t] : PlacesOf(ini)) field->Access.Store(config, t, SwitchValue(text, field->Default != 0));
+}
+
+std::string SwitchText(std::string_view ini, const StoredConfig& config) {
+  std::string text;
+  for (const auto& [field, t] : PlacesOf(ini)) {
+    text = std::get<int64_t>(field->Access.Stored(config, t)) != 0 ? "1" : "0";
+  }
+  return text;
+}
+
+std::string RecordText(std::string_view ini, const StoredConfig& config) {
+  std::vector<uint8_t> bytes(RecordSize(ini), 0);
+  WriteRecord(ini, config, bytes.data());
+  return HexFromBytes(bytes.data(), bytes.size());
 }
 
 // The bytes a key of hexadecimal digits holds; none for a missing key.
@@ -93,22 +140,74 @@ WholeNumber ReadWholeNumber(std::string_view text, int64_t& value) {
   return error == std::errc{} ? WholeNumber::Read : WholeNumber::TooLarge;
 }
 
-// A list index that the program does not use as stored: it lies outside the
-// list, and the list's default item is used.
-void NoteIndexOutsideList(std::vector<BoundedValue>& bounded, const char* key, int64_t stored, int count,
-                          int defaultIndex) {
-  if (ItemIndexInList(static_cast<int>(stored), count) < 0) bounded.push_back({key, stored, 0, count - 1, defaultIndex});
+// A value of a row with a load name that the program does not use as stored:
+// a list index outside its list, or a number outside its range.
+std::optional<BoundedValue> OutsideBounds(const ConfigField& field, int terminal, int64_t stored) {
+  const std::string key = std::string(field.Ini) + ", " + ForTerminal(field.LoadName, terminal);
+  if (field.Kind == FieldKind::PickList) {
+    if (ItemIndexInList(static_cast<int>(stored), field.Items) >= 0) return std::nullopt;
+    return BoundedValue{key, stored, 0, field.Items - 1, field.Default};
+  }
+  const int64_t used = std::clamp(stored, field.Low, field.High);
+  if (used == stored) return std::nullopt;
+  return BoundedValue{key, stored, field.Low, field.High, used};
 }
 
-// Brings a stored number within `low` .. `high` and notes it when it was not.
-template <typename T>
-void Bound(std::vector<BoundedValue>& bounded, const char* key, T& value, int64_t low, int64_t high) {
-  const int64_t stored = value;
-  const int64_t used = std::clamp(stored, low, high);
-  if (used == stored) return;
-  value = static_cast<T>(used);
-  bounded.push_back({key, stored, low, high, used});
+// What a control shows of a stored value.
+FieldValue ShownOf(const ConfigField& field, const FieldValue& stored) {
+  switch (field.Kind) {
+    case FieldKind::Number:
+      return std::to_string(std::get<int64_t>(stored));
+    case FieldKind::PickList:
+      return int64_t{ItemIndexInList(static_cast<int>(std::get<int64_t>(stored)), field.Items)};
+    case FieldKind::Switch:
+    case FieldKind::FileName:
+      break;
+  }
+  return stored;
 }
+
+// The value to store of what a control shows: nullopt with `refusal` set for
+// a number refused. A list with nothing selected keeps what `stored` held.
+std::optional<FieldValue> StoredOf(const FieldPlace& place, FieldValue shown, const StoredConfig& stored,
+                                   std::string& refusal) {
+  const ConfigField& field = *place.Field;
+  switch (field.Kind) {
+    case FieldKind::Number: {
+      int64_t number = 0;
+      if (auto refused = ReadNumber(std::get<std::string>(shown), NumberFieldOf(field, place.Terminal), number)) {
+        refusal = *refused;
+        return std::nullopt;
+      }
+      return number;
+    }
+    case FieldKind::PickList:
+      return std::get<int64_t>(shown) >= 0 ? shown : field.Access.Stored(stored, place.Terminal);
+    case FieldKind::FileName:
+      return std::get<std::string>(shown).substr(0, field.Width);
+    case FieldKind::Switch:
+      break;
+  }
+  return shown;
+}
+
+// The rows of `ini` (every row for an empty one) built from the controls in
+// save order; then the file names are checked.
+std::optional<std::string> ReadControls(std::string_view ini, const ConfigControls& controls,
+                                        const StoredConfig& stored, StoredConfig& config) {
+  for (const FieldPlace& place : PlacesOf(ini)) {
+    std::string refusal;
+    const auto value = StoredOf(place, place.Field->Access.Shown(controls, place.Terminal), stored, refusal);
+    if (!value) return refusal;
+    place.Field->Access.Store(config, place.Terminal, *value);
+  }
+  return FileNameRefusal(config.Block);
+}
+
+const IniKey kIniKeys[] = {{kIniCfgBinary, &IniValues::CfgBinary, kConfigBlockSize},
+                           {kIniTestBinary, &IniValues::TestBinary, kTurnaroundBlockSize},
+                           {kIniParita, &IniValues::Parita, 0},
+                           {kIniNeuspechKonec, &IniValues::NeuspechKonec, 0}};
 
 }  // namespace
 
@@ -123,79 +222,37 @@ std::array<bool, kPortCount> NeededPorts(const TerminalTable& table) {
 }
 
 ConfigBlock DefaultConfigBlock() {
-  ConfigBlock block;
-  block.Terminals[0] = TerminalEntry{1, 0, true};
-  block.BaudIndex = kDefaultBaudIndex;
-  block.Capacity = 2500;
-  block.BreakfastCount = 4;
-  block.DinnerCount = 6;
-  block.MealCoding = true;
-  block.UseDT = false;
-  block.CreditOn = true;
-  block.RequestFileName = "request.cfg";
-  block.OutputFileName = "output.txt";
-  block.RepeatIndex = kDefaultRepeatIndex;
-  block.HighPriority = true;
-  block.TimeoutIndex = kDefaultTimeoutIndex;
-  return block;
+  StoredConfig config = Blank();
+  SetDefaults(kIniCfgBinary, config);
+  return config.Block;
 }
 
 std::array<uint8_t, kConfigBlockSize> EncodeConfigBlock(const ConfigBlock& block) {
+  StoredConfig config = Blank();
+  config.Block = block;
   std::array<uint8_t, kConfigBlockSize> bytes{};
-  for (int i = 0; i < kTerminalCount; ++i) {
-    const TerminalEntry& entry = block.Terminals[i];
-    bytes[kTerminalsAt + 3 * i] = entry.Address;
-    bytes[kTerminalsAt + 3 * i + 1] = entry.PortIndex;
-    bytes[kTerminalsAt + 3 * i + 2] = entry.Connected ? 1 : 0;
-  }
-  PutI32(&bytes[kBaudIndexAt], block.BaudIndex);
-  PutI32(&bytes[kCapacityAt], block.Capacity);
-  PutI32(&bytes[kBreakfastAt], block.BreakfastCount);
-  PutI32(&bytes[kDinnerAt], block.DinnerCount);
-  bytes[kMealCodingAt] = block.MealCoding ? 1 : 0;
-  bytes[kUseDTAt] = block.UseDT ? 1 : 0;
-  bytes[kCreditOnAt] = block.CreditOn ? 1 : 0;
-  PutName(&bytes[kRequestNameAt], block.RequestFileName);
-  PutName(&bytes[kOutputNameAt], block.OutputFileName);
-  bytes[kRepeatIndexAt] = block.RepeatIndex;
-  bytes[kHighPriorityAt] = block.HighPriority ? 1 : 0;
-  bytes[kTimeoutIndexAt] = block.TimeoutIndex;
+  WriteRecord(kIniCfgBinary, config, bytes.data());
   return bytes;
 }
 
 ConfigBlock DecodeConfigBlock(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() < kConfigBlockSize) return DefaultConfigBlock();
-  const uint8_t* b = bytes.data();
-  ConfigBlock block;
-  for (int i = 0; i < kTerminalCount; ++i) {
-    block.Terminals[i] = TerminalEntry{b[kTerminalsAt + 3 * i], b[kTerminalsAt + 3 * i + 1],
-                                       b[kTerminalsAt + 3 * i + 2] != 0};
-  }
-  block.BaudIndex = GetI32(b + kBaudIndexAt);
-  block.Capacity = GetI32(b + kCapacityAt);
-  block.BreakfastCount = GetI32(b + kBreakfastAt);
-  block.DinnerCount = GetI32(b + kDinnerAt);
-  block.MealCoding = b[kMealCodingAt] != 0;
-  block.UseDT = b[kUseDTAt] != 0;
-  block.CreditOn = b[kCreditOnAt] != 0;
-  block.RequestFileName = GetName(b + kRequestNameAt);
-  block.OutputFileName = GetName(b + kOutputNameAt);
-  block.RepeatIndex = b[kRepeatIndexAt];
-  block.HighPriority = b[kHighPriorityAt] != 0;
-  block.TimeoutIndex = b[kTimeoutIndexAt];
-  return block;
+  StoredConfig config = Blank();
+  ReadRecord(kIniCfgBinary, bytes, config);
+  return config.Block;
 }
 
 std::array<uint8_t, kTurnaroundBlockSize> EncodeTurnaroundBlock(const TurnaroundBlock& block) {
+  StoredConfig config = Blank();
+  config.Turnaround = block;
   std::array<uint8_t, kTurnaroundBlockSize> bytes{};
-  PutU32(&bytes[0], block.TxTurnaroundUs);
-  PutU32(&bytes[4], block.RxTurnaroundUs);
+  WriteRecord(kIniTestBinary, config, bytes.data());
   return bytes;
 }
 
 TurnaroundBlock DecodeTurnaroundBlock(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() < kTurnaroundBlockSize) return TurnaroundBlock{kDefaultTurnaroundUs, kDefaultTurnaroundUs};
-  return TurnaroundBlock{GetU32(&bytes[0]), GetU32(&bytes[4])};
+  StoredConfig config = Blank();
+  ReadRecord(kIniTestBinary, bytes, config);
+  return config.Turnaround;
 }
 
 std::string HexFromBytes(const uint8_t* bytes, size_t count) {
@@ -220,23 +277,26 @@ std::vector<uint8_t> BytesFromHex(std::string_view text) {
   return bytes;
 }
 
+std::span<const IniKey> IniKeys() { return kIniKeys; }
+
 StoredConfig DecodeIni(const IniValues& values) {
-  StoredConfig config;
-  config.Block = DecodeConfigBlock(BytesOfKey(values.CfgBinary));
-  config.Turnaround = DecodeTurnaroundBlock(BytesOfKey(values.TestBinary));
-  config.ParityMark = SwitchValue(values.Parita, false);
-  config.WriteErrorRepeat = SwitchValue(values.NeuspechKonec, true);
+  StoredConfig config = Blank();
+  for (const IniKey& key : kIniKeys) {
+    const std::optional<std::string>& text = values.*key.Value;
+    if (key.RecordSize == 0) {
+      ReadSwitch(key.Name, text, config);
+    } else {
+      ReadRecord(key.Name, BytesOfKey(text), config);
+    }
+  }
   return config;
 }
 
 IniValues EncodeIni(const StoredConfig& config) {
-  const auto block = EncodeConfigBlock(config.Block);
-  const auto turnaround = EncodeTurnaroundBlock(config.Turnaround);
   IniValues values;
-  values.CfgBinary = HexFromBytes(block.data(), block.size());
-  values.TestBinary = HexFromBytes(turnaround.data(), turnaround.size());
-  values.Parita = config.ParityMark ? "1" : "0";
-  values.NeuspechKonec = config.WriteErrorRepeat ? "1" : "0";
+  for (const IniKey& key : kIniKeys) {
+    values.*key.Value = key.RecordSize == 0 ? SwitchText(key.Name, config) : RecordText(key.Name, config);
+  }
   return values;
 }
 
@@ -276,19 +336,13 @@ void DeriveSettings(const StoredConfig& config, LinkSettings& settings) {
 
 std::vector<BoundedValue> BoundStoredConfig(StoredConfig& config) {
   std::vector<BoundedValue> bounded;
-  ConfigBlock& block = config.Block;
-  NoteIndexOutsideList(bounded, "Cfg_binary, Rychlost BAUD (položka)", block.BaudIndex, kBaudItemCount,
-                       kDefaultBaudIndex);
-  Bound(bounded, "Cfg_binary, Kapacita", block.Capacity, 0, kMaxCapacity);
-  Bound(bounded, "Cfg_binary, Max. p. snidaní", block.BreakfastCount, BreakfastCountField().Low,
-        BreakfastCountField().High);
-  Bound(bounded, "Cfg_binary, Max. p. večeří", block.DinnerCount, DinnerCountField().Low, DinnerCountField().High);
-  NoteIndexOutsideList(bounded, "Cfg_binary, Max. počet pokusů (položka)", block.RepeatIndex, kRepeatItemCount,
-                       kDefaultRepeatIndex);
-  NoteIndexOutsideList(bounded, "Cfg_binary, Prodloužení testu MASTER (položka)", block.TimeoutIndex,
-                       kDelayAddItemCount, kDefaultTimeoutIndex);
-  Bound(bounded, "Test_binary, vysílání (µs)", config.Turnaround.TxTurnaroundUs, 0, kMaxTurnaroundUs);
-  Bound(bounded, "Test_binary, příjem (µs)", config.Turnaround.RxTurnaroundUs, 0, kMaxTurnaroundUs);
+  for (const auto& [field, t] : PlacesOf({})) {
+    if (*field->LoadName == '\0') continue;
+    const auto value = OutsideBounds(*field, t, std::get<int64_t>(field->Access.Stored(config, t)));
+    if (!value) continue;
+    if (field->Kind == FieldKind::Number) field->Access.Store(config, t, value->Used);
+    bounded.push_back(*value);
+  }
   return bounded;
 }
 
@@ -338,14 +392,9 @@ std::optional<int32_t> IntegerWithin(std::string_view text, int32_t low, int32_t
   return value;
 }
 
-NumberField AddressField(int terminalIndex) {
-  return {"Adresa terminálu " + std::to_string(terminalIndex + 1), 0, UINT8_MAX};
-}
-NumberField CapacityField() { return {"Kapacita", 0, kMaxCapacity}; }
-NumberField BreakfastCountField() { return {"Max. p. snidaní", 0, INT32_MAX}; }
-NumberField DinnerCountField() { return {"Max. p. večeří", 0, INT32_MAX}; }
-NumberField TxTurnaroundField() { return {"Konstanta pro vysílání", 0, kMaxTurnaroundUs}; }
-NumberField RxTurnaroundField() { return {"Konstanta pro příjem", 0, kMaxTurnaroundUs}; }
+NumberField CapacityField() { return NumberFieldOf(ConfigFieldOf("capacity"), 0); }
+NumberField TxTurnaroundField() { return NumberFieldOf(ConfigFieldOf("tx-turnaround"), 0); }
+NumberField RxTurnaroundField() { return NumberFieldOf(ConfigFieldOf("rx-turnaround"), 0); }
 
 std::optional<std::string> ReadNumber(std::string_view text, const NumberField& field, int64_t& value) {
   int64_t parsed = 0;
@@ -367,61 +416,34 @@ std::string RangeMessage(const NumberField& field, std::string_view text) {
          std::to_string(field.Low) + " až " + std::to_string(field.High) + ".";
 }
 
-ConfigControls ControlsFromConfig(const ConfigBlock& block) {
+ConfigControls ControlsFromConfig(const StoredConfig& config) {
   ConfigControls controls;
-  for (int i = 0; i < kTerminalCount; ++i) {
-    const TerminalEntry& entry = block.Terminals[i];
-    controls.Address[i] = std::to_string(entry.Address);
-    controls.PortItem[i] = ItemIndexInList(entry.PortIndex, kPortCount);
-    controls.Connected[i] = entry.Connected;
+  for (const auto& [field, t] : PlacesOf({})) {
+    field->Access.Show(controls, t, ShownOf(*field, field->Access.Stored(config, t)));
   }
-  controls.BaudItem = ItemIndexInList(block.BaudIndex, kBaudItemCount);
-  controls.MealCoding = block.MealCoding;
-  controls.UseDT = block.UseDT;
-  controls.CreditOn = block.CreditOn;
-  controls.Capacity = std::to_string(block.Capacity);
-  controls.BreakfastCount = std::to_string(block.BreakfastCount);
-  controls.DinnerCount = std::to_string(block.DinnerCount);
-  controls.RequestFileName = block.RequestFileName;
-  controls.OutputFileName = block.OutputFileName;
-  controls.RepeatItem = ItemIndexInList(block.RepeatIndex, kRepeatItemCount);
-  controls.TimeoutItem = ItemIndexInList(block.TimeoutIndex, kDelayAddItemCount);
-  controls.HighPriority = block.HighPriority;
   return controls;
+}
+
+ConfigControls ControlsFromConfig(const ConfigBlock& block) {
+  StoredConfig config;
+  config.Block = block;
+  return ControlsFromConfig(config);
 }
 
 std::optional<std::string> BuildConfigBlock(const ConfigControls& controls, const ConfigBlock& stored,
                                             ConfigBlock& block) {
-  // A list with nothing selected keeps what the file held.
-  const auto item = [](int selected, auto storedIndex) { return selected >= 0 ? selected : int64_t{storedIndex}; };
-  block = ConfigBlock{};
-  for (int i = 0; i < kTerminalCount; ++i) {
-    int64_t address = 0;
-    if (auto refused = ReadNumber(controls.Address[i], AddressField(i), address)) return refused;
-    block.Terminals[i] = TerminalEntry{static_cast<uint8_t>(address),
-                                       static_cast<uint8_t>(item(controls.PortItem[i], stored.Terminals[i].PortIndex)),
-                                       controls.Connected[i]};
-  }
-  block.BaudIndex = static_cast<int32_t>(item(controls.BaudItem, stored.BaudIndex));
-  block.MealCoding = controls.MealCoding;
-  block.UseDT = controls.UseDT;
-  block.CreditOn = controls.CreditOn;
-  const std::tuple<const std::string&, NumberField, int32_t&> numbers[] = {
-      {controls.Capacity, CapacityField(), block.Capacity},
-      {controls.BreakfastCount, BreakfastCountField(), block.BreakfastCount},
-      {controls.DinnerCount, DinnerCountField(), block.DinnerCount}};
-  for (const auto& [text, field, target] : numbers) {
-    int64_t value = 0;
-    if (auto refused = ReadNumber(text, field, value)) return refused;
-    target = static_cast<int32_t>(value);
-  }
-  block.RequestFileName = controls.RequestFileName.substr(0, kFileNameFieldSize);
-  block.OutputFileName = controls.OutputFileName.substr(0, kFileNameFieldSize);
-  if (auto refused = FileNameRefusal(block)) return refused;
-  block.RepeatIndex = static_cast<uint8_t>(item(controls.RepeatItem, stored.RepeatIndex));
-  block.TimeoutIndex = static_cast<uint8_t>(item(controls.TimeoutItem, stored.TimeoutIndex));
-  block.HighPriority = controls.HighPriority;
-  return std::nullopt;
+  StoredConfig from = Blank();
+  from.Block = stored;
+  StoredConfig built = Blank();
+  auto refused = ReadControls(kIniCfgBinary, controls, from, built);
+  block = built.Block;
+  return refused;
+}
+
+std::optional<std::string> BuildStoredConfig(const ConfigControls& controls, const StoredConfig& stored,
+                                             StoredConfig& config) {
+  config = Blank();
+  return ReadControls({}, controls, stored, config);
 }
 
 std::string ConversionMessage(std::string_view text) {

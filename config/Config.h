@@ -1,7 +1,8 @@
 #pragma once
 // The configuration records of the INI file and the settings derived from
 // them. Plain C++: the window reads and writes the INI keys and hands the
-// values here; everything that encodes, decodes or checks them lives here.
+// values here; everything that encodes, decodes or checks them lives here,
+// field by field as the table of ConfigFields.h describes them.
 //
 // INI section "Konfigurace":
 //   Cfg_binary      ConfigBlock, 68 bytes as hexadecimal text
@@ -13,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,13 +59,12 @@ struct ConfigBlock {
   bool operator==(const ConfigBlock&) const = default;
 };
 
-// Terminal 1 at address 1 on COM1 connected, the others off, 19200 baud,
-// capacity 2500, 4 breakfasts, 6 dinners, coding and credit on, DT off,
-// "request.cfg" / "output.txt", one attempt, high priority, timeout item 20.
+// Every field at the default of its row of the table.
 ConfigBlock DefaultConfigBlock();
 
-// The 68-byte little-endian record. Reserved bytes and byte 65 are written as
-// zero; a name is cut to 12 bytes and zero-padded.
+// The 68-byte little-endian record, each field at its row's place. Reserved
+// bytes and byte 65 are written as zero; a name is cut to 12 bytes and
+// zero-padded.
 std::array<uint8_t, kConfigBlockSize> EncodeConfigBlock(const ConfigBlock& block);
 // Fewer than 68 bytes give DefaultConfigBlock() and none of them are used;
 // bytes beyond 68 are ignored. A bool byte is true when non-zero.
@@ -104,6 +105,15 @@ struct IniValues {
 
   bool operator==(const IniValues&) const = default;
 };
+
+// The four keys in the order they are written, each with its value in
+// IniValues and the size of its binary record (0: the key holds one switch).
+struct IniKey {
+  const char* Name;
+  std::optional<std::string> IniValues::*Value;
+  size_t RecordSize;
+};
+std::span<const IniKey> IniKeys();
 
 // Everything the INI file holds.
 struct StoredConfig {
@@ -157,14 +167,13 @@ struct BoundedValue {
   int64_t High = 0;
   int64_t Used = 0;
 };
-// The values of a hand-edited file that size memory or time, within what the
-// program can use. Capacity (0 .. kMaxCapacity) and the two turnarounds (up to
-// kMaxTurnaroundUs; 0 keeps its meaning) are changed to the value used. A list
-// index outside its list (BaudIndex, RepeatIndex, TimeoutIndex) stays as
-// stored, so that a save keeps it; the program uses the list's default item.
-// One entry per value not used as stored, in record order. The two meal
-// counts are bounded as the window bounds them (0 and up): a negative count
-// would code wrong meals.
+// The values of a hand-edited file within what the program can use: each row
+// of the table that has a load name (ConfigFields.h). A number (Capacity, the
+// meal counts, the two turnarounds) is changed to the nearest value of the
+// range the window allows. A list index outside its list (BaudIndex,
+// RepeatIndex, TimeoutIndex) stays as stored, so that a save keeps it; the
+// program uses the list's default item. One entry per value not used as
+// stored, in the table's order.
 std::vector<BoundedValue> BoundStoredConfig(StoredConfig& config);
 
 // The file names of the configuration may not take a name the program
@@ -198,12 +207,11 @@ struct NumberField {
   int64_t Low = 0;
   int64_t High = 0;
 };
-NumberField AddressField(int terminalIndex);  // 0-255
-NumberField CapacityField();                  // 0 .. kMaxCapacity
-NumberField BreakfastCountField();            // 0 and up
-NumberField DinnerCountField();               // 0 and up
-NumberField TxTurnaroundField();              // 0 .. kMaxTurnaroundUs
-NumberField RxTurnaroundField();              // 0 .. kMaxTurnaroundUs
+// Numbers of the table's rows (ConfigFields.h) that the window and its
+// tests read, named as the window names them.
+NumberField CapacityField();
+NumberField TxTurnaroundField();
+NumberField RxTurnaroundField();
 
 // Reads `text` typed into the control of `field`. nullopt when it is a whole
 // decimal number (as ParseInteger reads one, of any size) within the field's
@@ -215,28 +223,37 @@ std::optional<std::string> ReadNumber(std::string_view text, const NumberField& 
 std::string RangeMessage(const NumberField& field, std::string_view text);
 
 // The texts and selections of the configuration controls, as the save reads
-// them. File names are code page 1250 bytes.
+// them: one member per row of the table. File names are code page 1250
+// bytes. ControlsFromConfig(StoredConfig{}) gives the controls of the
+// defaults.
 struct ConfigControls {
   std::array<std::string, kTerminalCount> Address;
   std::array<int, kTerminalCount> PortItem{};
   std::array<bool, kTerminalCount> Connected{};
-  int BaudItem = kDefaultBaudIndex;
-  bool MealCoding = true;
+  int BaudItem = 0;
+  bool ParityMark = false;
+  bool MealCoding = false;
   bool UseDT = false;
-  bool CreditOn = true;
+  bool CreditOn = false;
   std::string Capacity;
   std::string BreakfastCount;
   std::string DinnerCount;
   std::string RequestFileName;
   std::string OutputFileName;
-  int RepeatItem = kDefaultRepeatIndex;
-  int TimeoutItem = kDefaultTimeoutIndex;
-  bool HighPriority = true;
+  int RepeatItem = 0;
+  bool WriteErrorRepeat = false;
+  bool HighPriority = false;
+  int TimeoutItem = 0;
+  std::string TxTurnaround;
+  std::string RxTurnaround;
 };
 
-// What the controls show of a record, as the window fills them at start:
-// numbers as decimal text, each list at the stored index, or with no item
-// selected (-1) when the index lies outside the list; names as stored.
+// What the controls show of the configuration, as the window fills them at
+// start: numbers as decimal text, each list at the stored index, or with no
+// item selected (-1) when the index lies outside the list; names as stored.
+ConfigControls ControlsFromConfig(const StoredConfig& config);
+// The same for the record alone; the controls of the other keys show their
+// defaults.
 ConfigControls ControlsFromConfig(const ConfigBlock& block);
 
 // Builds the record to save from the controls and the record read at start
@@ -246,6 +263,9 @@ ConfigControls ControlsFromConfig(const ConfigBlock& block);
 // `block` is not to be used. Names are cut to 12 bytes.
 std::optional<std::string> BuildConfigBlock(const ConfigControls& controls, const ConfigBlock& stored,
                                             ConfigBlock& block);
+// The same for every key: the record, the turnarounds and the switches.
+std::optional<std::string> BuildStoredConfig(const ConfigControls& controls, const StoredConfig& stored,
+                                             StoredConfig& config);
 
 // The text shown for a refused number, as the standard conversion message.
 std::string ConversionMessage(std::string_view text);

@@ -16,8 +16,9 @@ std::optional<std::string> IniText(const QSettings& ini, const char* key) {
 IniValues ReadIniValues(const QString& iniPath) {
   QSettings ini(iniPath, QSettings::IniFormat);
   ini.beginGroup(QString::fromLatin1(kIniSection));
-  return IniValues{IniText(ini, kIniCfgBinary), IniText(ini, kIniTestBinary), IniText(ini, kIniParita),
-                   IniText(ini, kIniNeuspechKonec)};
+  IniValues values;
+  for (const IniKey& key : IniKeys()) values.*key.Value = IniText(ini, key.Name);
+  return values;
 }
 
 PortValues ReadPortValues(const QString& iniPath) {

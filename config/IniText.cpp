@@ -214,13 +214,8 @@ std::string IniValueText(std::string_view value) {
 }
 
 std::vector<IniSetting> ConfigSettings(const IniValues& values) {
-  const std::pair<const char*, const std::optional<std::string>*> keys[] = {
-      {kIniCfgBinary, &values.CfgBinary},
-      {kIniTestBinary, &values.TestBinary},
-      {kIniParita, &values.Parita},
-      {kIniNeuspechKonec, &values.NeuspechKonec}};
   std::vector<IniSetting> settings;
-  for (const auto& [key, value] : keys) settings.push_back({kIniSection, key, value->value_or("")});
+  for (const IniKey& key : IniKeys()) settings.push_back({kIniSection, key.Name, (values.*key.Value).value_or("")});
   return settings;
 }
 

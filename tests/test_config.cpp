@@ -11,9 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <set>
 #include <sstream>
 
 #include "config/Config.h"
+#include "config/ConfigFields.h"
 #include "config/FileLocations.h"
 #include "config/IniFile.h"
 #include "config/IniText.h"
@@ -33,15 +36,10 @@ StoredConfig Loaded(std::optional<std::string> cfg, std::optional<std::string> t
 }
 
 ConfigControls ValidControls() {
-  ConfigControls c;
+  ConfigControls c = ControlsFromConfig(StoredConfig{});
   c.Address = {"1", "2", "3", "4"};
   c.PortItem = {0, 0, 1, 2};
   c.Connected = {true, true, false, false};
-  c.Capacity = "2500";
-  c.BreakfastCount = "4";
-  c.DinnerCount = "6";
-  c.RequestFileName = "request.cfg";
-  c.OutputFileName = "output.txt";
   return c;
 }
 
@@ -74,6 +72,7 @@ TEST(ConfigDefaults, FirstStartWithoutIniGivesEveryDefault) {
   EXPECT_EQ(config.Turnaround.RxTurnaroundUs, 9500u);
   EXPECT_FALSE(config.ParityMark);
   EXPECT_TRUE(config.WriteErrorRepeat);
+  EXPECT_EQ(config, StoredConfig{});
 
   LinkSettings s;
   s.PortBaud = 0;
@@ -464,6 +463,42 @@ TEST(ConfigSave, SaveThenLoadGivesBackEveryValue) {
   EXPECT_EQ(written.NeuspechKonec, std::optional<std::string>("0"));
   EXPECT_EQ(DecodeIni(written), config);
   EXPECT_EQ(EncodeIni(DecodeIni(written)), written);
+
+  // Through the controls of every key and back, as the window saves.
+  StoredConfig rebuilt;
+  ASSERT_EQ(BuildStoredConfig(ControlsFromConfig(config), config, rebuilt), std::nullopt);
+  EXPECT_EQ(rebuilt, config);
+}
+
+// Each row of the table has bytes of its own within its key's record, a
+// range its bytes can hold, a default within it, and a key of its own.
+TEST(ConfigFields, EachRowHasItsOwnBytesAndADefaultWithinItsBounds) {
+  std::map<std::string, std::vector<const ConfigField*>> holder;  // per INI key: the row of each byte
+  for (const IniKey& key : IniKeys()) holder[key.Name].assign(key.RecordSize, nullptr);
+  std::set<std::string> keys;
+  for (const ConfigField& field : ConfigFields()) {
+    ASSERT_TRUE(holder.contains(field.Ini)) << field.Key;
+    std::vector<const ConfigField*>& bytes = holder[field.Ini];
+    EXPECT_EQ(field.Width == 0, bytes.empty()) << field.Key << ": a switch key holds its value alone";
+    EXPECT_TRUE(keys.insert(field.Key).second) << field.Key;
+    for (int t = 0; t < PlaceCount(field); ++t) {
+      for (size_t i = PlaceOffset(field, t); i < PlaceOffset(field, t) + field.Width; ++i) {
+        ASSERT_LT(i, bytes.size()) << field.Key;
+        EXPECT_EQ(bytes[i], nullptr) << field.Key << " shares byte " << i << " with " << bytes[i]->Key;
+        bytes[i] = &field;
+      }
+    }
+    const int64_t largest = field.Width == 4 ? (field.Signed ? INT32_MAX : UINT32_MAX) : UINT8_MAX;
+    if (field.Kind == FieldKind::Number) {
+      EXPECT_TRUE(field.Low <= field.Default && field.Default <= field.High) << field.Key;
+      EXPECT_LE(field.High, largest) << field.Key;
+    }
+    if (field.Kind == FieldKind::PickList) {
+      EXPECT_TRUE(field.Default >= 0 && field.Default < field.Items) << field.Key;
+      EXPECT_LE(field.Items - 1, largest) << field.Key;
+      ASSERT_NE(field.ItemText, nullptr) << field.Key;
+    }
+  }
 }
 
 namespace {

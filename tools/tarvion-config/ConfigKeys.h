@@ -1,9 +1,9 @@
 #pragma once
 // The settings of Tarvion's INI file in words, as tarvion-config shows and
-// sets them. Each key stands for a control of the window (or a [Porty]
-// device): its value is the control's text or choice, checked with the
-// window's own ranges and messages, and the record is then built from all of
-// them as "Uložit CFG" builds it.
+// sets them. Each key stands for a control of the window, a row of the table
+// of ConfigFields.h (or a [Porty] device): its value is the control's text or
+// choice, checked with the window's own ranges and messages, and the
+// configuration is then built from all of them as "Uložit CFG" builds it.
 
 #include <optional>
 #include <string>
@@ -16,10 +16,7 @@
 // Everything the file holds, as the window shows it.
 struct EditedConfig {
   StoredConfig Stored;        // as read (bounded as the program uses it)
-  ConfigControls Controls;    // ControlsFromConfig(Stored.Block), then the keys set
-  TurnaroundBlock Turnaround;
-  bool ParityMark = false;
-  bool WriteErrorRepeat = true;
+  ConfigControls Controls;    // ControlsFromConfig(Stored), then the keys set
   std::array<std::optional<std::string>, kPortCount> Ports;  // [Porty]: nullopt for a missing key
 };
 
@@ -45,7 +42,7 @@ std::string ValueWords(const ConfigKey& key, const EditedConfig& config);
 std::optional<std::string> SetConfigKey(const ConfigKey& key, std::string_view value, EditedConfig& config);
 
 // The configuration to save, built from the controls as "Uložit CFG" builds
-// it; nullopt with `refusal` set when BuildConfigBlock refuses.
+// it; nullopt with `refusal` set when BuildStoredConfig refuses.
 std::optional<StoredConfig> ConfigToSave(const EditedConfig& config, std::string& refusal);
 
 // The [Porty] settings among `keys`, with their values.
