@@ -11,7 +11,6 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <utility>
 
 #include "link/Settings.h"
 #include "link/WireTrace.h"
@@ -25,11 +24,6 @@ std::array<std::string, kPortCount>& ComPathTable() {
     return paths;
   }();
   return table;
-}
-
-DispatchHook& CurrentHook() {
-  static DispatchHook hook;
-  return hook;
 }
 
 struct BaudRate {
@@ -153,8 +147,6 @@ int MakeTermios(int baud, char parity, int dataBits, int stopBits, termios& out)
   return kCommOk;
 }
 
-void SetDispatchHook(DispatchHook hook) { CurrentHook() = std::move(hook); }
-
 std::unique_ptr<CommPort> CommPort::Open(int portIndex, int baud, char parity, int dataBits, int stopBits) {
   std::unique_ptr<CommPort> port = OpenPath(ComDevicePath(portIndex), baud, parity, dataBits, stopBits);
   port->portIndex_ = portIndex;
@@ -193,45 +185,19 @@ std::unique_ptr<CommPort> CommPort::OpenPath(const std::string& path, int baud, 
   port->SetLines(TIOCM_DTR | TIOCM_RTS, true);
   // A device whose modem lines fail counts as not opened: it must not keep
   // the descriptor and the locks either.
-  if (port->status_ < 0) port->Close();
+  if (port->Status() < 0) port->Close();
   return port;
 }
 
 CommPort::~CommPort() { Close(); }
 
-void CommPort::Fail(int code) {
-  if (status_ >= 0) status_ = code;
-}
-
-void CommPort::SetLines(int lines, bool on) {
-  if (fd_ < 0 || !hasModemLines_) return;
+int CommPort::SetLines(int lines, bool on) {
+  if (fd_ < 0 || !hasModemLines_) return kCommOk;
   int bits = lines;
-  if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0) return;
-  if (NotSupported(errno)) {
-    hasModemLines_ = false;
-  } else {
-    Fail(kCommIoError);
-  }
-}
-
-int CommPort::ReadByte() {
-  uint8_t byte = 0;
-  const int got = ReadBlock(&byte, 1);
-  return got == 1 ? byte : got;
-}
-
-int CommPort::ReadByteWait(unsigned ms) {
-  if (fd_ < 0) return kCommNoData;
-  const DispatchHook hook = CurrentHook();  // a copy: the hook may replace itself
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    // The clock is read before the queue: a byte that came while the hook ran
-    // (window events may take longer than the whole wait) is still taken.
-    const bool expired = std::chrono::steady_clock::now() >= deadline;
-    const int byte = ReadByte();
-    if (byte != kCommNoData || expired) return byte;
-    if (hook) hook();
-  }
+  if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0) return kCommOk;
+  if (!NotSupported(errno)) return Fail(kCommIoError);
+  hasModemLines_ = false;
+  return kCommOk;
 }
 
 int CommPort::ReadBlock(uint8_t* out, int n) {
@@ -244,10 +210,7 @@ int CommPort::ReadBlock(uint8_t* out, int n) {
     TraceReceived(portIndex_, out, static_cast<int>(got));
     return static_cast<int>(got);
   }
-  if (got < 0 && errno != EAGAIN && errno != EINTR) {
-    Fail(kCommIoError);
-    return kCommIoError;
-  }
+  if (got < 0 && errno != EAGAIN && errno != EINTR) return Fail(kCommIoError);
   return kCommNoData;
 }
 
@@ -290,16 +253,14 @@ int CommPort::ShiftRegisterCount() {
     hasLineStatus_ = false;  // pseudo-terminals and some adapters: the driver queue alone
     return 0;
   }
-  Fail(kCommIoError);
-  return kCommIoError;
+  return Fail(kCommIoError);
 }
 
 int CommPort::QueueCount(unsigned long request) {
   if (fd_ < 0) return 0;
   int queued = 0;
   if (::ioctl(fd_, request, &queued) == 0) return queued;
-  Fail(kCommIoError);
-  return kCommIoError;
+  return Fail(kCommIoError);
 }
 
 int CommPort::TransmitCount() {
@@ -313,20 +274,25 @@ bool CommPort::TakeUnreportedNotice() {
   return true;
 }
 
-int CommPort::TransmitFree() {
-  const int queued = TransmitCount();
-  if (queued < 0) return 0;
-  return std::max(0, kCommQueueSize - queued);
-}
-
 int CommPort::ReceiveCount() { return QueueCount(FIONREAD); }
 
-void CommPort::PurgeTransmit() {
-  if (fd_ >= 0 && ::tcflush(fd_, TCOFLUSH) != 0) Fail(kCommIoError);
+int CommPort::Drain(std::chrono::microseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    const int queued = TransmitCount();
+    if (queued <= 0) return queued;
+    if (std::chrono::steady_clock::now() >= deadline) return kCommNotDrained;
+  }
 }
 
-void CommPort::PurgeReceive() {
-  if (fd_ >= 0 && ::tcflush(fd_, TCIFLUSH) != 0) Fail(kCommIoError);
+int CommPort::PurgeTransmit() {
+  if (fd_ >= 0 && ::tcflush(fd_, TCOFLUSH) != 0) return Fail(kCommIoError);
+  return kCommOk;
+}
+
+int CommPort::PurgeReceive() {
+  if (fd_ >= 0 && ::tcflush(fd_, TCIFLUSH) != 0) return Fail(kCommIoError);
+  return kCommOk;
 }
 
 std::optional<LineErrorCounts> CommPort::ReadLineErrors() {
@@ -341,9 +307,10 @@ std::optional<LineErrorCounts> CommPort::ReadLineErrors() {
                          count(counts.brk)};
 }
 
-void CommPort::SetRts(bool on) {
-  SetLines(TIOCM_RTS, on);
+int CommPort::SetRts(bool on) {
+  const int result = SetLines(TIOCM_RTS, on);
   if (fd_ >= 0) TraceRts(portIndex_, on);
+  return result;
 }
 
 void CommPort::Close() {

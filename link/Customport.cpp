@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "link/Cp1250.h"
 #include "link/ErrorLog.h"
@@ -34,23 +35,6 @@ std::chrono::microseconds DrainLimit(int count, int baud) {
   return std::chrono::microseconds(2 * count * kBitsPerByte * 1'000'000 / rate + kDrainMarginUs);
 }
 
-// Spins until the transmit queue is empty; false on a device error or when
-// the limit passes first. A port whose device never says its transmitter is
-// empty is logged once.
-bool WaitTransmitEmpty(CommPort& port, std::chrono::microseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    const int queued = port.TransmitCount();
-    if (queued <= 0) {
-      if (port.TakeUnreportedNotice()) {
-        LogPortEvent(port.PortIndex(), "nehlásí prázdný vysílač: čeká se jen doba bajtů na lince");
-      }
-      return queued == 0;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-  }
-}
-
 // How long a clear goes on reading away what still comes. Never longer than
 // the receive turnaround: in a slave exchange the clear comes right after the
 // frame, and a terminal's answer that may follow the turnaround must stay.
@@ -67,8 +51,14 @@ void LogPortEvent(int portIndex, const char* utf8Event, LogUrgency urgency) {
                  LogTag{"port", urgency, portIndex + 1});
 }
 
-TSer_Port::TSer_Port(int portIndex, int baud)
-    : PortIndex(portIndex), Baud(baud), parity_(Settings().ParityMark ? 'M' : 'N') {
+std::unique_ptr<PortBackend> OpenComDevice(int portIndex, int baud, char parity) {
+  return CommPort::Open(portIndex, baud, parity, 8, 1);
+}
+
+TSer_Port::TSer_Port(int portIndex, int baud) : TSer_Port(portIndex, baud, OpenComDevice) {}
+
+TSer_Port::TSer_Port(int portIndex, int baud, PortOpener open)
+    : PortIndex(portIndex), Baud(baud), open_(std::move(open)), parity_(Settings().ParityMark ? 'M' : 'N') {
   OpenPort(portIndex, baud);
   TracePortOpen(PortIndex, ComDevicePath(PortIndex), Baud, Opened, false, Port->HasModemLines());
   reopenFailureLogged_ = !Opened;  // the start-up logs its own line
@@ -78,8 +68,9 @@ TSer_Port::~TSer_Port() { ClosePort(); }
 
 bool TSer_Port::OpenDevice(int baud) {
   if (Port) Port->Close();  // our own earlier handle would lock the device
-  Port = CommPort::Open(PortIndex, baud, parity_, 8, 1);
+  Port = open_(PortIndex, baud, parity_);
   Opened = Port->Status() >= 0;
+  failed_ = false;
   lineErrorsSeen_.reset();
   if (Opened) LookAtLineErrors();
   return Opened;
@@ -102,7 +93,7 @@ void TSer_Port::ClosePort() {
 
 bool TSer_Port::NeedsReopen() {
   if (lost_) return true;
-  if (!Opened || Port->ReceiveCount() >= 0) return false;
+  if (!Opened || (!failed_ && Port->ReceiveCount() >= 0)) return false;
   lost_ = true;
   LogPortEvent(PortIndex, "chyba zařízení");
   ClosePort();
@@ -136,7 +127,12 @@ void TSer_Port::NoteBytesWithoutPoll(uint32_t bytes, std::chrono::milliseconds b
                               .c_str());
 }
 
-int TSer_Port::ReadByte() { return NoDataAsMinusOne(Port->ReadByte()); }
+int TSer_Port::Noted(int result) {
+  if (result == kCommIoError) failed_ = true;
+  return result;
+}
+
+int TSer_Port::ReadByte() { return NoDataAsMinusOne(Noted(Port->ReadByte())); }
 
 int TSer_Port::ReadByteWait(unsigned ms) {
   // Counted for as long as the wait runs, also when the hook throws.
@@ -145,13 +141,17 @@ int TSer_Port::ReadByteWait(unsigned ms) {
     ~WaitScope() { --count_; }
     int& count_;
   } scope(waits_);
-  return NoDataAsMinusOne(Port->ReadByteWait(ms));
+  return NoDataAsMinusOne(Noted(Port->ReadByteWait(ms)));
 }
 
 bool TSer_Port::WriteBlock(const uint8_t* data, int count) {
   if (count <= 0) return Port->Status() >= 0;
   Port->WriteBlock(data, count);
-  if (!WaitTransmitEmpty(*Port, DrainLimit(count, Baud))) {
+  const int drained = Port->Drain(DrainLimit(count, Baud));
+  if (Port->TakeUnreportedNotice()) {
+    LogPortEvent(PortIndex, "nehlásí prázdný vysílač: čeká se jen doba bajtů na lince");
+  }
+  if (drained != kCommOk) {
     Port->PurgeTransmit();  // stale bytes must not run into the next frame
     return false;
   }
@@ -181,7 +181,7 @@ void TSer_Port::ClearReceive() {
   const auto settled = std::chrono::steady_clock::now() + SettleTime(Baud);
   uint8_t discard[kDiscardChunk];
   do {
-    while (Port->ReadBlock(discard, kDiscardChunk) > 0) {
+    while (Noted(Port->ReadBlock(discard, kDiscardChunk)) > 0) {
     }
   } while (std::chrono::steady_clock::now() < settled);
 }

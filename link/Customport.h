@@ -2,15 +2,25 @@
 // TSer_Port: one COM port with RTS direction control on a half-duplex line,
 // shared by every terminal on that port. Every transmission is bracketed by
 // TransmitMode (RTS on, settle) and ReceiveMode (let the last bits leave, RTS
-// off). The two waits are microsecond busy-waits from the settings.
+// off). The two waits are microsecond busy-waits from the settings. The device
+// itself is reached only through its PortBackend.
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "link/CommPort.h"
 #include "link/ErrorLog.h"
+#include "link/PortBackend.h"
+
+// Opens the device of a COM index (0 = COM1) at a baud rate and parity
+// letter, 8 data bits and 1 stop bit; always returns a backend, a failure
+// shows as its negative Status().
+using PortOpener = std::function<std::unique_ptr<PortBackend>(int portIndex, int baud, char parity)>;
+// The termios device of ComDevicePath(portIndex).
+std::unique_ptr<PortBackend> OpenComDevice(int portIndex, int baud, char parity);
 
 // Writes the error-log line of a port: "COM<n> <event>", the event given in
 // UTF-8 ("otevřen", "neotevřen", "chyba zařízení"); something to look at
@@ -20,6 +30,8 @@ void LogPortEvent(int portIndex, const char* utf8Event, LogUrgency urgency = Log
 class TSer_Port {
  public:
   TSer_Port(int portIndex, int baud);
+  // The same over the devices `open` gives (tests put a scripted one here).
+  TSer_Port(int portIndex, int baud, PortOpener open);
   ~TSer_Port();
   TSer_Port(const TSer_Port&) = delete;
   TSer_Port& operator=(const TSer_Port&) = delete;
@@ -34,9 +46,11 @@ class TSer_Port {
 
   // True when the device failed under the open port (a hang-up: an adapter
   // unplugged, or the far end of a pseudo-terminal gone) or when opening it
-  // again has failed so far. The first sighting of a failure is logged as
-  // "COM%d chyba zařízení" and the device is closed at once (Opened false):
-  // a USB adapter plugged in again then gets its old name back.
+  // again has failed so far. A failure that a read of the port met is known
+  // from that read's result; otherwise the device is asked. The first
+  // sighting of a failure is logged as "COM%d chyba zařízení" and the device
+  // is closed at once (Opened false): a USB adapter plugged in again then
+  // gets its old name back.
   bool NeedsReopen();
   // Opens the device again, after a failure or when it was not there at the
   // start, and logs "COM%d otevřen", or "COM%d neotevřen" once until it opens
@@ -84,7 +98,7 @@ class TSer_Port {
   // Busy-waits at least `us` microseconds on the monotonic clock; never sleeps.
   static void WaitMicroseconds(uint32_t us);
 
-  std::unique_ptr<CommPort> Port;
+  std::unique_ptr<PortBackend> Port;
   int PortIndex = -1;
   int Baud = 0;
   bool Opened = false;
@@ -92,7 +106,12 @@ class TSer_Port {
  private:
   // Opens the device at PortIndex with the parity of the first open.
   bool OpenDevice(int baud);
+  // Passes the result of a read on, noting a failed device.
+  int Noted(int result);
 
+  PortOpener open_;
+  // A read met a failed device since it was opened.
+  bool failed_ = false;
   // A failure was seen and the device has not been opened again since.
   bool lost_ = false;
   // ReadByteWait calls in progress (they nest through the dispatch hook).

@@ -2,12 +2,14 @@
 // of the pseudo-terminal ends (the port hangs up, its reads and ioctls give
 // EIO) and a new one starts on the same link path. The port is opened again at
 // the next link test, the error log says so, and every terminal on the line
-// goes on with the new device.
+// goes on with the new device. A scripted device hangs up in the middle of a
+// wait.
 
 #include <fstream>
 #include <iterator>
 #include <regex>
 
+#include "support/FakePort.h"
 #include "support/LinkFixture.h"
 
 namespace {
@@ -161,4 +163,25 @@ TEST_F(PortRecovery, ReopeningKeepsTheRunTimeTurnaroundsAndNeverRunsInsideAWaitO
   EXPECT_EQ(Settings().RxTurnaroundUs, 100u);
   EXPECT_EQ(Send(terminal, "X1"), 0);
   EXPECT_EQ(LogMessages(), std::vector<std::string>{kOpened});
+}
+
+TEST_F(PortRecovery, HangUpInTheMiddleOfAWaitEndsItAndIsTheFailureTheNextCheckFinds) {
+  auto line = std::make_shared<FakeLine>();
+  TSer_Port port(0, 19200, FakeOpener(line));
+  ASSERT_TRUE(port.Opened);
+  SetDispatchHook([&] { line->HungUp = true; });
+  EXPECT_EQ(port.ReadByteWait(5000), kCommIoError) << "a failure, not silence after the whole wait";
+  SetDispatchHook(nullptr);
+  line->HungUp = false;  // the device answers again, but its port was lost: opened anew
+  EXPECT_TRUE(port.NeedsReopen());
+  EXPECT_FALSE(port.Opened);
+  EXPECT_TRUE(port.NeedsReopen());
+  EXPECT_EQ(LogMessages(), std::vector<std::string>{kDeviceError});
+
+  line->Arriving = {0x06};
+  ASSERT_TRUE(port.Reopen());
+  EXPECT_EQ(line->Opens, 2);
+  EXPECT_FALSE(port.NeedsReopen());
+  EXPECT_EQ(port.ReadByte(), 0x06);
+  EXPECT_EQ(LogMessages(), (std::vector<std::string>{kDeviceError, kOpened}));
 }

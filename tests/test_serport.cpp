@@ -1,11 +1,13 @@
 // TSer_Port over a pseudo-terminal on COM1: opening with the settings, the
-// reads with -1 for "nothing", the drained write, the direction bracket.
+// reads with -1 for "nothing", the drained write, the direction bracket; over
+// a scripted device, a transmitter that never drains.
 
 #include "link/Customport.h"
 
 #include <gtest/gtest.h>
 
 #include "link/Settings.h"
+#include "support/FakePort.h"
 #include "support/PtyPair.h"
 #include "support/WaitFor.h"
 
@@ -176,6 +178,29 @@ TEST_F(SerPortPty, DirectionBracketWaitsTheTurnarounds) {
   Settings().TxTurnaroundUs = 0;  // changed after opening: stays 0
   port.TransmitMode();
   EXPECT_EQ(Settings().TxTurnaroundUs, 0u);
+}
+
+// A transmitter that never empties (a stuck driver queue): the write gives
+// up at its limit, drops what is left so that it cannot run into the next
+// frame, and the port is not failed by it.
+TEST(SerPortFake, DrainThatNeverEndsIsPurgedAtItsLimitAndIsNoLastingFailure) {
+  Settings() = LinkSettings{};
+  auto line = std::make_shared<FakeLine>();
+  TSer_Port port(0, 9600, FakeOpener(line));
+  ASSERT_TRUE(port.Opened);
+  line->NeverDrains = true;
+  const std::vector<uint8_t> frame = {0x05, 0x04, 0x41, 0x4A};
+  EXPECT_FALSE(port.WriteBlock(frame.data(), 4));
+  EXPECT_EQ(line->Written, frame);
+  // Twice the bytes' time at 11 bits a byte, and a second.
+  EXPECT_EQ(line->DrainLimits, std::vector{std::chrono::microseconds(2 * 4 * 11 * 1'000'000 / 9600 + 1'000'000)});
+  EXPECT_EQ(line->TransmitPurges, 1);
+
+  line->NeverDrains = false;
+  EXPECT_TRUE(port.WriteBlock(frame.data(), 4)) << "a slow transmitter is no failure of the device";
+  EXPECT_EQ(line->TransmitPurges, 1);
+  EXPECT_FALSE(port.NeedsReopen());
+  EXPECT_EQ(line->Opens, 1);
 }
 
 TEST(WaitMicroseconds, WaitsAtLeastTheTimeGiven) {

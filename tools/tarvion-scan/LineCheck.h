@@ -18,7 +18,7 @@
 
 #include "link/LineErrors.h"
 
-class CommPort;
+class PortBackend;
 
 // The length of the test frame: a person record's frame.
 constexpr int kCheckFrameBytes = 46;
@@ -130,4 +130,4 @@ struct ProbeOptions {
 std::optional<LineFacts> ProbeLine(const ProbeOptions& options, std::string& failure);
 
 // Why `device` could not be opened, in one line, as the scan says it.
-std::string OpenFailure(const std::string& device, const CommPort& port);
+std::string OpenFailure(const std::string& device, const PortBackend& port);

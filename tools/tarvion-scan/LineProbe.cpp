@@ -201,7 +201,7 @@ void ProbeDevice(const std::string& device, LineFacts& facts) {
 
 }  // namespace
 
-std::string OpenFailure(const std::string& device, const CommPort& port) {
+std::string OpenFailure(const std::string& device, const PortBackend& port) {
   if (port.Status() == kCommSetupFailed) return device + ": not a serial device (its line settings cannot be set)";
   switch (port.OpenError()) {
     case ENOENT:
