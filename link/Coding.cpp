@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "link/Commands.h"
 
 namespace {
 
@@ -147,16 +148,14 @@ uint16_t CreditWord(const char* line) {
   return static_cast<uint16_t>(std::min<uint32_t>(static_cast<uint32_t>(value), kCreditLimit));
 }
 
-char PersonPayloadLetter(char letter) { return letter == 'Q' ? 'X' : letter; }
-
-int EncodePersonRecord(const char* line, unsigned char* payload, const CodingSettings& settings,
-                       std::vector<RejectedMeal>& rejected) {
-  payload[0] = static_cast<unsigned char>(PersonPayloadLetter(line[0]));
+int EncodePersonRecord(const Command& command, const char* line, unsigned char* payload,
+                       const CodingSettings& settings, std::vector<RejectedMeal>& rejected) {
+  payload[0] = static_cast<unsigned char>(command.SentAs);
   PutParsedWord(line, kNumberColumn, 4, payload + 1);
   std::memcpy(payload + 3, line + 5, 9);
   EncodeDays(line, payload, settings, rejected);
   for (int i = 0; i < kNameWidth; ++i) payload[kNameOffset + i] = PlainChar(static_cast<unsigned char>(line[kNameColumn + i]));
-  if (line[0] != 'Q' || !settings.CreditOn) return kPersonPayloadLength;
+  if (command.Payload != PayloadKind::CreditRecord || !settings.CreditOn) return kPersonPayloadLength;
   payload[kCreditMarkOffset] = static_cast<unsigned char>(line[kCreditMarkColumn]);
   PutWord(payload + kCreditOffset, CreditWord(line));
   return kCreditPayloadLength;
@@ -167,8 +166,6 @@ int EncodeValues(const char* line, unsigned char* payload) {
   for (int k = 0; k < 6; ++k) PutParsedWord(line, 6 + 5 * k, 4, payload + 5 + 2 * k);
   return kValuePayloadLength;
 }
-
-bool IsPersonLetter(char letter) { return letter == 'R' || letter == 'Q' || letter == 'r' || letter == 'q'; }
 
 }  // namespace
 
@@ -235,13 +232,15 @@ std::array<char, 3> DecodeMealByte(unsigned char dayByte, const CodingSettings& 
 
 EncodedCommand EncodeCommand(char* line, const CodingSettings& settings) {
   EncodedCommand encoded;
-  const char letter = line[0];
-  if (!IsPersonLetter(letter) && letter != 'c') {
+  const Command& command = CommandFor(line[0]);
+  if (command.Payload == PayloadKind::Text) {
     encoded.Length = static_cast<int>(strnlen(line, kWorkBufferSize));
     return encoded;
   }
   unsigned char payload[kPayloadBufferSize] = {};
-  encoded.Length = letter == 'c' ? EncodeValues(line, payload) : EncodePersonRecord(line, payload, settings, encoded.Rejected);
+  encoded.Length = command.Payload == PayloadKind::Values
+                       ? EncodeValues(line, payload)
+                       : EncodePersonRecord(command, line, payload, settings, encoded.Rejected);
   std::memcpy(line, payload, encoded.Length + 1);
   return encoded;
 }

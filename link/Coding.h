@@ -1,8 +1,9 @@
 #pragma once
 // Command encoding: turns a textual request line into the payload of a command
-// frame. Person-record lines ('R', 'Q', 'r', 'q') and the 'c' line become a
-// compact binary payload; every other line goes out as its text. The inverse
-// of the meal packing (MealChar, DecodeMealByte) is used by the answer decoder.
+// frame. A line whose command (link/Commands.h) has a packed payload, a
+// person record or the values, becomes a compact binary payload; every other
+// line goes out as its text. The inverse of the meal packing (MealChar,
+// DecodeMealByte) is used by the answer decoder.
 // Pure code: what it depends on comes in as CodingSettings, what it refuses
 // goes out in its results; nothing is logged here.
 

@@ -10,7 +10,7 @@ constexpr milliseconds kNone{0};
 
 constexpr std::array kCommands{
     Command{'R', 'R', PayloadKind::PersonRecord, false, kNone, false, "person record"},
-    Command{'Q', 'X', PayloadKind::PersonRecord, false, kNone, false, "person record with credit"},
+    Command{'Q', 'X', PayloadKind::CreditRecord, false, kNone, false, "person record with credit"},
     Command{'r', 'r', PayloadKind::PersonRecord, false, kNone, false, "second half of a long person record"},
     Command{'q', 'q', PayloadKind::PersonRecord, false, kNone, false, "second half of a long person record with credit"},
     Command{'c', 'c', PayloadKind::Values, false, kNone, false, "values"},
@@ -39,3 +39,5 @@ const Command* CommandSentAs(char sent) {
   }
   return nullptr;
 }
+
+std::span<const Command> CommandTable() { return kCommands; }

@@ -4,13 +4,15 @@
 // all read this one table.
 
 #include <chrono>
+#include <span>
 
 #include "link/Pauses.h"
 
 // How a line becomes the payload of its frame.
 enum class PayloadKind {
   Text,          // the line's own bytes
-  PersonRecord,  // a packed person record (44 bytes, 47 with a credit)
+  PersonRecord,  // a packed person record (40 bytes)
+  CreditRecord,  // a packed person record with a credit word when credits are on (43 bytes)
   Values,        // 'c': five characters and six 16-bit words
 };
 
@@ -29,8 +31,10 @@ struct Command {
 // The entry of `letter`; a letter not in the table is a text command with no
 // data answer.
 const Command& CommandFor(char letter);
-// The entry whose payload begins with `sent` (the trace reads frames), or null.
+// The entry whose payload begins with `sent` (read from a frame), or null.
 const Command* CommandSentAs(char sent);
+// Every entry of the table.
+std::span<const Command> CommandTable();
 
 // The pause after an acknowledged command: only a command with no data answer
 // to a master has one.

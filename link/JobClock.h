@@ -33,7 +33,7 @@ class ClockInUse {
   JobClock* previous_;
 };
 
-// Clock().Pause(pause).
-inline bool PauseFor(std::chrono::milliseconds pause) { return Clock().Pause(pause); }
+// Clock().Pause(pause); a pause of no length is none.
+inline bool PauseFor(std::chrono::milliseconds pause) { return pause.count() <= 0 || Clock().Pause(pause); }
 // Milliseconds of Clock().Now().
 uint64_t TickCount();

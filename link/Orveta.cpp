@@ -7,6 +7,7 @@
 #include <string>
 
 #include "link/Coding.h"
+#include "link/Commands.h"
 #include "link/ErrorLog.h"
 #include "link/Settings.h"
 #include "link/StopRequest.h"
@@ -16,8 +17,13 @@ namespace {
 
 constexpr unsigned kMasterAckWaitMs = 1000;
 constexpr unsigned kSlaveAckWaitMs = 80;
-constexpr auto kPauseAfterLinkTest = std::chrono::milliseconds(1500);
-constexpr auto kPauseAfterClear = std::chrono::milliseconds(3000);
+
+// The longest pause any command has after its acknowledgement wait.
+std::chrono::milliseconds LongestPauseAfterSend() {
+  std::chrono::milliseconds longest{0};
+  for (const Command& command : CommandTable()) longest = std::max(longest, command.PauseAfterSend);
+  return longest;
+}
 
 TraceLinkState LinkStateOf(const TOrveta& terminal) {
   if (terminal.IsMaster()) return TraceLinkState::Master;
@@ -65,6 +71,7 @@ TOrveta::ListenEnd TOrveta::Listen(uint64_t referenceMs, bool stoppable) {
     if (b < 0) continue;
     ++bytes;
     if (poll.Feed(static_cast<uint8_t>(b))) {
+      TraceConcluded(Port->PortIndex, LinkConclusion::Poll, sizeof kPollFrame);
       Port->NoteLineQuietOrPolled();
       return ListenEnd::Poll;
     }
@@ -132,7 +139,11 @@ void TOrveta::SendDirect(const uint8_t* frame) {
 
 int TOrveta::ReadAck() {
   const int b = Port->ReadByteWait(Master ? kMasterAckWaitMs : kSlaveAckWaitMs);
-  return b == kAck ? 0 : 1;
+  const bool acknowledged = b == kAck;
+  if (b >= 0) {
+    TraceConcluded(Port->PortIndex, acknowledged ? LinkConclusion::Acknowledged : LinkConclusion::NotAcknowledged, 1);
+  }
+  return acknowledged ? 0 : 1;
 }
 
 std::chrono::milliseconds LongestAttemptTime(const LinkSettings& settings, char letter) {
@@ -140,11 +151,11 @@ std::chrono::milliseconds LongestAttemptTime(const LinkSettings& settings, char 
   constexpr int64_t kBitsPerByte = 11;
   const int64_t baud = settings.PortBaud > 0 ? settings.PortBaud : 1;
   const milliseconds listening = kListeningBound + milliseconds(settings.LinkTimeout);
-  milliseconds longest = kPauseAfterLinkTest + listening + milliseconds(kMasterAckWaitMs) +  // a link test first
-                         listening + milliseconds(kMasterAckWaitMs) +                       // the command
-                         kPauseAfterClear + kPauseAfterMasterCommand +                      // the fixed pauses
+  milliseconds longest = pauses::AfterLinkTest + listening + milliseconds(kMasterAckWaitMs) +  // a link test first
+                         listening + milliseconds(kMasterAckWaitMs) +                          // the command
+                         LongestPauseAfterSend() + pauses::AfterAcknowledgedCommand.Master +   // the fixed pauses
                          milliseconds(1000 + kFrameBufferSize * kBitsPerByte * 2000 / baud);  // the frame's drain
-  if (letter == 'Y' || letter == 'P' || letter == 'S') {
+  if (CommandFor(letter).DataAnswer) {
     const int64_t bytes = std::max(settings.AnswerBufferSize, 0);
     longest += milliseconds(200 + bytes * kBitsPerByte * 1000 / baud) + listening;
   }
@@ -154,6 +165,7 @@ std::chrono::milliseconds LongestAttemptTime(const LinkSettings& settings, char 
 int TOrveta::SendCommand(char* line) {
   uint8_t frame[kFrameBufferSize] = {};
   const std::string text(line, strnlen(line, kWorkBufferSize));
+  const Command& command = CommandFor(line[0]);
   const EncodedCommand encoded = EncodeCommand(line, CodingSettingsOf(Settings()));
   LogRejectedMeals(encoded.Rejected, text);
   // A payload that cannot be framed is refused before anything happens on the line.
@@ -162,7 +174,7 @@ int TOrveta::SendCommand(char* line) {
   if (!IsConnected() || Retest || Port->NeedsReopen()) {
     TestLink();
     Retest = false;
-    SleepUnlessStopped(kPauseAfterLinkTest);
+    PauseFor(pauses::AfterLinkTest);
   }
   if (Master) {
     SendOnPoll(frame);
@@ -177,10 +189,7 @@ int TOrveta::SendCommand(char* line) {
   // A device that failed during the exchange is opened again at the next link
   // test; the indicator refresh after the job makes that test at once.
   if (result != 0 && Port->NeedsReopen()) Retest = true;
-  if (frame[2] == 'C') {
-    SleepUnlessStopped(kPauseAfterClear);
-  } else if (frame[2] == 'O') {
-    Retest = true;
-  }
+  PauseFor(command.PauseAfterSend);
+  if (command.RetestAfter) Retest = true;
   return result;
 }

@@ -70,10 +70,6 @@ class TOrveta {
   bool Slave = false;
   bool Retest = false;
   int32_t AnswerLength = 0;
-  // The last data block was larger than Answer (see ReceiveBlock).
-  bool CapacityExceeded = false;
-  int32_t RecordCount = 0;
-  int32_t DoneCount = 0;
   LinkCounts Counts;
   // Where answer lines, panel 3, cursors and the capacity message go; set by
   // the creator (the main window, or a test). May stay null.
@@ -89,14 +85,9 @@ class TOrveta {
   ListenEnd Listen(uint64_t referenceMs, bool stoppable);
 };
 
-// The pause after an acknowledged command to a master that is not a data
-// command.
-constexpr std::chrono::milliseconds kPauseAfterMasterCommand{300};
-
-
 // The longest one attempt of a line with command letter `letter` can take
 // with these settings: a link test first, the wait for a poll, the frame,
-// the acknowledgement wait, the fixed pauses, and for a data command ('Y',
-// 'P', 'S') a whole answer buffer at the line's rate. A bound for a stop's
+// the acknowledgement wait, the fixed pauses, and for a command with a data
+// answer a whole answer buffer at the line's rate. A bound for a stop's
 // time-out, not a prediction.
 std::chrono::milliseconds LongestAttemptTime(const LinkSettings& settings, char letter);

@@ -14,11 +14,9 @@ constexpr unsigned kFirstByteWaitMs = 200;
 // Stands in when nobody shows anything (tests of the link alone).
 class SilentDisplay final : public LinkDisplay {
  public:
-  void AppendAnswerLine(const std::string&) override {}
   void SetLoadedPanel(const std::string&) override {}
   CursorShape Cursor() const override { return CursorShape::Default; }
   void SetCursor(CursorShape) override {}
-  void SetResultListVisible(bool) override {}
   void ShowCapacityMessage() override {}
 };
 
@@ -50,9 +48,9 @@ bool TOrveta::ReceiveBlock() {
     b = Port->ReadByte();
     if (b >= 0) pollSeen = poll.Feed(static_cast<uint8_t>(b));
   }
+  if (pollSeen) TraceConcluded(Port->PortIndex, LinkConclusion::Poll, sizeof kPollFrame);
   AnswerLength = static_cast<int32_t>(count);
-  CapacityExceeded = beyond > 0;
-  if (CapacityExceeded) {
+  if (beyond > 0) {
     TraceBlock(Port->PortIndex, count + beyond, TraceBlockEnd::Capacity);
     Shown().ShowCapacityMessage();
     return false;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "link/Frame.h"
 #include "link/Pcapng.h"
 
 namespace {
@@ -27,10 +26,12 @@ CaptureKind KindOf(ReceivedPiece::Kind what) {
   switch (what) {
     case ReceivedPiece::Kind::Ack:
       return CaptureKind::Ack;
-    case ReceivedPiece::Kind::Nak:
+    case ReceivedPiece::Kind::NotAcknowledged:
       return CaptureKind::Nak;
     case ReceivedPiece::Kind::Poll:
       return CaptureKind::Poll;
+    case ReceivedPiece::Kind::Flushed:
+      return CaptureKind::Flushed;
     case ReceivedPiece::Kind::Other:
       break;
   }
@@ -58,8 +59,8 @@ CaptureFormatter::CaptureFormatter(std::function<void(const std::string&)> sink)
     : sink_(std::move(sink)), grouping_([this](const ReceivedPiece& piece) { Hold(piece); }) {}
 
 void CaptureFormatter::Add(const TraceEventHead& head, const uint8_t* bytes) {
-  grouping_.Add(head, bytes);  // another kind of event first hands on the open group
-  if (head.Kind == TraceKind::Received) return;
+  grouping_.Add(head, bytes);  // another kind of event first hands on the bytes waiting
+  if (head.Kind == TraceKind::Received || head.Kind == TraceKind::Concluded) return;
   WriteHeld(head.Kind == TraceKind::Block ? &head : nullptr);
   const TraceStamp at{head.WallUs, head.SinceUs};
   switch (head.Kind) {
@@ -87,14 +88,7 @@ void CaptureFormatter::EndGroup(int64_t nowUs, bool all) {
 void CaptureFormatter::Note(TraceStamp at, const std::string& text) { Packet(CaptureKind::Event, -1, at, text); }
 
 void CaptureFormatter::Hold(const ReceivedPiece& piece) {
-  const CaptureKind kind = KindOf(piece.What);
-  if (kind != CaptureKind::Poll) {
-    held_.push_back({kind, piece.Port, piece.StampAt(0), std::string(BytesOf(piece.Bytes, piece.Count))});
-    return;
-  }
-  for (size_t at = 0; at < piece.Count; at += sizeof kPollFrame) {
-    held_.push_back({kind, piece.Port, piece.StampAt(at), std::string(BytesOf(piece.Bytes + at, sizeof kPollFrame))});
-  }
+  held_.push_back({KindOf(piece.What), piece.Port, piece.StampAt(0), std::string(BytesOf(piece.Bytes, piece.Count))});
 }
 
 void CaptureFormatter::WriteHeld(const TraceEventHead* block) {

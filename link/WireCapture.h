@@ -16,7 +16,9 @@
 //   offset size
 //   0      1    version, 1
 //   1      1    kind: 1 frame sent, 2 RTS on, 3 RTS off, 4 poll, 5 ack,
-//               6 NAK, 7 data block, 8 other bytes received, 9 event
+//               6 NAK (or another byte that answered a frame instead of
+//               the ack), 7 data block, 8 other bytes received, 9 event,
+//               10 bytes read away by a flush of the receive queue
 //   2      1    COM number, 1-8; 0 for an event of the capture itself or a
 //               device opened by its path
 //   3      1    data block: how it ended, 0 by silence, 1 by a poll (the
@@ -27,14 +29,14 @@
 //               otherwise 0
 //   8      4    where these bytes start in their data block or run of other
 //               bytes, when it went out in several packets; otherwise 0
-//   12     ...  the frame, poll, ack, NAK, data block or other bytes as
-//               read; nothing for RTS; an event's text (UTF-8), as the
-//               trace's line has it
+//   12     ...  the frame, poll, ack, NAK, data block, other or flushed
+//               bytes as read; nothing for RTS; an event's text (UTF-8), as
+//               the trace's line has it
 //
+// Polls, acks and NAKs are what the link took for them (WireTraceFormat.h).
 // A data block is what was received between the ack of a data command and
-// the end of the block; each poll of a run of queued polls is a packet of its
-// own. Bytes received during a data block wait in memory until the block
-// ends, so its packet is written whole.
+// the end of the block. Bytes received during a data block wait in memory
+// until the block ends, so its packet is written whole.
 
 #include <cstddef>
 #include <cstdint>
@@ -45,7 +47,7 @@
 
 #include "link/WireTraceFormat.h"
 
-enum class CaptureKind : uint8_t { FrameSent = 1, RtsOn, RtsOff, Poll, Ack, Nak, DataBlock, Other, Event };
+enum class CaptureKind : uint8_t { FrameSent = 1, RtsOn, RtsOff, Poll, Ack, Nak, DataBlock, Other, Event, Flushed };
 
 constexpr size_t kCaptureHeaderSize = 12;
 // Most bytes after the pseudo-header of one packet: Wireshark takes packets

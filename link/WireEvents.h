@@ -2,7 +2,10 @@
 // The kinds of events the link records for its trace and capture, and what
 // their fields mean: shared by the recording (WireTrace.h) and the writers
 // that turn the records into lines and packets (WireTraceFormat.h,
-// WireCapture.h).
+// WireCapture.h). The port records what it does (bytes written and read, RTS,
+// a flush of the receive queue); the link records what it concluded (a poll,
+// an answer to a frame, a data block), and the writers name the bytes by
+// that alone.
 
 #include <cstdint>
 
@@ -22,6 +25,9 @@ enum class TraceKind : uint8_t {
               // look and their totals since the port was opened
   ListeningBound,  // arg: bytes received during a listening period that the bound
                    // (kListeningBound) ended without a poll
+  Concluded,  // what the link made of the bytes it last read: detail: LinkConclusion;
+              // arg: how many of the bytes last received on the port it names (the
+              // link reads one byte at a time: they are the bytes it judged)
 };
 
 // Detail bits of PortOpen.
@@ -31,3 +37,10 @@ constexpr uint8_t kTraceNoModemLines = 4;
 
 enum class TraceBlockEnd : uint8_t { Silence, Poll, Capacity };
 enum class TraceLinkState : uint8_t { NotConnected, Master, Slave };
+
+// What the link concluded from bytes it had just read, one at a time.
+enum class LinkConclusion : uint8_t {
+  Poll,             // they completed a poll
+  Acknowledged,     // the byte answered a frame with the acknowledgement
+  NotAcknowledged,  // the byte answered a frame, but not with the acknowledgement
+};

@@ -76,6 +76,10 @@ inline void TraceBlock(int portIndex, size_t length, TraceBlockEnd end) {
     wire_trace::Record(TraceKind::Block, portIndex, static_cast<uint32_t>(length), static_cast<uint8_t>(end));
   }
 }
+// The link's conclusion about the last `bytes` bytes received on the port.
+inline void TraceConcluded(int portIndex, LinkConclusion conclusion, uint32_t bytes) {
+  if (WireTraceOn()) wire_trace::Record(TraceKind::Concluded, portIndex, bytes, static_cast<uint8_t>(conclusion));
+}
 inline void TraceReceiveFlushed(int portIndex, uint32_t waiting) {
   if (WireTraceOn()) wire_trace::Record(TraceKind::ReceiveFlushed, portIndex, waiting, 0);
 }

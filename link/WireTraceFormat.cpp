@@ -5,7 +5,6 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
-#include <string_view>
 
 #include "link/Frame.h"
 #include "link/LineErrors.h"
@@ -19,11 +18,24 @@ constexpr size_t kBytesPerLine = 32;
 // (10 bits each), and never one shorter than kShortestGapUs.
 constexpr int64_t kGapByteTimes = 3;
 constexpr int64_t kShortestGapUs = 1000;
-// A group that ends with the start of a poll waits this long for the poll's
-// rest (three bytes take 25 ms at 1200 baud); then it is written anyway, so
-// that a reader of the file sees what the line did within about 0.2 s.
-constexpr int64_t kPollRestWaitUs = 100'000;
+// A group waits this long after its last byte for the link's conclusion
+// about it; then it is written, so that a reader of the file sees what the
+// line did within about 0.2 s.
+constexpr int64_t kConclusionWaitUs = 100'000;
+// A byte that answers a frame and refuses it.
 constexpr uint8_t kNak = 0x15;
+
+ReceivedPiece::Kind PieceKindOf(uint8_t conclusion) {
+  switch (static_cast<LinkConclusion>(conclusion)) {
+    case LinkConclusion::Poll:
+      return ReceivedPiece::Kind::Poll;
+    case LinkConclusion::Acknowledged:
+      return ReceivedPiece::Kind::Ack;
+    case LinkConclusion::NotAcknowledged:
+      break;
+  }
+  return ReceivedPiece::Kind::NotAcknowledged;
+}
 
 std::string HexOf(const uint8_t* bytes, size_t count) {
   std::string text;
@@ -107,32 +119,34 @@ TraceStamp ReceivedPiece::StampAt(size_t at) const {
 }
 
 void ReceivedGrouping::Add(const TraceEventHead& head, const uint8_t* bytes) {
-  if (head.Kind == TraceKind::Received) {
-    AddReceived(head, bytes);
-  } else {
-    EndGroup(0, true);
-    NoteEvent(head);
+  switch (head.Kind) {
+    case TraceKind::Received:
+      AddReceived(head, bytes);
+      break;
+    case TraceKind::Concluded:
+      Conclude(head);
+      break;
+    default:
+      EndGroup(0, true);
+      NoteEvent(head);
+      break;
   }
 }
 
 void ReceivedGrouping::NoteEvent(const TraceEventHead& head) {
-  // A flush is no step of an exchange: a frame and its answer stay paired
-  // across it.
-  if (head.Kind == TraceKind::ReceiveFlushed || head.Kind == TraceKind::LineErrors) return;
   PortState& port = ports_[head.Port];
-  const bool frameSent = std::exchange(port.FrameSent, false);
-  port.AnswerDue = false;
-  if (head.Kind == TraceKind::Rts) port.AnswerDue = head.Arg == 0 && frameSent;
-  if (head.Kind == TraceKind::Written) port.FrameSent = true;
+  port.Flushing = head.Kind == TraceKind::ReceiveFlushed;
   if (head.Kind == TraceKind::PortOpen && (head.Detail & kTraceOpened) != 0) port.Baud = static_cast<int>(head.Arg);
 }
 
 void ReceivedGrouping::EndGroup(int64_t nowUs, bool all) {
-  if (!group_.Open) return;
-  const int64_t quietUs = nowUs - group_.LastUs;
-  if (!all && (quietUs <= GapUs(group_.Port) || (PollPrefixAtEnd() > 0 && quietUs <= kPollRestWaitUs))) return;
-  WriteGroup();
-  group_.Open = false;
+  while (!waiting_.empty()) {
+    const Group& oldest = waiting_.front();
+    if (!all && nowUs - oldest.LastUs <= std::max(GapUs(oldest.Port), kConclusionWaitUs)) break;
+    WriteGroup(oldest);
+    waiting_.pop_front();
+  }
+  if (waiting_.empty()) open_ = false;
 }
 
 int64_t ReceivedGrouping::GapUs(int port) {
@@ -140,65 +154,66 @@ int64_t ReceivedGrouping::GapUs(int port) {
   return std::max(kShortestGapUs, kGapByteTimes * 10 * 1'000'000 / baud);
 }
 
-// How many bytes at the end of the group begin a poll (0-3).
-size_t ReceivedGrouping::PollPrefixAtEnd() const {
-  const std::string& bytes = group_.Bytes;
-  for (size_t k = std::min<size_t>(3, bytes.size()); k > 0; --k) {
-    if (std::memcmp(bytes.data() + bytes.size() - k, kPollFrame, k) == 0) return k;
-  }
-  return 0;
-}
-
 void ReceivedGrouping::AddReceived(const TraceEventHead& head, const uint8_t* bytes) {
-  if (group_.Open) {
-    const size_t prefix = PollPrefixAtEnd();
-    const bool continuesPoll = prefix > 0 && bytes[0] == kPollFrame[prefix];
-    const bool soon = head.SinceUs - group_.LastUs <= GapUs(head.Port);
-    if (group_.Port != head.Port || !(soon || continuesPoll)) EndGroup(0, true);
+  const bool flushed = ports_[head.Port].Flushing;
+  if (open_) {
+    const Group& last = waiting_.back();
+    const bool soon = head.SinceUs - last.LastUs <= GapUs(head.Port);
+    open_ = last.Port == head.Port && last.Flushed == flushed && soon;
   }
-  if (!group_.Open) {
-    group_.Open = true;
-    group_.Port = head.Port;
-    group_.AnswerPosition = std::exchange(ports_[head.Port].AnswerDue, false);
-    group_.Bytes.clear();
-    group_.Marks.clear();
+  if (!open_) {
+    waiting_.push_back(Group{head.Port, flushed, {}, {}, {}, 0});
+    open_ = true;
   }
-  group_.Marks.push_back({group_.Bytes.size(), TraceStamp{head.WallUs, head.SinceUs}});
-  group_.Bytes.append(reinterpret_cast<const char*>(bytes), head.Count);
-  group_.LastUs = head.SinceUs;
+  Group& group = waiting_.back();
+  group.Marks.push_back({group.Bytes.size(), TraceStamp{head.WallUs, head.SinceUs}});
+  group.Bytes.append(reinterpret_cast<const char*>(bytes), head.Count);
+  group.LastUs = head.SinceUs;
 }
 
-void ReceivedGrouping::WriteGroup() {
-  const std::string& bytes = group_.Bytes;
-  const std::string_view poll(reinterpret_cast<const char*>(kPollFrame), sizeof kPollFrame);
-  size_t i = 0;
-  const uint8_t first = static_cast<uint8_t>(bytes[0]);
-  if (group_.AnswerPosition && (first == kAck || first == kNak)) {
-    Piece(first == kAck ? ReceivedPiece::Kind::Ack : ReceivedPiece::Kind::Nak, 0, 1);
-    i = 1;
+void ReceivedGrouping::Conclude(const TraceEventHead& head) {
+  // The bytes concluded about are the last of their port; when they came in
+  // groups of their own, those become one.
+  size_t first = waiting_.size();
+  size_t held = 0;
+  while (first > 0 && waiting_[first - 1].Port == head.Port && held < head.Arg) {
+    held += waiting_[--first].Bytes.size();
   }
-  while (i < bytes.size()) {
-    const size_t found = bytes.find(poll, i);
-    const size_t otherEnd = found == std::string::npos ? bytes.size() : found;
-    if (otherEnd > i) Piece(ReceivedPiece::Kind::Other, i, otherEnd - i);
-    if (found == std::string::npos) break;
-    // Polls queued while nobody listened come in one go: one piece for a run.
-    size_t polls = 1;
-    while (bytes.compare(found + polls * poll.size(), poll.size(), poll) == 0) ++polls;
-    Piece(ReceivedPiece::Kind::Poll, found, polls * poll.size(), polls);
-    i = found + polls * poll.size();
+  if (held == 0) return;  // handed on already
+  Group& group = waiting_[first];
+  for (size_t i = first + 1; i < waiting_.size(); ++i) {
+    const Group& later = waiting_[i];
+    const size_t shift = group.Bytes.size();
+    for (const auto& [offset, stamp] : later.Marks) group.Marks.push_back({shift + offset, stamp});
+    for (const Named& named : later.Names) group.Names.push_back({shift + named.Offset, named.Count, named.What});
+    group.Bytes += later.Bytes;
+    group.LastUs = later.LastUs;
   }
+  waiting_.resize(first + 1);
+  size_t offset = group.Bytes.size() - std::min<size_t>(head.Arg, group.Bytes.size());
+  if (!group.Names.empty()) offset = std::max(offset, group.Names.back().Offset + group.Names.back().Count);
+  if (offset < group.Bytes.size()) group.Names.push_back({offset, group.Bytes.size() - offset, PieceKindOf(head.Detail)});
 }
 
-void ReceivedGrouping::Piece(ReceivedPiece::Kind what, size_t offset, size_t count, size_t polls) {
+void ReceivedGrouping::WriteGroup(const Group& group) {
+  const ReceivedPiece::Kind rest = group.Flushed ? ReceivedPiece::Kind::Flushed : ReceivedPiece::Kind::Other;
+  size_t at = 0;
+  for (const Named& named : group.Names) {
+    if (named.Offset > at) Piece(group, rest, at, named.Offset - at);
+    Piece(group, named.What, named.Offset, named.Count);
+    at = named.Offset + named.Count;
+  }
+  if (at < group.Bytes.size()) Piece(group, rest, at, group.Bytes.size() - at);
+}
+
+void ReceivedGrouping::Piece(const Group& group, ReceivedPiece::Kind what, size_t offset, size_t count) {
   ReceivedPiece piece;
   piece.What = what;
-  piece.Port = group_.Port;
-  piece.Bytes = reinterpret_cast<const uint8_t*>(group_.Bytes.data()) + offset;
+  piece.Port = group.Port;
+  piece.Bytes = reinterpret_cast<const uint8_t*>(group.Bytes.data()) + offset;
   piece.Count = count;
-  piece.Polls = polls;
   piece.Offset = offset;
-  piece.Marks = &group_.Marks;
+  piece.Marks = &group.Marks;
   sink_(piece);
 }
 
@@ -225,6 +240,8 @@ std::string DescribeTraceEvent(const TraceEventHead& head, const uint8_t* bytes)
       if (head.Arg == 0) return {};  // named only when bytes waited
       return "receive queue flushed: " + std::to_string(head.Arg) +
              " bytes waited in the read queue, and whatever the driver held behind them";
+    case TraceKind::Concluded:
+      return {};  // it names received bytes
     case TraceKind::Received:
       break;
   }
@@ -246,31 +263,33 @@ void TraceFormatter::Add(const TraceEventHead& head, const uint8_t* bytes) {
 void TraceFormatter::WritePiece(const ReceivedPiece& piece) {
   switch (piece.What) {
     case ReceivedPiece::Kind::Ack:
-      WriteReceived(piece, 0, 1, "ack");
+      WriteReceived(piece, 0, piece.Count, "ack");
       break;
-    case ReceivedPiece::Kind::Nak:
-      WriteReceived(piece, 0, 1, "NAK");
+    case ReceivedPiece::Kind::NotAcknowledged:
+      WriteReceived(piece, 0, piece.Count, piece.Bytes[0] == kNak ? "NAK" : "not acknowledged");
       break;
     case ReceivedPiece::Kind::Poll:
-      WriteReceived(piece, 0, sizeof kPollFrame,
-                    piece.Polls == 1 ? "poll" : "poll (" + std::to_string(piece.Polls) + " in a row)");
+      WriteReceived(piece, 0, piece.Count, "poll");
+      break;
+    case ReceivedPiece::Kind::Flushed:
+      WriteLong(piece, "flushed");
       break;
     case ReceivedPiece::Kind::Other:
-      WriteOther(piece);
+      WriteLong(piece, "other");
       break;
   }
 }
 
-void TraceFormatter::WriteOther(const ReceivedPiece& piece) {
+void TraceFormatter::WriteLong(const ReceivedPiece& piece, const std::string& name) {
   const size_t count = piece.Count;
   if (count <= kBytesPerLine) {
-    WriteReceived(piece, 0, count, "other");
+    WriteReceived(piece, 0, count, name);
     return;
   }
   for (size_t at = 0; at < count; at += kBytesPerLine) {
     const size_t n = std::min(kBytesPerLine, count - at);
     WriteReceived(piece, at, n,
-                  "other, bytes " + std::to_string(at + 1) + "-" + std::to_string(at + n) + " of " +
+                  name + ", bytes " + std::to_string(at + 1) + "-" + std::to_string(at + n) + " of " +
                       std::to_string(count));
   }
 }

@@ -1,13 +1,15 @@
 #pragma once
 // The wire trace's lines, made from its event records on the writer thread.
 // Received bytes are grouped as they arrived: a group ends at a pause of
-// three byte times (never inside a poll, unless its rest is 0.1 s late) or
-// at the next event of another kind. In a group the poll is named; the first byte after a frame and the
-// drop of RTS that ends it is named ack or NAK when it is 06 or 15; the rest
-// are other bytes, at most 32 a line. The capture (WireCapture.h) makes its
+// three byte times or at the next event of another kind (the link's
+// conclusions excepted). The bytes are named by what the link concluded of
+// them: a poll, the ack or NAK that answered a frame; bytes a flush read
+// away are flushed, the rest are other bytes, at most 32 a line. The bytes of
+// one conclusion stay on one line. The capture (WireCapture.h) makes its
 // packets from the same grouping.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -33,16 +35,19 @@ struct TraceStamp {
   int64_t SinceUs;
 };
 
-// A piece of a group of received bytes, as the trace names it: the ack or
-// NAK that answers a frame, a poll (or a run of polls queued while nobody
-// listened), or other bytes.
+// A piece of a group of received bytes, as the trace names it.
 struct ReceivedPiece {
-  enum class Kind : uint8_t { Ack, Nak, Poll, Other };
+  enum class Kind : uint8_t {
+    Ack,              // the link took it for the acknowledgement of a frame
+    NotAcknowledged,  // the link took it for an answer to a frame that is not the acknowledgement
+    Poll,             // the link took them for a poll
+    Flushed,          // read away by a flush of the receive queue
+    Other,
+  };
   Kind What = Kind::Other;
   int Port = 0;
   const uint8_t* Bytes = nullptr;  // valid while the piece is handed on
-  size_t Count = 0;                // a run of polls: all of their bytes
-  size_t Polls = 0;                // a run of polls: how many
+  size_t Count = 0;
   size_t Offset = 0;               // where the piece starts in its group
   const std::vector<std::pair<size_t, TraceStamp>>* Marks = nullptr;  // the group's reads
 
@@ -52,43 +57,51 @@ struct ReceivedPiece {
 
 // Groups the received bytes of the event stream and names their pieces, for
 // the trace's lines and the capture's packets alike. Every event goes
-// through Add in order: received bytes join the open group; any other event
-// ends it and moves its port's state on (baud, a frame sent, RTS dropped).
+// through Add in order: received bytes join the open group; the link's
+// conclusion names the last bytes of its port; any other event hands on
+// what waits and moves its port's state on (baud, a flush).
 class ReceivedGrouping {
  public:
   explicit ReceivedGrouping(std::function<void(const ReceivedPiece&)> sink) : sink_(std::move(sink)) {}
 
   void Add(const TraceEventHead& head, const uint8_t* bytes);
-  // Hands on the pieces of the open group: with `all` at once, else once no
-  // byte has come for its gap by `nowUs` (for a group that ends with the
-  // start of a poll, for 0.1 s).
+  // Hands on the pieces of the groups waiting: with `all` at once, else those
+  // that no byte has joined for 0.1 s (and their gap) by `nowUs`; until then
+  // the link's conclusion about their bytes may come.
   void EndGroup(int64_t nowUs, bool all);
 
  private:
   struct PortState {
     int Baud = 19200;
-    bool FrameSent = false;  // a frame was written and RTS has not dropped since
-    bool AnswerDue = false;  // the next byte received answers that frame
+    bool Flushing = false;  // a flush was recorded and no other event since
+  };
+
+  // Bytes of a group the link concluded about.
+  struct Named {
+    size_t Offset;
+    size_t Count;
+    ReceivedPiece::Kind What;
   };
 
   struct Group {
-    bool Open = false;
     int Port = 0;
-    bool AnswerPosition = false;
+    bool Flushed = false;
     std::string Bytes;
     std::vector<std::pair<size_t, TraceStamp>> Marks;  // offset in Bytes and time of each read
+    std::vector<Named> Names;                          // in the order of the bytes
     int64_t LastUs = 0;
   };
 
   int64_t GapUs(int port);
-  size_t PollPrefixAtEnd() const;
   void AddReceived(const TraceEventHead& head, const uint8_t* bytes);
+  void Conclude(const TraceEventHead& head);
   void NoteEvent(const TraceEventHead& head);
-  void WriteGroup();
-  void Piece(ReceivedPiece::Kind what, size_t offset, size_t count, size_t polls = 0);
+  void WriteGroup(const Group& group);
+  void Piece(const Group& group, ReceivedPiece::Kind what, size_t offset, size_t count);
 
   std::function<void(const ReceivedPiece&)> sink_;
-  Group group_;
+  std::deque<Group> waiting_;  // oldest first; the last takes further bytes while `open_`
+  bool open_ = false;
   std::map<int, PortState> ports_;
 };
 
@@ -120,7 +133,8 @@ class TraceFormatter final : public TraceOutput {
 
  private:
   void WritePiece(const ReceivedPiece& piece);
-  void WriteOther(const ReceivedPiece& piece);
+  // Bytes at most kBytesPerLine a line.
+  void WriteLong(const ReceivedPiece& piece, const std::string& name);
   void WriteReceived(const ReceivedPiece& piece, size_t at, size_t count, const std::string& name);
   void Line(TraceStamp at, std::optional<int> port, const std::string& text);
 

@@ -1,5 +1,6 @@
-// Command encoding: person-record and 'c' payloads, numeric fields, credit
-// words, meal packing with the codes it refuses, transliteration of names.
+// Command encoding: the command table against the encoder, person-record and
+// 'c' payloads, numeric fields, credit words, meal packing with the codes it
+// refuses, transliteration of names.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "link/Coding.h"
+#include "link/Commands.h"
 
 namespace {
 
@@ -173,6 +175,40 @@ TEST_F(CodingTest, OtherLettersGoAsText) {
   char full[kWorkBufferSize];
   std::memset(full, 'Y', sizeof full);
   EXPECT_EQ(EncodeCommand(full, coding_).Length, kWorkBufferSize);
+}
+
+// Each command of the table goes out as the table says: its first payload byte
+// and the length of its kind of payload. The trace finds it by that byte.
+TEST_F(CodingTest, CommandTableAgainstTheEncoder) {
+  CodingSettings noCredit = coding_;
+  noCredit.CreditOn = false;
+  for (const Command& command : CommandTable()) {
+    SCOPED_TRACE(std::string("letter ") + command.Letter);
+    const std::string line =
+        PersonLine(command.Letter, "0001", "ABCDEFGH0", Days(""), Days(""), Days(""), "NOVAK", "K+00150");
+    const Encoded encoded = Encode(line, coding_);
+    ASSERT_FALSE(encoded.payload.empty());
+    EXPECT_EQ(encoded.payload[0], command.SentAs);
+    EXPECT_EQ(CommandSentAs(command.SentAs), &command);
+    const size_t withoutCredit = Encode(line, noCredit).payload.size();
+    switch (command.Payload) {
+      case PayloadKind::Text:
+        EXPECT_EQ(encoded.payload, line);
+        break;
+      case PayloadKind::PersonRecord:
+        EXPECT_EQ(encoded.payload.size(), 40u);
+        EXPECT_EQ(withoutCredit, 40u);
+        break;
+      case PayloadKind::CreditRecord:
+        EXPECT_EQ(encoded.payload.size(), 43u);
+        EXPECT_EQ(withoutCredit, 40u);
+        break;
+      case PayloadKind::Values:
+        EXPECT_EQ(encoded.payload.size(), 17u);
+        break;
+    }
+  }
+  EXPECT_EQ(CommandFor('Z').Payload, PayloadKind::Text) << "a letter outside the table goes as text";
 }
 
 TEST_F(CodingTest, ValueLine) {

@@ -279,10 +279,11 @@ class WireTracePty : public CommPortPty {
     }
     return events;
   }
-  void ReadAll(CommPort& port, int count) {
+  // Waits for `count` bytes and reads `take` of them, all when 0.
+  void ReadAll(CommPort& port, int count, int take = 0) {
     ASSERT_TRUE(WaitUntil([&] { return port.ReceiveCount() == count; }));
     uint8_t bytes[64];
-    ASSERT_EQ(port.ReadBlock(bytes, 64), count);
+    ASSERT_EQ(port.ReadBlock(bytes, take > 0 ? take : 64), take > 0 ? take : count);
   }
 
   TempDir temp_{"trace"};
@@ -290,7 +291,9 @@ class WireTracePty : public CommPortPty {
   std::filesystem::path trace_;
 };
 
-TEST_F(WireTracePty, NamesAnswersAndPollsAndSplitsLongGroups) {
+// The bytes are named by what the link concluded of them, recorded here the
+// way the link does after reading them one at a time.
+TEST_F(WireTracePty, NamesWhatTheLinkConcludedAndSplitsLongGroups) {
   std::string error;
   ASSERT_TRUE(StartWireTrace(trace_, error)) << error;
   auto port = CommPort::Open(0, 19200, 'N', 8, 1);
@@ -302,10 +305,13 @@ TEST_F(WireTracePty, NamesAnswersAndPollsAndSplitsLongGroups) {
   port->SetRts(false);
   pty->Write({0x15});
   EXPECT_EQ(port->ReadByteWait(1000), 0x15);
+  TraceConcluded(0, LinkConclusion::NotAcknowledged, 1);
   // Bytes that answer no frame, a poll among them.
   port->SetRts(false);
   pty->Write({0x06, 0x00, 0x10, 0x04, 0x55, 0x69, 0x33});
-  ReadAll(*port, 7);
+  for (int i = 0; i < 6; ++i) ReadAll(*port, 7 - i, 1);
+  TraceConcluded(0, LinkConclusion::Poll, 4);
+  ReadAll(*port, 1);
   // A poll read in two parts, a pause of many byte times between them.
   port->SetRts(false);
   pty->Write({0x10, 0x04});
@@ -313,6 +319,7 @@ TEST_F(WireTracePty, NamesAnswersAndPollsAndSplitsLongGroups) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   pty->Write({0x55, 0x69});
   ReadAll(*port, 2);
+  TraceConcluded(0, LinkConclusion::Poll, 4);
   // 40 bytes in one group: two lines.
   port->SetRts(false);
   std::vector<uint8_t> block(40);
@@ -328,6 +335,11 @@ TEST_F(WireTracePty, NamesAnswersAndPollsAndSplitsLongGroups) {
     const std::vector<std::string> events = Com1Events();
     return !events.empty() && events.back() == "rx 10 04 55  other";
   }, std::chrono::seconds(5)));
+  // What a flush reads away: no poll, for the link concluded none.
+  TraceReceiveFlushed(0, 0);
+  pty->Write({0x10, 0x04, 0x55, 0x69});
+  ReadAll(*port, 4);
+  port->SetRts(false);
   TraceLineErrors(0, LineErrorCounts{2, 0, 1, 0}, LineErrorCounts{5, 0, 1, 0});
   const uint8_t shortFrame[] = {0x01, 0x02};
   port->WriteBlock(shortFrame, 2);
@@ -351,6 +363,8 @@ TEST_F(WireTracePty, NamesAnswersAndPollsAndSplitsLongGroups) {
       "rx 60 61 62 63 64 65 66 67  other, bytes 33-40 of 40",
       "RTS off",
       "rx 10 04 55  other",
+      "rx 10 04 55 69  flushed",
+      "RTS off",
       "line errors grew: framing 2, parity 0, overrun 1, break 0; since the port opened: framing 5, parity 0, "
       "overrun 1, break 0",
       "tx 01 02  not a frame",
@@ -441,14 +455,16 @@ TEST(WireCapture, DataBlockIsWhatCameAfterTheAckInPacketsWiresharkTakes) {
   const uint8_t frame[] = {0x01, 0x04, 0x50, 0x55}, ack = 0x06;
   const std::string block(300'000, 'R');
   int64_t us = 0;
-  const auto add = [&](TraceKind kind, uint32_t arg, const void* bytes = nullptr, size_t count = 0) {
+  const auto add = [&](TraceKind kind, uint32_t arg, const void* bytes = nullptr, size_t count = 0,
+                       uint8_t detail = 0) {
     us += 2000;  // longer than a group's gap at 19200 baud: each read a group of its own
-    const TraceEventHead head{us, us, arg, static_cast<uint32_t>(count), kind, 0, 1};
+    const TraceEventHead head{us, us, arg, static_cast<uint32_t>(count), kind, detail, 1};
     capture.Add(head, static_cast<const uint8_t*>(bytes));
   };
   add(TraceKind::Written, 4, frame, 4);
   add(TraceKind::Rts, 0);
   add(TraceKind::Received, 0, &ack, 1);
+  add(TraceKind::Concluded, 1, nullptr, 0, static_cast<uint8_t>(LinkConclusion::Acknowledged));
   add(TraceKind::Received, 0, block.data(), 100'000);
   add(TraceKind::Received, 0, block.data() + 100'000, 200'000);
   add(TraceKind::Block, 300'000);

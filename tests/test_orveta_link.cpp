@@ -6,6 +6,7 @@
 
 #include "support/LinkFixture.h"
 #include "support/PtyPair.h"
+#include "support/RecordingClock.h"
 
 using std::chrono::steady_clock;
 
@@ -37,7 +38,13 @@ TEST(Frame, PollOnlyAsTheExactFourBytesAnywhereInAStream) {
   EXPECT_EQ(polls({0x04, 0x55, 0x69}), 0);
 }
 
-class OrvetaLink : public LinkFixture {};
+// The link's pauses are noted by the clock, not slept.
+class OrvetaLink : public LinkFixture {
+ protected:
+  using Pauses = std::vector<long>;
+  RecordingClock clock_;
+  ClockInUse clockInUse_{clock_};
+};
 
 TEST_F(OrvetaLink, PollingTerminalIsMasterWithoutAnyByteSent) {
   StartLine({{1, true}});
@@ -65,9 +72,8 @@ TEST_F(OrvetaLink, AbsentTerminalIsNotConnectedAndACommandFailsAfterTheTestPause
   StartLine({{1, false}}, options);
   TOrveta& t = Terminal(1);
   auto line = LineBuffer("Hello");
-  const auto start = steady_clock::now();
   EXPECT_EQ(t.SendCommand(line.data()), 1);
-  EXPECT_GE(MillisecondsSince(start), 1500);
+  EXPECT_EQ(clock_.Pauses(), Pauses{1500});
   EXPECT_FALSE(t.IsConnected());
   // Only the slave test frame went out.
   EXPECT_EQ(Logged("rx"), std::vector<std::string>{"01 04 41 46"});
@@ -77,9 +83,8 @@ TEST_F(OrvetaLink, UntestedMasterIsTestedThenCommandGoesOutAfterAPoll) {
   StartLine({{1, true}});
   TOrveta& t = Terminal(1);
   auto line = LineBuffer("Hello");
-  const auto start = steady_clock::now();
   EXPECT_EQ(t.SendCommand(line.data()), 0);
-  EXPECT_GE(MillisecondsSince(start), 1500);
+  EXPECT_EQ(clock_.Pauses(), Pauses{1500});
   EXPECT_TRUE(t.IsMaster());
   EXPECT_EQ(Logged("rx"), std::vector<std::string>{"01 08 48 65 6C 6C 6F FD"});
   // The frame followed a poll: the simulator measured the reaction.
@@ -89,9 +94,9 @@ TEST_F(OrvetaLink, UntestedMasterIsTestedThenCommandGoesOutAfterAPoll) {
 
   // A tested terminal sends at once, with no pause.
   auto again = LineBuffer("Hello");
-  const auto second = steady_clock::now();
+  clock_.Clear();
   EXPECT_EQ(t.SendCommand(again.data()), 0);
-  EXPECT_LT(MillisecondsSince(second), 1500);
+  EXPECT_EQ(clock_.Pauses(), Pauses{});
 }
 
 TEST_F(OrvetaLink, ClearCommandWaitsThreeSecondsAlsoWithoutAcknowledgement) {
@@ -101,14 +106,16 @@ TEST_F(OrvetaLink, ClearCommandWaitsThreeSecondsAlsoWithoutAcknowledgement) {
   TOrveta& t = Terminal(2);
   t.Slave = true;  // tested already, so no test pause
   auto line = LineBuffer("C");
-  auto start = steady_clock::now();
   EXPECT_EQ(t.SendCommand(line.data()), 1);
-  EXPECT_GE(MillisecondsSince(start), 3000);
+  EXPECT_EQ(clock_.Pauses(), Pauses{3000});
 
   line = LineBuffer("C");
-  start = steady_clock::now();
   EXPECT_EQ(t.SendCommand(line.data()), 0);
-  EXPECT_GE(MillisecondsSince(start), 3000);
+  EXPECT_EQ(clock_.Pauses(), (Pauses{3000, 3000}));
+  // A 'c' line goes out as values, its payload starting with 'c': no pause.
+  line = LineBuffer("c");
+  t.SendCommand(line.data());
+  EXPECT_EQ(clock_.Pauses(), (Pauses{3000, 3000}));
 }
 
 TEST_F(OrvetaLink, OCommandMakesTheNextCommandTestTheLinkFirst) {
@@ -120,9 +127,9 @@ TEST_F(OrvetaLink, OCommandMakesTheNextCommandTestTheLinkFirst) {
   EXPECT_TRUE(t.Retest);
 
   auto next = LineBuffer("Z");
-  const auto start = steady_clock::now();
+  EXPECT_EQ(clock_.Pauses(), Pauses{});
   EXPECT_EQ(t.SendCommand(next.data()), 0);
-  EXPECT_GE(MillisecondsSince(start), 1500);
+  EXPECT_EQ(clock_.Pauses(), Pauses{1500});
   EXPECT_FALSE(t.Retest);
   // test, O, test again, Z
   EXPECT_EQ(Logged("rx"), (std::vector<std::string>{"03 04 41 48", "03 04 4F 56", "03 04 41 48", "03 04 5A 61"}));

@@ -9,8 +9,10 @@
 -- The capture's link type is LINKTYPE_USER0 (147). Every packet starts with
 -- a pseudo-header of 12 bytes, numbers big-endian:
 --   0  1  version, 1
---   1  1  kind: 1 frame sent, 2 RTS on, 3 RTS off, 4 poll, 5 ack, 6 NAK,
---         7 data block, 8 other bytes received, 9 event
+--   1  1  kind: 1 frame sent, 2 RTS on, 3 RTS off, 4 poll, 5 ack, 6 NAK
+--         (or another byte that answered a frame instead of the ack),
+--         7 data block, 8 other bytes received, 9 event, 10 bytes read away
+--         by a flush of the receive queue
 --   2  1  COM number 1-8; 0 for an event of the capture itself or a device
 --         opened by its path
 --   3  1  data block: how it ended, 0 by silence, 1 by a poll, 2 larger
@@ -21,8 +23,9 @@
 --         the capacity all its bytes; otherwise 0
 --   8  4  where these bytes start in their data block or run of other bytes,
 --         when it went out in several packets; otherwise 0
---  12     the frame, poll, ack, NAK, data block or other bytes; nothing for
---         RTS; an event's text (UTF-8)
+--  12     the frame, poll, ack, NAK, data block, other or flushed bytes;
+--         nothing for RTS; an event's text (UTF-8)
+-- Polls, acks and NAKs are what Tarvion took for them as it read the line.
 -- The direction is in the packet's flags (epb_flags): outbound, inbound.
 --
 -- A frame: address, length (the frame's bytes), command letter, payload,
@@ -38,9 +41,10 @@ local tarvion = Proto("tarvion", "Tarvion serial line to ORVETA terminals")
 
 local kinds = {
   [1] = "frame sent", [2] = "RTS on", [3] = "RTS off", [4] = "poll", [5] = "ack", [6] = "NAK",
-  [7] = "data block", [8] = "other bytes", [9] = "event",
+  [7] = "data block", [8] = "other bytes", [9] = "event", [10] = "flushed bytes",
 }
-local KIND_FRAME, KIND_POLL, KIND_ACK, KIND_NAK, KIND_BLOCK, KIND_OTHER, KIND_EVENT = 1, 4, 5, 6, 7, 8, 9
+local KIND_FRAME, KIND_POLL, KIND_ACK, KIND_NAK, KIND_BLOCK, KIND_OTHER, KIND_EVENT, KIND_FLUSHED =
+  1, 4, 5, 6, 7, 8, 9, 10
 local block_ends = { [0] = "ended by silence", [1] = "ended by a poll", [2] = "larger than the capacity (the rest read away)" }
 
 local f = tarvion.fields
@@ -366,6 +370,8 @@ function tarvion.dissector(tvb, pinfo, root)
   elseif kind == KIND_OTHER then
     info = "rx other, " .. bytes:len() .. " bytes"
     if looks_like_frame(bytes) then info = info .. ", a frame: " .. dissect_frame(bytes, tree) end
+  elseif kind == KIND_FLUSHED then
+    info = "rx flushed, " .. bytes:len() .. " bytes"
   elseif kind == KIND_EVENT then
     local text = bytes:len() > 0 and bytes:string(ENC_UTF_8) or ""
     tree:add(f.event, bytes, text)

@@ -47,6 +47,7 @@ bool ListenForMaster(TSer_Port& port) {
     if (b < -1) break;  // the device failed; the scan reports it
     if (b < 0) continue;
     if (poll.Feed(static_cast<uint8_t>(b))) {
+      TraceConcluded(port.PortIndex, LinkConclusion::Poll, sizeof kPollFrame);
       const auto heard = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
       Say("a master polls on this line (poll heard after " + std::to_string(heard) +
           " ms); each test frame goes out after a poll");
