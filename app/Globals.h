@@ -16,15 +16,8 @@
 // its object with Opened false. The ports are released when the process ends.
 extern std::array<std::unique_ptr<TSer_Port>, kPortCount> PortTable;
 
-// The terminal object of each connected terminal whose port opened (index =
-// terminal number - 1); null otherwise. Destroyed when the window closes.
-extern std::array<std::unique_ptr<TOrveta>, kTerminalCount> Terminals;
-
 // Set when the main window starts being destroyed; never cleared.
 extern bool ShuttingDown;
-
-// The lines of the job in progress (bytes, code page 1250).
-extern std::vector<std::string> RequestLines;
 
 // --metrics FILE: the metrics file for node_exporter; empty for none.
 extern std::string MetricsPath;

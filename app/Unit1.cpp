@@ -26,11 +26,12 @@
 #include "link/Cp1250.h"
 #include "link/ErrorLog.h"
 #include "link/Settings.h"
+#include "link/JobClock.h"
+#include "link/Pauses.h"
 #include "link/StopRequest.h"
 
 namespace {
 
-constexpr auto kPauseBeforeLinkTest = std::chrono::milliseconds(100);
 
 // Appends a Czech message (UTF-8 in the source) to the error log; true when
 // the journal took it too.
@@ -52,7 +53,7 @@ TForm1::TForm1(const QString& iniPath, const TerminationSignals* termination, QW
     : TForm1(IniLocationAt(QFile::encodeName(iniPath).toStdString()), termination, parent) {}
 
 TForm1::TForm1(IniLocation ini, const TerminationSignals* termination, QWidget* parent)
-    : QMainWindow(parent), ini_(std::move(ini)), processor_(*this, RequestLines) {
+    : QMainWindow(parent), ini_(std::move(ini)), processor_(*this) {
   CreateControls();
   qApp->installEventFilter(this);
   connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* now) {
@@ -60,9 +61,9 @@ TForm1::TForm1(IniLocation ini, const TerminationSignals* termination, QWidget* 
   });
   if (termination != nullptr) connect(termination, &TerminationSignals::Requested, this, &TForm1::RequestOrderlyEnd);
   LoadConfig();
-  RequestLines.clear();
   SetStartDirectory(std::filesystem::current_path().string());
   ShowConfig();
+  KeepJobControls();
   Log("Start programu");
   for (const std::string& note : loadNotes_) ReportLoadNote(note);
   hide();
@@ -81,7 +82,7 @@ int TForm1::OpenPortsAndTest() {
     Indicators[i]->show();
   }
   OpenPorts(NeededPorts(config_.Block.Terminals));
-  CreateAndTestTerminals();
+  processor_.TryExchange([this] { CreateAndTestTerminals(); });
   Memo1->clear();
 
   showAtStart_ = false;
@@ -129,11 +130,10 @@ void TForm1::CreateAndTestTerminals() {
 // once a stop is asked for.
 void TForm1::TakeUpTerminal(int k) {
   const TerminalEntry& entry = config_.Block.Terminals[k];
-  if (!Terminals[k]) {
-    Terminals[k] = std::make_unique<TOrveta>(PortTable[entry.PortIndex].get(), entry.Address);
-    Terminals[k]->Display = this;
+  if (processor_.Terminal(k) == nullptr) {
+    processor_.PutTerminal(k, std::make_unique<TOrveta>(PortTable[entry.PortIndex].get(), entry.Address)).Display = this;
   }
-  if (SleepUnlessStopped(kPauseBeforeLinkTest)) TestStartupLink(k);
+  if (PauseFor(pauses::BeforeStartupLinkTest)) TestStartupLink(k);
 }
 
 // Between jobs, for every port a connected terminal uses: a device that
@@ -159,7 +159,7 @@ void TForm1::LookAfterPorts() {
 
 void TForm1::ShowPortLost(int j) {
   for (int k = 0; k < kTerminalCount; ++k) {
-    if (UsesPort(k, j) && Terminals[k]) SetIndicator(k, TerminalIndicator::Red);
+    if (UsesPort(k, j) && processor_.Terminal(k) != nullptr) SetIndicator(k, TerminalIndicator::Red);
   }
 }
 
@@ -169,7 +169,7 @@ bool TForm1::UsesPort(int k, int j) const {
 }
 
 void TForm1::TestStartupLink(int k) {
-  TOrveta& terminal = *Terminals[k];
+  TOrveta& terminal = *processor_.Terminal(k);
   const std::string name = "TERM " + std::to_string(k + 1);
   const LogAbout about(k + 1, terminal.Port->PortIndex + 1);
   terminal.TestLink();
@@ -214,7 +214,8 @@ std::array<PlaceState, kTerminalCount> TForm1::PlaceStates() const {
   for (int t = 0; t < kTerminalCount; ++t) {
     const TerminalEntry& entry = config_.Block.Terminals[t];
     const bool inUse = TerminalInUse(entry);
-    const bool portOpen = inUse && Terminals[t] && Terminals[t]->Port != nullptr && Terminals[t]->Port->Opened;
+    const TOrveta* terminal = processor_.Terminal(t);
+    const bool portOpen = inUse && terminal != nullptr && terminal->Port != nullptr && terminal->Port->Opened;
     places[t] = PlaceStateFor(inUse, portOpen, Indicator(t));
   }
   return places;
@@ -283,6 +284,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   }
   event->accept();
   ShuttingDown = true;
+  processor_.ShutDown();
   RequestStop();
   NotifyStopping();
   emit CloseAccepted();
@@ -308,13 +310,13 @@ void TForm1::RequestOrderlyEnd() {
 
 void TForm1::FormDestroy() {
   ShuttingDown = true;
+  processor_.ShutDown();
   // A hand-over the watcher is waiting on still runs while it is awaited; a
   // waiting periodic check does nothing now.
   if (watcher_) watcher_->EndAndWait();
-  for (auto& terminal : Terminals) terminal.reset();
+  processor_.RemoveTerminals();
   Log("Stop programu");
   watcher_.reset();
-  RequestLines.clear();
   SetDispatchHook(nullptr);
   SetCursor(CursorShape::Default);
 }

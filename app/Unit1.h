@@ -4,7 +4,9 @@
 // the terminal places and the job counters, carries the tray icon, starts the
 // request-file watcher and ends the program in order. It only reads and
 // shows: records, numbers, the link and the jobs are handled by Config, the
-// link layer and its request processor, for which it is the BatchHost.
+// link layer and its request processor, which owns the terminals and the
+// jobs' state; the window keeps the processor's JobSettings up to date from
+// its controls and listens to it as its JobObserver.
 
 #include <QMainWindow>
 #include <QSystemTrayIcon>
@@ -23,7 +25,7 @@
 #include "config/Config.h"
 #include "config/FileLocations.h"
 #include "link/LinkDisplay.h"
-#include "requests/BatchHost.h"
+#include "requests/JobObserver.h"
 #include "requests/Metrics.h"
 #include "requests/RequestProcessor.h"
 #include "requests/StatusPanels.h"
@@ -45,7 +47,7 @@ class QTabWidget;
 class TerminationSignals;
 class THlidac;
 
-class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
+class TForm1 : public QMainWindow, public LinkDisplay, public JobObserver {
   Q_OBJECT
 
  public:
@@ -97,38 +99,44 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void BitBtn2Click();
   void BitBtn5Click();
 
-  // --- What the link layer shows (Unit1Display.cpp) ---
-  void AppendAnswerLine(const std::string& line) override;
+  // --- What the link layer and the jobs show (Unit1Display.cpp) ---
+  // One answer line (bytes, code page 1250) at the end of Memo1.
+  void AppendAnswerLine(const std::string& line);
+  // The lines of Memo1 as the bytes they were added with.
+  std::vector<std::string> ResultLines() const;
   void SetLoadedPanel(const std::string& text) override;
   CursorShape Cursor() const override { return cursor_; }
   void SetCursor(CursorShape shape) override;
-  void SetResultListVisible(bool visible) override;
   void ShowCapacityMessage() override;
 
-  // --- Request processing's host (Unit1Batch.cpp) ---
-  int SelectedIndex() const override;
-  void Select(int t) override;
-  TOrveta* AvailableTerminal(int t) override;
-  TerminalIndicator Indicator(int t) const override;
-  void SetIndicator(int t, TerminalIndicator colour) override;
-  SendControls Controls() const override;
-  std::string OutputFileName() const override;
-  bool IsShuttingDown() const override;
-  void SetPanel(int panel, const std::string& text) override;
-  void ShowBalloon(const std::string& title, const std::string& text) override;
-  void HideBalloon() override;
-  // Tray image 0 (idle) or 1 (a request is being taken in).
-  void SetTrayImage(int image) override;
-  void ClearResultList() override;
-  // The lines of Memo1 as the bytes they were added with.
-  std::vector<std::string> ResultLines() const override;
-  void RepaintNow() override;
-  void PauseWatcher() override;
-  void ResumeWatcher() override;
-  void Sleep(std::chrono::milliseconds pause) override;
+  // --- Listening to the jobs (Unit1Batch.cpp) ---
+  void PanelChanged(int panel, const std::string& text) override;
+  void TerminalSelected(int t) override;
+  void IndicatorChanged(int t, TerminalIndicator colour) override;
+  void ProgressShown(const std::string& title, const std::string& text) override;
+  void ProgressEnded() override;
+  void TrayImageChanged(int image) override;
+  void ResultListCleared() override;
+  void AnswerLinesAdded(const std::vector<std::string>& lines) override;
+  void RepaintDue() override;
+  void JobExchangeStarted() override;
+  void JobExchangeEnded() override;
+  void BatchStarted() override;
+  void BatchEnded() override;
   void AttemptStarts(std::chrono::milliseconds longest) override;
   void AttemptEnds() override;
   void JobEnded() override;
+  // --- The jobs' state as the window sees it (Unit1Batch.cpp) ---
+  RequestProcessor& Processor() { return processor_; }
+  int SelectedIndex() const { return processor_.SelectedTerminal(); }
+  // The operator's choice of terminal t: Selekt's item is checked.
+  void Select(int t);
+  TerminalIndicator Indicator(int t) const { return processor_.Indicator(t); }
+  void SetIndicator(int t, TerminalIndicator colour) { processor_.SetIndicator(t, colour); }
+  const JobSettings& Controls() const { return processor_.Controls(); }
+  // No request-file check and no periodic check starts until ResumeWatcher.
+  void PauseWatcher();
+  void ResumeWatcher();
 
   // --- Manual commands (Unit1Batch.cpp) ---
   void Button1Click();
@@ -261,18 +269,8 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void StartMetrics();
 
   // Unit1Batch.cpp
-  // Keeps the controls that start an exchange (the send buttons, the clock
-  // button and Selekt) disabled for as long as it lives; nests.
-  class ExchangeLock {
-   public:
-    explicit ExchangeLock(TForm1& form);
-    ~ExchangeLock();
-    ExchangeLock(const ExchangeLock&) = delete;
-    ExchangeLock& operator=(const ExchangeLock&) = delete;
-
-   private:
-    TForm1& form_;
-  };
+  // The controls that start an exchange: the send buttons, the clock button
+  // and Selekt.
   void SetExchangeControlsEnabled(bool enabled);
   // True when `click` had to wait for an exchange in progress (the periodic
   // check's test) and was posted again.
@@ -282,6 +280,11 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   void PeriodicCheck();
   void SendCommandFileOf(const QString& path);
   void ReportNoTerminal(JobResult result, const QString& notDone);
+  // A close was accepted or a stop asked for.
+  bool IsShuttingDown() const;
+  // The jobs' settings follow Rep_write, Write_error_repeat and Priority_set
+  // as they change, and Selekt's choice.
+  void KeepJobControls();
 
   // Unit1Config.cpp
   ConfigControls ReadConfigControls() const;
@@ -315,7 +318,6 @@ class TForm1 : public QMainWindow, public LinkDisplay, public BatchHost {
   int trayImage_ = 0;
   CursorShape cursor_ = CursorShape::Default;
   std::vector<QIcon> imageList1_;
-  int exchangeLocks_ = 0;
   bool balloonShown_ = false;
   std::chrono::steady_clock::time_point lastBalloon_{};
   RequestProcessor processor_;

@@ -38,9 +38,7 @@ constexpr auto kClickRetryInterval = std::chrono::milliseconds(50);
 
 }  // namespace
 
-// --- Request processing's host ---
-
-int TForm1::SelectedIndex() const { return SelektItems->checkedId(); }
+// --- The jobs' state as the window sees it ---
 
 // Takes no keyboard focus, so it works the same while the window is hidden.
 void TForm1::Select(int t) {
@@ -48,40 +46,54 @@ void TForm1::Select(int t) {
   Selekt->repaint();
 }
 
-TOrveta* TForm1::AvailableTerminal(int t) {
-  if (t < 0 || t >= kTerminalCount || !config_.Block.Terminals[t].Connected) return nullptr;
-  return Terminals[t].get();
+// The output file's name is the configuration's as read at the start; in the
+// configuration it is code page 1250, on disk a file name of this system.
+void TForm1::KeepJobControls() {
+  JobSettings& controls = processor_.Controls();
+  controls.OutputFileName = QFile::encodeName(ShownText(config_.Block.OutputFileName)).toStdString();
+  const auto attempts = [this, &controls] { controls.Attempts = Rep_write->currentIndex() + 1; };
+  const auto stopOnFailure = [this, &controls] { controls.StopOnFailure = Write_error_repeat->isChecked(); };
+  const auto raisePriority = [this, &controls] { controls.RaisePriority = Priority_set->isChecked(); };
+  const auto selected = [this] { processor_.SelectTerminal(SelektItems->checkedId()); };
+  connect(Rep_write, &QComboBox::currentIndexChanged, this, attempts);
+  connect(Write_error_repeat, &QCheckBox::toggled, this, stopOnFailure);
+  connect(Priority_set, &QCheckBox::toggled, this, raisePriority);
+  connect(SelektItems, &QButtonGroup::idToggled, this, selected);
+  attempts();
+  stopOnFailure();
+  raisePriority();
+  selected();
 }
 
-TerminalIndicator TForm1::Indicator(int t) const { return Indicators[t]->Colour(); }
-
-void TForm1::SetIndicator(int t, TerminalIndicator colour) {
-  Indicators[t]->SetColour(colour);
-  UpdateServiceStatus();
+void TForm1::PauseWatcher() {
+  if (watcher_) watcher_->Pause();
 }
 
-SendControls TForm1::Controls() const {
-  return {Rep_write->currentIndex() + 1, Write_error_repeat->isChecked(), Priority_set->isChecked()};
-}
-
-// The configuration holds the name in code page 1250; on disk it is a file
-// name of this system, like the request file's name.
-std::string TForm1::OutputFileName() const {
-  return QFile::encodeName(ShownText(config_.Block.OutputFileName)).toStdString();
+void TForm1::ResumeWatcher() {
+  if (watcher_) watcher_->Resume();
 }
 
 bool TForm1::IsShuttingDown() const { return ShuttingDown || StopRequested(); }
 
+// --- Listening to the jobs ---
+
 // The pair in the panel "Status:" is the last job's result, for the service's
 // status line too (a new job empties the panel first: that is no result).
-void TForm1::SetPanel(int panel, const std::string& text) {
+void TForm1::PanelChanged(int panel, const std::string& text) {
   SetPanelText(panel, QString::fromStdString(text));
   if (panel != kStatusPanel || text.empty()) return;
   lastJob_ = LastJob{LocalTimeNow(), text};
   UpdateServiceStatus();
 }
 
-void TForm1::ShowBalloon(const std::string& title, const std::string& text) {
+void TForm1::TerminalSelected(int t) { Select(t); }
+
+void TForm1::IndicatorChanged(int t, TerminalIndicator colour) {
+  Indicators[t]->SetColour(colour);
+  UpdateServiceStatus();
+}
+
+void TForm1::ProgressShown(const std::string& title, const std::string& text) {
   const auto now = std::chrono::steady_clock::now();
   if (balloonShown_ && now - lastBalloon_ < kBalloonInterval) return;
   ShowBalloonHint(QString::fromStdString(title), QString::fromStdString(text), QSystemTrayIcon::NoIcon, kBalloonSeconds);
@@ -93,7 +105,7 @@ void TForm1::ShowBalloon(const std::string& title, const std::string& text) {
 // (a tray without a notification service), it is a window of the program and
 // is closed here; a notification service's bubble goes at its time-out. An
 // empty message is never sent: such a service would show an empty bubble.
-void TForm1::HideBalloon() {
+void TForm1::ProgressEnded() {
   if (!balloonShown_) return;
   for (QWidget* window : QApplication::topLevelWidgets()) {
     if (qstrcmp(window->metaObject()->className(), "QBalloonTip") == 0) window->close();
@@ -101,37 +113,34 @@ void TForm1::HideBalloon() {
   balloonShown_ = false;
 }
 
-void TForm1::ClearResultList() { Memo1->clear(); }
+void TForm1::ResultListCleared() { Memo1->clear(); }
 
-void TForm1::RepaintNow() {
+// The list is hidden while a block's lines are added, so it is drawn once.
+void TForm1::AnswerLinesAdded(const std::vector<std::string>& lines) {
+  Memo1->setVisible(false);
+  for (const std::string& line : lines) AppendAnswerLine(line);
+  Memo1->setVisible(true);
+}
+
+void TForm1::RepaintDue() {
   StatusBar1->repaint();
   Selekt->repaint();
   Memo1->repaint();
 }
 
-void TForm1::PauseWatcher() {
-  if (watcher_) watcher_->Pause();
-}
+void TForm1::JobExchangeStarted() { SetExchangeControlsEnabled(false); }
 
-void TForm1::ResumeWatcher() {
-  if (watcher_) watcher_->Resume();
-}
+void TForm1::JobExchangeEnded() { SetExchangeControlsEnabled(true); }
 
-void TForm1::Sleep(std::chrono::milliseconds pause) { SleepUnlessStopped(pause); }
+void TForm1::BatchStarted() { PauseWatcher(); }
+
+void TForm1::BatchEnded() { ResumeWatcher(); }
 
 void TForm1::AttemptStarts(std::chrono::milliseconds longest) { stopExtension_.AttemptStarts(longest); }
 
 void TForm1::AttemptEnds() { stopExtension_.AttemptEnds(); }
 
 // --- One exchange at a time ---
-
-TForm1::ExchangeLock::ExchangeLock(TForm1& form) : form_(form) {
-  if (form_.exchangeLocks_++ == 0) form_.SetExchangeControlsEnabled(false);
-}
-
-TForm1::ExchangeLock::~ExchangeLock() {
-  if (--form_.exchangeLocks_ == 0) form_.SetExchangeControlsEnabled(true);
-}
 
 void TForm1::SetExchangeControlsEnabled(bool enabled) {
   for (QWidget* control : std::initializer_list<QWidget*>{Button1, Button3, JvXPButton3, Selekt}) {
@@ -145,7 +154,6 @@ void TForm1::SetExchangeControlsEnabled(bool enabled) {
 // writer still holds it, it cannot be deleted) stays where it is, and a later
 // check hands it over again.
 void TForm1::HandOverRequest(const std::string& path, const FileSighting& settled) {
-  const ExchangeLock lock(*this);
   processor_.ProcessRequestFile(path, settled);
 }
 
@@ -177,7 +185,6 @@ bool TForm1::DeferredUntilCheckEnds(void (TForm1::*click)()) {
 
 void TForm1::Button1Click() {
   if (DeferredUntilCheckEnds(&TForm1::Button1Click)) return;
-  const ExchangeLock lock(*this);
   ReportNoTerminal(processor_.SendTypedLine(Cp1250Of(Edit1->text())),
                    QStringLiteral("Příkaz nebyl odeslán."));
 }
@@ -201,7 +208,6 @@ void TForm1::Button33Click() {
 }
 
 void TForm1::SendCommandFileOf(const QString& path) {
-  const ExchangeLock lock(*this);
   if (processor_.SendCommandFile(QFile::encodeName(path).toStdString()) != JobResult::FileUnreadable) return;
   ShowMessageBox(BoxRequest{this, BoxIcon::Warning, BoxButtons::Ok, QStringLiteral("Pozor!"),
                             QStringLiteral("Soubor příkazů nelze přečíst:\n%1").arg(path), BoxAnswer::Ok});
@@ -211,7 +217,6 @@ void TForm1::SendCommandFileOf(const QString& path) {
 void TForm1::Button4Click() {
   if (DeferredUntilCheckEnds(&TForm1::Button4Click)) return;
   const std::tm now = LocalTimeNow();
-  const ExchangeLock lock(*this);
   ReportNoTerminal(processor_.SetClock(now), QStringLiteral("Čas nebyl nastaven."));
 }
 

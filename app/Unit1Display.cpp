@@ -37,8 +37,6 @@ void TForm1::SetCursor(CursorShape shape) {
   cursor_ = shape;
 }
 
-void TForm1::SetResultListVisible(bool visible) { Memo1->setVisible(visible); }
-
 // The exchange goes on while the box shows: nothing may wait for a click.
 void TForm1::ShowCapacityMessage() {
   ShowMessageBoxWithoutWaiting(BoxRequest{

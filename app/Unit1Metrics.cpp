@@ -45,7 +45,8 @@ MetricsSnapshot TForm1::Metrics() const {
   const std::array<PlaceState, kTerminalCount> places = PlaceStates();
   for (int t = 0; t < kTerminalCount; ++t) {
     if (places[t] == PlaceState::Off) continue;
-    const LinkCounts link = Terminals[t] ? Terminals[t]->Counts : LinkCounts{};
+    const TOrveta* terminal = processor_.Terminal(t);
+    const LinkCounts link = terminal != nullptr ? terminal->Counts : LinkCounts{};
     snapshot.Terminals.push_back({t + 1, config_.Block.Terminals[t].PortIndex + 1, LinkStateOf(places[t]), link,
                                   processor_.Counts().Terminals[t]});
   }

@@ -24,7 +24,7 @@ const QString kHelpFiles[] = {QStringLiteral("help/Tarvion.chm"), QStringLiteral
 // gate, as is any second exchange.
 void TForm1::CheckSelectedTerminal() {
   const int i = SelectedIndex();
-  TOrveta* terminal = i >= 0 ? AvailableTerminal(i) : nullptr;
+  TOrveta* terminal = processor_.Terminal(i);
   if (terminal == nullptr) return;
   if (Indicator(i) == TerminalIndicator::Red) terminal->TestLink();
   SetIndicator(i, IndicatorFor(*terminal));
@@ -32,7 +32,7 @@ void TForm1::CheckSelectedTerminal() {
 
 void TForm1::PageControl1Change() {
   const int selected = SelectedIndex();
-  const TOrveta* terminal = selected >= 0 ? Terminals[selected].get() : nullptr;
+  const TOrveta* terminal = processor_.Terminal(selected);
   if (PageControl1->currentWidget() == TabSheet4 && terminal != nullptr) {
     if (terminal->IsMaster()) {
       Master1->Blink();
@@ -54,7 +54,7 @@ QString TForm1::PanelText(int panel) const { return StatusPanels[panel]->text();
 
 void TForm1::SetPanelText(int panel, const QString& text) { StatusPanels[panel]->setText(text); }
 
-void TForm1::SetTrayImage(int image) {
+void TForm1::TrayImageChanged(int image) {
   trayImage_ = image;
   StatusIcon1->setIcon(Image(image));
 }

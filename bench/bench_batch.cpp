@@ -42,15 +42,18 @@
 #include "link/Coding.h"
 #include "link/CommPort.h"
 #include "link/ErrorLog.h"
+#include "link/JobClock.h"
 #include "link/Orveta.h"
+#include "link/Pauses.h"
 #include "link/Settings.h"
+#include "link/StopRequest.h"
 #include "requests/RequestLine.h"
 #include "requests/RequestProcessor.h"
 #include "tools/orveta-sim/Simulator.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr int kDefaultLines = 200;
@@ -58,50 +61,23 @@ constexpr int kMaxLines = 9999;
 constexpr int kBaud = 19200;
 constexpr double kBitsPerByte = 10;
 constexpr int kUploadPersons = 2500;
-constexpr milliseconds kIndicatorRefreshPause{1500};
-
-// The request processing's pauses (Batch.cpp) and the line execution's.
-constexpr double kSlaveAfterLineMs = 25, MasterAfterLineMs = 2;
-constexpr double kSlaveBetweenCommandsMs = 30, MasterBetweenCommandsMs = 5;
-constexpr double kMasterAfterCommandMs = 300;
 constexpr int kPollBytes = 4;
 
-// The program's defaults: one attempt, stop on failure, raised priority.
-class BenchWindow final : public BatchHost {
+// The program's pauses, slept; the pause before the indicator refresh
+// follows the status file and is no part of the batch: its start ends the
+// measurement and it is skipped.
+class BenchClock final : public JobClock {
  public:
-  explicit BenchWindow(TOrveta& terminal) : terminal_(terminal) {}
-
-  int SelectedIndex() const override { return 0; }
-  void Select(int) override {}
-  TOrveta* AvailableTerminal(int t) override { return t == 0 ? &terminal_ : nullptr; }
-  TerminalIndicator Indicator(int) const override { return TerminalIndicator::Cyan; }
-  void SetIndicator(int, TerminalIndicator) override {}
-  SendControls Controls() const override { return {1, true, true}; }
-  std::string OutputFileName() const override { return "output.txt"; }
-  bool IsShuttingDown() const override { return false; }
-  void SetPanel(int, const std::string&) override {}
-  void ShowBalloon(const std::string&, const std::string&) override {}
-  void HideBalloon() override {}
-  void SetTrayImage(int) override {}
-  void ClearResultList() override {}
-  std::vector<std::string> ResultLines() const override { return {}; }
-  void RepaintNow() override {}
-  void PauseWatcher() override {}
-  void ResumeWatcher() override {}
-  // The pause before the indicator refresh follows the status file and is no
-  // part of the batch: its start ends the measurement and it is skipped.
-  void Sleep(milliseconds pause) override {
-    if (pause == kIndicatorRefreshPause) {
-      if (!JobEnd) JobEnd = Clock::now();
-      return;
+  TimePoint Now() const override { return SteadyClock::now(); }
+  bool Pause(milliseconds pause) override {
+    if (pause == pauses::BeforeIndicatorRefresh && !JobEnd) {
+      JobEnd = SteadyClock::now();
+      return true;
     }
-    std::this_thread::sleep_for(pause);
+    return SleepUnlessStopped(pause);
   }
 
-  std::optional<Clock::time_point> JobEnd;
-
- private:
-  TOrveta& terminal_;
+  std::optional<SteadyClock::time_point> JobEnd;
 };
 
 // Bytes of the frame that carries `line`.
@@ -124,24 +100,26 @@ struct LineMinimum {
   double PtyMs = 0;
 };
 
+double Ms(milliseconds pause) { return static_cast<double>(pause.count()); }
+
 LineMinimum MinimumOf(const std::string& line, const BatchKind& kind, const SimOptions& sim) {
   const LinkSettings& settings = Settings();
   const double txMs = settings.TxTurnaroundUs / 1000.0, rxMs = settings.RxTurnaroundUs / 1000.0;
   const double ackMs = sim.AckMs, ackWireMs = WireMs(1);
   const double pollMs = kind.Master ? sim.PollMs / 2.0 + WireMs(kPollBytes) : 0;
-  const double afterCommandMs = kind.Master ? kMasterAfterCommandMs : 0;
+  const double afterCommandMs = Ms(pauses::AfterAcknowledgedCommand.For(kind.Master));
   LineMinimum minimum;
   std::vector<std::string> commands{line};
   if (kind.Long) {
     const auto [record, continuation] = SplitLongLine(line);
     commands = {record, continuation};
-    minimum.ProtocolMs = minimum.PtyMs = kind.Master ? MasterBetweenCommandsMs : kSlaveBetweenCommandsMs;
+    minimum.ProtocolMs = minimum.PtyMs = Ms(pauses::BetweenLongLineCommands.For(kind.Master));
   }
   for (const std::string& command : commands) {
     minimum.ProtocolMs += pollMs + txMs + WireMs(FrameBytes(command)) + rxMs + ackMs + ackWireMs + afterCommandMs;
     minimum.PtyMs += pollMs + txMs + std::max(rxMs, ackMs) + ackWireMs + afterCommandMs;
   }
-  const double afterLineMs = kind.Master ? MasterAfterLineMs : kSlaveAfterLineMs;
+  const double afterLineMs = Ms(pauses::AfterLine.For(kind.Master));
   minimum.ProtocolMs += afterLineMs;
   minimum.PtyMs += afterLineMs;
   return minimum;
@@ -182,8 +160,13 @@ int main(int argc, char** argv) {
   if (!StartSimulator(sim)) return 1;
   SetComDevicePath(0, sim.LinkPath());
   TSer_Port port(0, kBaud);
-  TOrveta terminal(&port, 1);
-  BenchWindow window(terminal);
+  BenchClock clock;
+  const ClockInUse clockInUse(clock);
+  JobObserver nobody;
+  RequestProcessor processor(nobody);
+  processor.Controls() = {1, true, true};  // the program's defaults: one attempt, stop on failure, raised priority
+  processor.SelectTerminal(0);
+  TOrveta& terminal = processor.PutTerminal(0, std::make_unique<TOrveta>(&port, 1));
   const char* role = kind.Master ? "master" : "slave";
   if (!port.Opened || !terminal.TestLink() || terminal.IsMaster() != kind.Master || !terminal.IsConnected()) {
     std::fprintf(stderr, "the simulated %s did not answer as %s\n", role, role);
@@ -203,12 +186,11 @@ int main(int argc, char** argv) {
   const std::filesystem::path path = directory / "request.cfg";
   std::ofstream(path, std::ios::binary) << request;
 
-  std::vector<std::string> lines;
-  RequestProcessor processor(window, lines);
   const size_t logBefore = sim.LogCount();
-  const auto start = Clock::now();
+  const auto start = SteadyClock::now();
   const JobResult result = processor.ProcessRequestFile(path.string());
-  const double wallMs = std::chrono::duration<double, std::milli>(window.JobEnd.value_or(Clock::now()) - start).count();
+  const double wallMs =
+      std::chrono::duration<double, std::milli>(clock.JobEnd.value_or(SteadyClock::now()) - start).count();
   sim.Stop();
 
   int framesSeen = 0;
@@ -227,14 +209,14 @@ int main(int argc, char** argv) {
               count, kind.Long ? "long, days 1-28" : "short, days 1-14", commands, role, settings.TxTurnaroundUs,
               settings.RxTurnaroundUs, options.AckMs,
               kind.Master ? (", poll every " + std::to_string(options.PollMs) + " ms").c_str() : "");
-  std::printf("acknowledged %d, frames at the simulator %d, status file \"%s\"\n", terminal.DoneCount, framesSeen,
+  std::printf("acknowledged %d, frames at the simulator %d, status file \"%s\"\n", processor.Report().DoneCount, framesSeen,
               status.substr(0, status.find('\r')).c_str());
   std::printf("wall %.1f ms (%.2f ms a line)\n", wallMs, wallMs / count);
   std::printf("protocol minimum %.1f ms: ratio %.3f (target 1.10 or less)\n", minimumMs, wallMs / minimumMs);
   std::printf("pseudo-terminal minimum %.1f ms: ratio %.3f\n", ptyMinimumMs, wallMs / ptyMinimumMs);
   std::printf("upload of %d such persons to a %s: %.1f min at this pace, %.1f min at the protocol minimum\n",
               kUploadPersons, role, wallMs / count * kUploadPersons / 60000, minimumMs / count * kUploadPersons / 60000);
-  const bool ok = result == JobResult::Done && terminal.DoneCount == commands && framesSeen == commands &&
+  const bool ok = result == JobResult::Done && processor.Report().DoneCount == commands && framesSeen == commands &&
                   status == std::to_string(commands) + ",0\r";
   std::printf("%s\n", ok ? "OK" : "FAILED");
   return ok ? 0 : 1;

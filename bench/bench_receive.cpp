@@ -32,13 +32,10 @@ constexpr int kMaxPersons = 9999;
 
 class CountingDisplay final : public LinkDisplay {
  public:
-  void AppendAnswerLine(const std::string& line) override { Lines.push_back(line); }
   void SetLoadedPanel(const std::string&) override {}
   CursorShape Cursor() const override { return CursorShape::Default; }
   void SetCursor(CursorShape) override {}
-  void SetResultListVisible(bool) override {}
   void ShowCapacityMessage() override { ++CapacityMessages; }
-  std::vector<std::string> Lines;
   int CapacityMessages = 0;
 };
 
@@ -90,21 +87,21 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  char query[kWorkBufferSize] = "P";
   const auto start = std::chrono::steady_clock::now();
-  const bool executed = ExecuteLine(terminal, query);
+  const LineResult answer = ExecuteLine(terminal, "P");
+  const bool executed = answer.CarriedOut();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   int complete = 0;
-  for (size_t i = 0; i < display.Lines.size(); ++i) {
-    const std::string& line = display.Lines[i];
+  for (size_t i = 0; i < answer.Lines.size(); ++i) {
+    const std::string& line = answer.Lines[i];
     if (line.size() == 66 && line.compare(0, 56, ExpectedLine(static_cast<int>(i) + 1)) == 0) ++complete;
   }
   const long expectedBytes = static_cast<long>(persons) * 29;
   std::printf("persons %d, record 29 bytes, 19200 baud paced\n", persons);
   std::printf("answer: %ld bytes expected, %d received, %.2f s (line time alone %.2f s)\n", expectedBytes,
               terminal.AnswerLength, seconds, expectedBytes * 10.0 / 19200);
-  std::printf("lines: %zu decoded, %d complete and equal to what was stored\n", display.Lines.size(), complete);
+  std::printf("lines: %zu decoded, %d complete and equal to what was stored\n", answer.Lines.size(), complete);
   const long lost = expectedBytes - terminal.AnswerLength;
   std::printf("bytes lost: %ld\n", lost);
   sim.Stop();

@@ -8,11 +8,12 @@
 
 #include "link/AnswerDecode.h"
 #include "link/Coding.h"
+#include "link/Commands.h"
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
 #include "link/Cp1250.h"
 #include "link/Settings.h"
-#include "link/StopRequest.h"
+#include "link/JobClock.h"
 #include "requests/OutputFiles.h"
 
 namespace {
@@ -30,76 +31,57 @@ class CursorRestore {
   CursorShape saved_;
 };
 
-// Shows the result list again when the decoding ends, also when it throws.
-class HiddenResultList {
- public:
-  explicit HiddenResultList(LinkDisplay& display) : display_(display) { display_.SetResultListVisible(false); }
-  ~HiddenResultList() { display_.SetResultListVisible(true); }
-  HiddenResultList(const HiddenResultList&) = delete;
-  HiddenResultList& operator=(const HiddenResultList&) = delete;
-
- private:
-  LinkDisplay& display_;
-};
-
-bool IsDataCommand(char letter) { return letter == 'Y' || letter == 'P' || letter == 'S'; }
-
-// The block's answer lines for the display, or the 'E' mark on the line when
-// its length is no whole number of units.
-void DecodeAnswer(TOrveta& terminal, char* line) {
-  const BlockDecode decoded =
+// The block's records and lines, or the 'E' mark when its length is no
+// whole number of units.
+void DecodeAnswer(const TOrveta& terminal, LineResult& result) {
+  BlockDecode decoded =
       DecodeAnswerBlock(terminal.Answer.data(), terminal.AnswerLength, CodingSettingsOf(Settings()));
   if (decoded.BadLength) {
     if (decoded.LogBadLength) {
       AppendErrorLog("R,Z chybne nacteno: " + std::to_string(terminal.AnswerLength) + " byte",
                      LogTag{"answer", LogUrgency::Warning});
     }
-    line[0] = 'E';
+    result.ReceiveRepeat = true;
     return;
   }
-  terminal.RecordCount = decoded.RecordCount;
-  for (const std::string& answerLine : decoded.Lines) terminal.Shown().AppendAnswerLine(answerLine);
+  result.RecordCount = decoded.RecordCount;
+  result.Lines = std::move(decoded.Lines);
 }
 
 }  // namespace
 
-bool ExecuteLine(TOrveta& terminal, char* line) {
-  terminal.RecordCount = 0;
-  terminal.CapacityExceeded = false;
+LineResult ExecuteLine(TOrveta& terminal, std::string_view line) {
+  LineResult result;
   LinkDisplay& display = terminal.Shown();
   display.SetLoadedPanel("");
-  const size_t length = strnlen(line, kWorkBufferSize);
-  if (length >= kWorkBufferSize) return false;  // the caller never hands longer lines; refuse, never cut
+  if (line.size() >= kWorkBufferSize) return result;  // the caller never hands longer lines; refuse, never cut
 
   char work[kWorkBufferSize] = {};
-  std::memcpy(work, line, length);
-  const bool dataCommand = IsDataCommand(line[0]);
+  std::memcpy(work, line.data(), line.size());
+  const Command& command = CommandFor(work[0]);
   CursorRestore restoreCursor(display);
   display.SetCursor(CursorShape::AppStarting);
-  if (terminal.SendCommand(work) != 0) return false;
-  ++terminal.DoneCount;
+  result.Acknowledged = terminal.SendCommand(work) == 0;
+  if (!result.Acknowledged) return result;
 
-  if (!dataCommand) {
-    if (terminal.IsMaster()) SleepUnlessStopped(kPauseAfterMasterCommand);
-    return true;
+  if (!command.DataAnswer) {
+    PauseFor(PauseAfterAcknowledged(command, terminal.IsMaster()));
+    return result;
   }
   display.SetCursor(CursorShape::Hourglass);
   const bool complete = terminal.ReceiveBlock();
+  result.AnswerLength = terminal.AnswerLength;
   display.SetLoadedPanel(std::to_string(terminal.AnswerLength));
   WriteDumpFile(std::string_view(reinterpret_cast<const char*>(terminal.Answer.data()),
                                  static_cast<size_t>(terminal.AnswerLength)));
   display.SetCursor(CursorShape::AppStarting);
-  {
-    HiddenResultList hidden(display);
-    if (complete) DecodeAnswer(terminal, line);
-  }
+  if (complete) DecodeAnswer(terminal, result);
   std::fill_n(terminal.Answer.begin(), terminal.AnswerLength, 0);
   if (!complete) {
     std::string text = kCapacityMessage;
     std::replace(text.begin(), text.end(), '\n', ' ');  // one line of the log
     AppendErrorLog(Cp1250FromUtf8(text), LogTag{"answer", LogUrgency::Error});
-    --terminal.DoneCount;
-    return false;
+    result.Overflow = true;
   }
-  return true;
+  return result;
 }

@@ -11,6 +11,8 @@
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
 #include "link/Settings.h"
+#include "link/JobClock.h"
+#include "link/Pauses.h"
 #include "link/StopRequest.h"
 #include "requests/ClockLine.h"
 #include "requests/OutputFiles.h"
@@ -24,7 +26,6 @@ namespace {
 
 constexpr int kTrayIdle = 0;
 constexpr int kTrayTakingIn = 1;
-constexpr std::chrono::milliseconds kBeforeIndicatorRefresh{1500};
 
 // An error-log line about a file: Czech text (UTF-8 here) around the path's
 // own bytes.
@@ -72,13 +73,31 @@ TerminalIndicator IndicatorFor(const TOrveta& terminal) {
   return TerminalIndicator::Red;
 }
 
-RequestProcessor::RequestProcessor(BatchHost& host, std::vector<std::string>& requestLines)
-    : host_(host), requestLines_(requestLines) {}
+RequestProcessor::RequestProcessor(JobObserver& observer) : observer_(observer) {}
+
+RequestProcessor::~RequestProcessor() = default;
+
+TOrveta* RequestProcessor::Terminal(int t) const {
+  return t >= 0 && t < kTerminalCount ? terminals_[static_cast<size_t>(t)].get() : nullptr;
+}
+
+TOrveta& RequestProcessor::PutTerminal(int t, std::unique_ptr<TOrveta> terminal) {
+  return *(terminals_.at(static_cast<size_t>(t)) = std::move(terminal));
+}
+
+void RequestProcessor::RemoveTerminals() {
+  for (auto& terminal : terminals_) terminal.reset();
+}
+
+void RequestProcessor::SetIndicator(int t, TerminalIndicator colour) {
+  indicators_.at(static_cast<size_t>(t)) = colour;
+  observer_.IndicatorChanged(t, colour);
+}
 
 JobResult RequestProcessor::ProcessRequestFile(const std::string& path, const std::optional<FileSighting>& settled) {
   if (Busy()) return JobResult::Busy;
   if (Stopping()) return JobResult::Stopping;
-  ExchangeScope exchange(*this);
+  ExchangeScope exchange(*this, ExchangeKind::Job);
   SetAsideLeftover(path, false);
   TakenRequest taken;
   const TakeIn takeIn = TakeInRequestFile(path, settled, MaxRequestFileBytes(Settings().Capacity), taken);
@@ -125,7 +144,7 @@ JobResult RequestProcessor::ProcessRequestFile(const std::string& path, const st
 void RequestProcessor::SetAsideInterruptedJob(const std::string& requestPath) {
   if (!SetAsideLeftover(requestPath, true)) return;
   BeginJob();
-  ReportStatus(-1, -1);
+  ReportStatus(JobStage::Interrupted);
   EndJob(JobOutcome::NotFinished);
 }
 
@@ -163,20 +182,20 @@ void RequestProcessor::LogUnreadable(const std::string& path, int error) {
 // `release` run the moment that stands.
 RequestProcessor::JobEnd RequestProcessor::RunJob(std::vector<std::string> lines,
                                                         const TakenInRelease& release) {
-  host_.SetTrayImage(kTrayTakingIn);
+  observer_.TrayImageChanged(kTrayTakingIn);
   StartJob(std::move(lines));
   JobEnd end;
   const auto released = [&] {
     if (release) release(end);
   };
   if (requestLines_.empty()) {
-    host_.SetTrayImage(kTrayIdle);
-    end.StatusWritten = ReportStatus(-1, -1, released);
+    observer_.TrayImageChanged(kTrayIdle);
+    end.StatusWritten = ReportStatus(JobStage::NothingToSend, released);
     return end;
   }
   const std::optional<int> number = TerminalLineNumber(requestLines_.front());
   if (number && !AcceptTerminalLine(*number)) {
-    end.StatusWritten = ReportStatus(-1, 0, released);
+    end.StatusWritten = ReportStatus(JobStage::TerminalNotAvailable, released);
     return end;
   }
   return RunTakenInBatch(release);
@@ -223,9 +242,9 @@ void RequestProcessor::KeepStoppedJob(const std::string& path, const StopPoint& 
 
 JobResult RequestProcessor::SendTypedLine(const std::string& text) {
   if (Busy()) return JobResult::Busy;
-  ExchangeScope exchange(*this);
+  ExchangeScope exchange(*this, ExchangeKind::Job);
   BeginJob();
-  if (ConnectedTerminal(host_.SelectedIndex()) == nullptr) {
+  if (ConnectedTerminal(selected_) == nullptr) {
     EndJob(JobOutcome::Refused);
     return JobResult::NoTerminal;
   }
@@ -239,15 +258,15 @@ JobResult RequestProcessor::SendTypedLine(const std::string& text) {
 
 JobResult RequestProcessor::SendCommandFile(const std::string& path) {
   if (Busy()) return JobResult::Busy;
-  ExchangeScope exchange(*this);
+  ExchangeScope exchange(*this, ExchangeKind::Job);
   std::vector<std::string> lines;
   if (ReadLinesFile(path, lines) != FileRead::Read) return JobResult::FileUnreadable;
   BeginJob();
-  host_.SetTrayImage(kTrayTakingIn);
+  observer_.TrayImageChanged(kTrayTakingIn);
   StartJob(std::move(lines));
-  host_.RepaintNow();
+  observer_.RepaintDue();
   if (requestLines_.empty()) {
-    ReportStatus(0, 0);
+    ReportStatus(JobStage::Sent);
     EndJob(JobOutcome::Done);
     return JobResult::Done;
   }
@@ -259,10 +278,10 @@ JobResult RequestProcessor::SendCommandFile(const std::string& path) {
 
 JobResult RequestProcessor::SetClock(const std::tm& localTime) {
   if (Busy()) return JobResult::Busy;
-  ExchangeScope exchange(*this);
+  ExchangeScope exchange(*this, ExchangeKind::Job);
   const std::string line = ClockLine(localTime);
   BeginJob();
-  if (ConnectedTerminal(host_.SelectedIndex()) == nullptr) {
+  if (ConnectedTerminal(selected_) == nullptr) {
     EndJob(JobOutcome::Refused);
     return JobResult::NoTerminal;
   }
@@ -281,53 +300,56 @@ RequestProcessor::JobEnd RequestProcessor::RunTakenInBatch(const TakenInRelease&
   end.StatusWritten = FinishBatch(*end.Terminal, [&] {
     if (release) release(end);
   });
-  host_.SetTrayImage(kTrayIdle);
+  observer_.TrayImageChanged(kTrayIdle);
   return end;
 }
 
 bool RequestProcessor::TryExchange(const std::function<void()>& work) {
   if (Busy()) return false;
-  ExchangeScope exchange(*this);
+  ExchangeScope exchange(*this, ExchangeKind::Inner);
   work();
   return true;
 }
 
 void RequestProcessor::SaveOutputFile(const std::string& name) {
-  host_.RepaintNow();
-  WriteOutputFile(name, host_.ResultLines());
+  observer_.RepaintDue();
+  WriteOutputFile(name, report_.Lines);
 }
 
-bool RequestProcessor::ReportStatus(int first, int second, const std::function<void()>& then) {
-  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - jobStart_;
-  jobStatus_ = JobEndReport{std::time(nullptr), took.count(), first, second};
-  host_.SetPanel(kStatusPanel, StatusText(first, second));
-  return WriteStatusFile(first, second, then);
+bool RequestProcessor::ReportStatus(JobStage stage, const std::function<void()>& then) {
+  report_.Stage = stage;
+  const StatusPair pair = StatusPairOf(report_);
+  const std::chrono::duration<double> took = Clock().Now() - jobStart_;
+  jobStatus_ = JobEndReport{std::time(nullptr), took.count(), pair.First, pair.Second};
+  observer_.PanelChanged(kStatusPanel, StatusText(pair.First, pair.Second));
+  return WriteStatusFile(pair.First, pair.Second, then);
 }
 
 void RequestProcessor::RefreshIndicator(int t) {
   if (Stopping() || t < 0 || t >= kTerminalCount) return;
   TOrveta* terminal = TerminalFor(t);
   if (terminal == nullptr) {
-    host_.SetIndicator(t, TerminalIndicator::White);
+    SetIndicator(t, TerminalIndicator::White);
     return;
   }
-  ExchangeScope exchange(*this);
-  host_.Sleep(kBeforeIndicatorRefresh);
+  ExchangeScope exchange(*this, ExchangeKind::Inner);
+  PauseFor(pauses::BeforeIndicatorRefresh);
   if (Stopping()) return;
-  if (host_.Indicator(t) == TerminalIndicator::Red || terminal->Retest || !terminal->Port->Opened) terminal->TestLink();
-  host_.SetIndicator(t, IndicatorFor(*terminal));
+  if (Indicator(t) == TerminalIndicator::Red || terminal->Retest || !terminal->Port->Opened) terminal->TestLink();
+  SetIndicator(t, IndicatorFor(*terminal));
 }
 
 void RequestProcessor::BeginJob() {
-  jobStart_ = std::chrono::steady_clock::now();
+  jobStart_ = Clock().Now();
   jobStatus_.reset();
+  report_ = JobReport{};
 }
 
 void RequestProcessor::EndJob(JobOutcome outcome) {
   ++counts_.Jobs[static_cast<size_t>(outcome)];
   if (jobStatus_) counts_.Last = jobStatus_;
   jobStatus_.reset();
-  host_.JobEnded();
+  observer_.JobEnded();
 }
 
 JobOutcome RequestProcessor::OutcomeOf(const JobEnd& end) {
@@ -336,11 +358,9 @@ JobOutcome RequestProcessor::OutcomeOf(const JobEnd& end) {
   return end.Terminal ? JobOutcome::Done : JobOutcome::Refused;
 }
 
-bool RequestProcessor::Stopping() const { return host_.IsShuttingDown() || StopRequested(); }
+bool RequestProcessor::Stopping() const { return shuttingDown_ || StopRequested(); }
 
-TOrveta* RequestProcessor::TerminalFor(int t) {
-  return t >= 0 && t < kTerminalCount ? host_.AvailableTerminal(t) : nullptr;
-}
+TOrveta* RequestProcessor::TerminalFor(int t) { return Terminal(t); }
 
 TOrveta* RequestProcessor::ConnectedTerminal(int t) {
   TOrveta* terminal = TerminalFor(t);
@@ -352,27 +372,27 @@ TOrveta* RequestProcessor::ConnectedTerminal(int t) {
 bool RequestProcessor::AcceptTerminalLine(int number) {
   if (number < 1 || number > kTerminalCount || TerminalFor(number - 1) == nullptr) return false;
   const int t = number - 1;
-  host_.Select(t);
-  host_.SetTrayImage(kTrayIdle);
-  ReportStatus(1, 0);
+  selected_ = t;
+  observer_.TerminalSelected(t);
+  observer_.TrayImageChanged(kTrayIdle);
+  ReportStatus(JobStage::TerminalSelected);
   requestLines_.erase(requestLines_.begin());
   return true;
 }
 
 void RequestProcessor::StartJob(std::vector<std::string> lines) {
   requestLines_ = std::move(lines);
-  host_.ClearResultList();
-  ClearCounterPanels(host_);
+  report_.Lines.clear();
+  observer_.ResultListCleared();
+  ClearCounterPanels(observer_);
 }
 
 bool RequestProcessor::FinishBatch(int t, const std::function<void()>& then) {
-  SaveOutputFile(host_.OutputFileName());
+  SaveOutputFile(controls_.OutputFileName);
   return ReportFinalStatus(t, then);
 }
 
-// DoneCount and RecordCount of the batch's terminal, -1,-1 when it has none.
+// The batch's counts, or none when its terminal has no object.
 bool RequestProcessor::ReportFinalStatus(int t, const std::function<void()>& then) {
-  const TOrveta* terminal = TerminalFor(t);
-  if (terminal == nullptr) return ReportStatus(-1, -1, then);
-  return ReportStatus(terminal->DoneCount, terminal->RecordCount, then);
+  return ReportStatus(TerminalFor(t) == nullptr ? JobStage::NoTerminal : JobStage::Sent, then);
 }

@@ -1,8 +1,10 @@
 #pragma once
 // RequestProcessor: the whole road of a job on the main thread, from a
 // request file, a typed command line, a command file or the clock setting to
-// terminal traffic, the output file and the status file. The main window owns
-// one, implements BatchHost for it and calls the jobs from its handlers.
+// terminal traffic, the output file and the status file. It owns the
+// terminals, the selection, the indicators and the report of the last job;
+// the main window owns one, keeps its JobSettings up to date, listens as its
+// JobObserver and calls the jobs from its handlers.
 //
 // One exchange at a time: while a job or any other exchange (RefreshIndicator's
 // link test, or work the window runs through TryExchange) is in progress, the
@@ -14,12 +16,14 @@
 #include <chrono>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "requests/BatchHost.h"
 #include "requests/JobCounts.h"
+#include "requests/JobObserver.h"
+#include "requests/JobReport.h"
 #include "requests/RequestWatch.h"
 
 class TOrveta;
@@ -42,9 +46,8 @@ TerminalIndicator IndicatorFor(const TOrveta& terminal);
 
 class RequestProcessor {
  public:
-  // `requestLines` is RequestLines, the lines of the job in progress, owned by
-  // the main window; a job replaces them and they stay until the next job.
-  RequestProcessor(BatchHost& host, std::vector<std::string>& requestLines);
+  explicit RequestProcessor(JobObserver& observer);
+  ~RequestProcessor();
   RequestProcessor(const RequestProcessor&) = delete;
   RequestProcessor& operator=(const RequestProcessor&) = delete;
 
@@ -86,6 +89,31 @@ class RequestProcessor {
   bool Busy() const { return exchangeDepth_ > 0; }
   // What the jobs of this run have done.
   const JobCounts& Counts() const { return counts_; }
+  // What the last job came to, and RequestLines: the lines of the job in
+  // progress, which stay until the next job.
+  const JobReport& Report() const { return report_; }
+  const std::vector<std::string>& RequestLines() const { return requestLines_; }
+
+  // --- The job's state ---
+
+  // Read at the moment of use; kept up to date by whoever shows the job.
+  JobSettings& Controls() { return controls_; }
+  const JobSettings& Controls() const { return controls_; }
+  // The terminal object of index t (0-3), null when there is none (its
+  // terminal is not connected or its port never opened). Put in when its
+  // port opens; all go when the window closes.
+  TOrveta* Terminal(int t) const;
+  TOrveta& PutTerminal(int t, std::unique_ptr<TOrveta> terminal);
+  void RemoveTerminals();
+  // The terminal selected in Selekt, 0-3; -1 when none is. SelectTerminal is
+  // the operator's choice (nothing is told back); a request's "TERM" line
+  // selects too, and tells TerminalSelected.
+  int SelectedTerminal() const { return selected_; }
+  void SelectTerminal(int t) { selected_ = t; }
+  TerminalIndicator Indicator(int t) const { return indicators_.at(static_cast<size_t>(t)); }
+  void SetIndicator(int t, TerminalIndicator colour);
+  // The main window starts being destroyed: no job starts or goes on.
+  void ShutDown() { shuttingDown_ = true; }
 
   // After a job: when terminal t has its object, waits 1.5 s, tests the link
   // when the indicator is red, the terminal asks for a retest or its port's
@@ -95,44 +123,56 @@ class RequestProcessor {
   void RefreshIndicator(int t);
 
  private:
-  // Marks an exchange in progress for as long as it lives; nests.
+  // The one exchange gate: marks an exchange in progress for as long as it
+  // lives; nests. A job's outermost scope tells the observer, which holds the
+  // controls that start an exchange meanwhile.
+  enum class ExchangeKind { Job, Inner };
   class ExchangeScope {
    public:
-    explicit ExchangeScope(RequestProcessor& owner) : owner_(owner) { ++owner_.exchangeDepth_; }
-    ~ExchangeScope() { --owner_.exchangeDepth_; }
+    ExchangeScope(RequestProcessor& owner, ExchangeKind kind)
+        : owner_(owner), job_(kind == ExchangeKind::Job && owner.exchangeDepth_ == 0) {
+      ++owner_.exchangeDepth_;
+      if (job_) owner_.observer_.JobExchangeStarted();
+    }
+    ~ExchangeScope() {
+      --owner_.exchangeDepth_;
+      if (job_) owner_.observer_.JobExchangeEnded();
+    }
     ExchangeScope(const ExchangeScope&) = delete;
     ExchangeScope& operator=(const ExchangeScope&) = delete;
 
    private:
     RequestProcessor& owner_;
+    bool job_;
   };
 
-  // Pauses the watcher for as long as it lives, so every exit resumes it.
-  class WatcherPause {
+  // Tells the observer that a batch runs for as long as it lives, so every
+  // exit tells its end.
+  class BatchScope {
    public:
-    explicit WatcherPause(BatchHost& host) : host_(host) { host_.PauseWatcher(); }
-    ~WatcherPause() { host_.ResumeWatcher(); }
-    WatcherPause(const WatcherPause&) = delete;
-    WatcherPause& operator=(const WatcherPause&) = delete;
+    explicit BatchScope(JobObserver& observer) : observer_(observer) { observer_.BatchStarted(); }
+    ~BatchScope() { observer_.BatchEnded(); }
+    BatchScope(const BatchScope&) = delete;
+    BatchScope& operator=(const BatchScope&) = delete;
 
    private:
-    BatchHost& host_;
+    JobObserver& observer_;
   };
 
   // Sends RequestLines to the terminal selected when the batch starts, which
-  // stays its terminal to the end. The watcher is paused for the batch and
-  // resumed at every exit. Resets DoneCount and RecordCount of that terminal
-  // (so a batch that executes nothing reports 0 records); sends nothing when it
-  // is not connected. A refused line (see ClassifyLine) is logged and counts as
+  // stays its terminal to the end, inside a BatchScope. The report starts
+  // again at 0,0 (so a batch that executes nothing reports 0 records); sends
+  // nothing when the terminal is not connected. A refused line (see ClassifyLine) is logged and counts as
   // failed; an EDivByZero from the coding is logged and ends the batch there.
   // Returns the index of the batch's terminal.
   int SendBatch();
-  // Writes the result list to StartDirectory()/`name`, created anew (the
+  // Writes the report's lines to StartDirectory()/`name`, created anew (the
   // status pair follows only once it is complete).
   void SaveOutputFile(const std::string& name);
-  // Panel 1 and the status file get the pair; false when the file could not
-  // be written. `then` runs once the status file stands (see ReplaceFile).
-  bool ReportStatus(int first, int second, const std::function<void()>& then = {});
+  // The report has come to `stage`: panel 1 and the status file get its
+  // pair; false when the file could not be written. `then` runs once the
+  // status file stands (see ReplaceFile).
+  bool ReportStatus(JobStage stage, const std::function<void()>& then = {});
 
   // Where a batch stopped because a close was accepted: after LinesDone of
   // its Lines.
@@ -176,15 +216,20 @@ class RequestProcessor {
   bool SendLine(TOrveta& terminal, const std::string& line);
   bool SendWithRepeats(TOrveta& terminal, const std::string& line);
   bool SendLongLine(TOrveta& terminal, const std::string& line);
-  bool ExecuteAttempt(TOrveta& terminal, bool raisePriority);
-  void FillLineBuffer(const std::string& line);
+  LineResult ExecuteAttempt(TOrveta& terminal, const std::string& line);
+  // Folds one attempt into the report; its lines are shown.
+  void AddToReport(LineResult result);
   void ShowProgress(size_t done, size_t count);
   void EndProgress();
 
-  BatchHost& host_;
-  std::vector<std::string>& requestLines_;
-  // The text of the current attempt; ExecuteLine may mark its first character.
-  std::array<char, 255> lineBuffer_{};
+  JobObserver& observer_;
+  JobSettings controls_;
+  std::array<std::unique_ptr<TOrveta>, kTerminalCount> terminals_;
+  std::array<TerminalIndicator, kTerminalCount> indicators_{};
+  int selected_ = -1;
+  bool shuttingDown_ = false;
+  std::vector<std::string> requestLines_;
+  JobReport report_;
   int exchangeDepth_ = 0;
   bool takeInFailureLogged_ = false;
   std::optional<FileSighting> unreadableLogged_;  // the unreadable request file last logged

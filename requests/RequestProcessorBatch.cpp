@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <optional>
 
 #include "link/Coding.h"
@@ -14,6 +13,8 @@
 #include "link/Customport.h"
 #include "link/ErrorLog.h"
 #include "link/Orveta.h"
+#include "link/JobClock.h"
+#include "link/Pauses.h"
 #include "link/Settings.h"
 #include "requests/LineExecution.h"
 #include "requests/ProcessPriority.h"
@@ -26,22 +27,17 @@ using std::chrono::milliseconds;
 
 constexpr char kBalloonTitle[] = "Odesílání";
 
-constexpr milliseconds kAfterFailedAttempt{100};
-
-milliseconds AfterLine(const TOrveta& terminal) { return milliseconds(terminal.IsMaster() ? 2 : 25); }
-milliseconds BetweenLongLineCommands(const TOrveta& terminal) { return milliseconds(terminal.IsMaster() ? 5 : 30); }
-
 }  // namespace
 
 int RequestProcessor::SendBatch() {
-  ExchangeScope exchange(*this);
-  WatcherPause pause(host_);
-  const int t = host_.SelectedIndex();
+  ExchangeScope exchange(*this, ExchangeKind::Inner);
+  BatchScope batch(observer_);
+  const int t = selected_;
   stoppedAt_.reset();
   TOrveta* terminal = TerminalFor(t);
   if (terminal == nullptr) return t;
-  terminal->DoneCount = 0;
-  terminal->RecordCount = 0;
+  report_.DoneCount = 0;
+  report_.RecordCount = 0;
   if (!terminal->IsConnected()) return t;
   batchCounts_ = &counts_.Terminals[t];
   const LogAbout about(t + 1, terminal->Port->PortIndex + 1);
@@ -71,9 +67,9 @@ bool RequestProcessor::SendLines(TOrveta& terminal) {
       stoppedAt_ = StopPoint{i, lines.size()};
       return false;
     }
-    if (!sent && host_.Controls().StopOnFailure) break;
+    if (!sent && controls_.StopOnFailure) break;
     ShowProgress(i + 1, lines.size());
-    host_.Sleep(AfterLine(terminal));
+    PauseFor(pauses::AfterLine.For(terminal.IsMaster()));
   }
   return true;
 }
@@ -102,27 +98,27 @@ bool RequestProcessor::SendLine(TOrveta& terminal, const std::string& line) {
 bool RequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& line) {
   int receiveTry = 1;
   bool carriedOut = false;
-  FillLineBuffer(line);
-  for (int attempt = 1; attempt <= std::max(1, host_.Controls().Attempts); ++attempt) {
+  for (int attempt = 1; attempt <= std::max(1, controls_.Attempts); ++attempt) {
     if (attempt > 1 && Stopping()) return false;
-    host_.SetPanel(kAttemptPanel, std::to_string(attempt));
-    carriedOut = ExecuteAttempt(terminal, host_.Controls().RaisePriority);
+    observer_.PanelChanged(kAttemptPanel, std::to_string(attempt));
+    LineResult result = ExecuteAttempt(terminal, line);
+    carriedOut = result.CarriedOut();
+    const bool overflow = result.Overflow;
+    const bool receiveRepeat = result.ReceiveRepeat;
+    const int32_t records = result.RecordCount;
+    AddToReport(std::move(result));
     if (!carriedOut) {
-      if (terminal.CapacityExceeded) return false;
-      host_.Sleep(kAfterFailedAttempt);
+      if (overflow) return false;
+      PauseFor(pauses::AfterFailedAttempt);
       continue;
     }
-    // Only a data command's first letter can be replaced by the 'E' mark; a
-    // command that itself starts with 'E' is never a receive repeat.
-    if (lineBuffer_[0] == line[0]) {
-      batchCounts_->RecordsReceived += static_cast<uint64_t>(std::max(terminal.RecordCount, 0));
+    if (!receiveRepeat) {
+      batchCounts_->RecordsReceived += static_cast<uint64_t>(std::max(records, 0));
       return true;
     }
     ++batchCounts_->ReceiveRepeats;
-    host_.Sleep(kAfterFailedAttempt);
-    host_.SetPanel(kReceiveTryPanel, std::to_string(++receiveTry));
-    --terminal.DoneCount;
-    FillLineBuffer(line);
+    PauseFor(pauses::AfterFailedAttempt);
+    observer_.PanelChanged(kReceiveTryPanel, std::to_string(++receiveTry));
   }
   return carriedOut;
 }
@@ -130,38 +126,38 @@ bool RequestProcessor::SendWithRepeats(TOrveta& terminal, const std::string& lin
 bool RequestProcessor::SendLongLine(TOrveta& terminal, const std::string& line) {
   const auto [record, continuation] = SplitLongLine(line);
   const bool recordSent = SendWithRepeats(terminal, record);
-  host_.Sleep(BetweenLongLineCommands(terminal));
+  PauseFor(pauses::BetweenLongLineCommands.For(terminal.IsMaster()));
   return recordSent && SendWithRepeats(terminal, continuation);
 }
 
-bool RequestProcessor::ExecuteAttempt(TOrveta& terminal, bool raisePriority) {
-  // Tells the host when the attempt ends, also when the coding throws.
+LineResult RequestProcessor::ExecuteAttempt(TOrveta& terminal, const std::string& line) {
+  // Tells the observer when the attempt ends, also when the coding throws.
   struct Attempt {
-    Attempt(BatchHost& host, std::chrono::milliseconds longest) : host_(host) { host_.AttemptStarts(longest); }
-    ~Attempt() { host_.AttemptEnds(); }
-    BatchHost& host_;
-  } attempt(host_, LongestAttemptTime(Settings(), lineBuffer_[0]));
+    Attempt(JobObserver& observer, std::chrono::milliseconds longest) : observer_(observer) {
+      observer_.AttemptStarts(longest);
+    }
+    ~Attempt() { observer_.AttemptEnds(); }
+    JobObserver& observer_;
+  } attempt(observer_, LongestAttemptTime(Settings(), line[0]));
   std::optional<RaisedPriority> raised;
-  if (raisePriority) raised.emplace();
-  return ExecuteLine(terminal, lineBuffer_.data());
+  if (controls_.RaisePriority) raised.emplace();
+  return ExecuteLine(terminal, line);
 }
 
-// Lines reach here at most kMaxLineLength long (ClassifyLine); the copy is
-// bounded all the same and always leaves the terminating zero.
-void RequestProcessor::FillLineBuffer(const std::string& line) {
-  lineBuffer_.fill(0);
-  std::memcpy(lineBuffer_.data(), line.data(), std::min(line.size(), lineBuffer_.size() - 1));
+void RequestProcessor::AddToReport(LineResult result) {
+  if (!result.Lines.empty()) observer_.AnswerLinesAdded(result.Lines);
+  report_.Add(std::move(result));
 }
 
 void RequestProcessor::ShowProgress(size_t done, size_t count) {
   const std::string text = std::to_string(done) + "/" + std::to_string(count);
-  host_.SetPanel(kProgressPanel, text);
-  host_.ShowBalloon(kBalloonTitle, text);
-  host_.RepaintNow();
+  observer_.PanelChanged(kProgressPanel, text);
+  observer_.ProgressShown(kBalloonTitle, text);
+  observer_.RepaintDue();
 }
 
 void RequestProcessor::EndProgress() {
-  host_.SetPanel(kProgressPanel, "");
-  host_.HideBalloon();
-  host_.RepaintNow();
+  observer_.PanelChanged(kProgressPanel, "");
+  observer_.ProgressEnded();
+  observer_.RepaintDue();
 }

@@ -1,7 +1,7 @@
 #include "requests/StatusPanels.h"
 
-#include "requests/BatchHost.h"
+#include "requests/JobObserver.h"
 
-void ClearCounterPanels(BatchHost& host) {
-  for (int panel : kCounterPanels) host.SetPanel(panel, "");
+void ClearCounterPanels(JobObserver& observer) {
+  for (int panel : kCounterPanels) observer.PanelChanged(panel, "");
 }

@@ -1,11 +1,11 @@
 #pragma once
 // The panels of the status bar by number: labels in the even panels, values
-// in the odd ones. Request processing writes the values through BatchHost;
+// in the odd ones. Request processing writes the values through JobObserver;
 // the main window lays the panels out.
 
 #include <array>
 
-class BatchHost;
+class JobObserver;
 
 constexpr int kPanelCount = 11;
 constexpr int kStatusPanel = 1;      // "Status:": the pair of the last job
@@ -17,4 +17,4 @@ constexpr int kProgressPanel = 9;    // "Příkazy": commands done / total
 // The counters of a job, emptied at start-up and before every job.
 constexpr std::array<int, 4> kCounterPanels{kStatusPanel, kLoadedPanel, kAttemptPanel, kReceiveTryPanel};
 
-void ClearCounterPanels(BatchHost& host);
+void ClearCounterPanels(JobObserver& observer);

@@ -142,7 +142,7 @@ void MainWindowTest::firstStartShowsTheDefaultsWithTheTextsOfTheForm() {
   QCOMPARE(f.PageControl1->currentWidget(), f.TabSheet2);
   QVERIFY(f.StatusIcon1Startup());
   QVERIFY(PortTable[0] && !PortTable[0]->Opened);
-  QVERIFY(!Terminals[0]);
+  QVERIFY(!f.Processor().Terminal(0));
 
   QCOMPARE(f.windowTitle(), QStringLiteral("Tarvion - komunikační program pro terminál ORVETA"));
   const QStringList tabs{"Ovládání terminálu", "Konfigurace terminálů", "Servisní nastavení", "O programu",
@@ -257,7 +257,7 @@ void MainWindowTest::aHandEditedFileIsBoundedShownWithoutSelectionAndSavedUnchan
   QCOMPARE(Settings().LinkTimeout, 120u);
   QCOMPARE(Settings().PortBaud, 19200);
   QCOMPARE(f.Controls().Attempts, 0);  // counts as one
-  QVERIFY(!PortTable[1] && !Terminals[1]);
+  QVERIFY(!PortTable[1] && !f.Processor().Terminal(1));
   // What sizes memory or time is used within its bounds, shown and logged so.
   QCOMPARE(f.Radku1->text(), QStringLiteral("131072"));
   QCOMPARE(f.Edit2->text(), QStringLiteral("1000000"));
@@ -573,7 +573,7 @@ void MainWindowTest::periodicCheckRetestsOnlyARedIndicator() {
   TForm1& f = *form_;
   f.PauseWatcher();  // the only periodic checks here are the test's own
   const auto frames = [&] { return static_cast<int>(HexOfKind(ParseSimLog(sim.LogLines()), "rx").size()); };
-  QVERIFY(Terminals[0] && Terminals[0]->IsSlave());
+  QVERIFY(f.Processor().Terminal(0) && f.Processor().Terminal(0)->IsSlave());
   QCOMPARE(f.Indicator(0), TerminalIndicator::Cyan);
   QCOMPARE(frames(), 1);
   QVERIFY(boxes_.isEmpty());
@@ -610,8 +610,8 @@ void MainWindowTest::aboutPageLedsFollowTheSelectedTerminal() {
   // warning sent the operator to.
   QVERIFY(QTest::qWaitForWindowActive(&f));
   QCOMPARE(f.PageControl1->currentWidget(), f.TabSheet2);
-  Terminals[1] = std::make_unique<TOrveta>(nullptr, 2);
-  Terminals[1]->Slave = true;
+  TOrveta& second = f.Processor().PutTerminal(1, std::make_unique<TOrveta>(nullptr, 2));
+  second.Slave = true;
   f.Select(1);
   QVERIFY(!f.Master1->IsRunning() && !f.Slave1->IsRunning());
   f.PageControl1->setCurrentWidget(f.TabSheet4);
@@ -621,8 +621,8 @@ void MainWindowTest::aboutPageLedsFollowTheSelectedTerminal() {
   f.PageControl1->setCurrentWidget(f.TabSheet1);
   QVERIFY(!f.Master1->IsRunning() && !f.Slave1->IsRunning() && !f.Master1->IsLit() && !f.Slave1->IsLit());
 
-  Terminals[1]->Slave = false;
-  Terminals[1]->Master = true;
+  second.Slave = false;
+  second.Master = true;
   f.PageControl1->setCurrentWidget(f.TabSheet4);
   QVERIFY(f.Master1->IsRunning() && !f.Slave1->IsRunning());
   f.PageControl1->setCurrentWidget(f.TabSheet2);
@@ -747,7 +747,7 @@ void MainWindowTest::closingDuringTheStartUpEndsOnceTheWindowIsBuilt() {
   Start();
   QCOMPARE(Boxes(closing), 1);
   QVERIFY(ShuttingDown);
-  QVERIFY(Terminals[0] && Terminals[0]->IsSlave());  // the link test was finished
+  QVERIFY(form_->Processor().Terminal(0) && form_->Processor().Terminal(0)->IsSlave());  // the link test was finished
   QVERIFY(form_->Watcher() == nullptr);
   form_.reset();
   QCOMPARE(Boxes(closing), 1);
@@ -775,8 +775,6 @@ void MainWindowTest::linkDisplayKeepsBytesAndShowsText() {
   f.SetCursor(CursorShape::Default);
   QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
 
-  f.SetResultListVisible(false);
-  QVERIFY(f.Memo1->isHidden());
   boxes_.clear();
   f.ShowCapacityMessage();
   QCOMPARE(Boxes(QStringLiteral(

@@ -126,7 +126,7 @@ void RequestsWindowTest::cleanup() {
 
 void RequestsWindowTest::Start() {
   form_ = std::make_unique<TForm1>(Path(QStringLiteral("tarvion.ini")));
-  QVERIFY(Terminals[0] && Terminals[0]->IsSlave());
+  QVERIFY(form_->Processor().Terminal(0) && form_->Processor().Terminal(0)->IsSlave());
   // A raised priority would let the window's busy waits crowd out the
   // simulated terminal, which runs in this process.
   form_->Priority_set->setChecked(false);

@@ -21,6 +21,7 @@
 #include "requests/RequestTakeIn.h"
 #include "support/LinkFixture.h"
 #include "support/PersonLines.h"
+#include "support/RecordingClock.h"
 
 namespace {
 
@@ -33,60 +34,40 @@ int CurrentNice() {
   return getpriority(PRIO_PROCESS, 0);
 }
 
-// The main window as request processing sees it, recording everything.
-class FakeWindow : public BatchHost, public LinkDisplay {
+// The main window as request processing shows to it, recording everything.
+class FakeWindow : public JobObserver, public LinkDisplay {
  public:
-  int SelectedIndex() const override { return Selected; }
-  void Select(int t) override { Selected = t; }
-  TOrveta* AvailableTerminal(int t) override { return Terminals[t]; }
-  TerminalIndicator Indicator(int t) const override { return Indicators[t]; }
-  void SetIndicator(int t, TerminalIndicator colour) override { Indicators[t] = colour; }
-  SendControls Controls() const override { return Send; }
-  std::string OutputFileName() const override { return "output.txt"; }
-  bool IsShuttingDown() const override { return Closing; }
-  void SetPanel(int panel, const std::string& text) override {
+  void PanelChanged(int panel, const std::string& text) override {
     Panels[panel].push_back(text);
     if (OnPanel) OnPanel(panel, text);
   }
-  void ShowBalloon(const std::string& title, const std::string& text) override { Balloons.push_back(title + " " + text); }
-  void HideBalloon() override { Balloons.push_back("hidden"); }
-  void SetTrayImage(int image) override { TrayImages.push_back(image); }
-  void ClearResultList() override { Memo.clear(); }
-  std::vector<std::string> ResultLines() const override { return Memo; }
-  void RepaintNow() override {}
-  void PauseWatcher() override {
+  void TerminalSelected(int t) override { Selections.push_back(t); }
+  void ProgressShown(const std::string& title, const std::string& text) override {
+    Balloons.push_back(title + " " + text);
+  }
+  void ProgressEnded() override { Balloons.push_back("hidden"); }
+  void TrayImageChanged(int image) override { TrayImages.push_back(image); }
+  void ResultListCleared() override { Memo.clear(); }
+  void AnswerLinesAdded(const Lines& lines) override { Memo.insert(Memo.end(), lines.begin(), lines.end()); }
+  void BatchStarted() override {
     Watcher.push_back("pause");
     if (OnPause) OnPause();
   }
-  void ResumeWatcher() override { Watcher.push_back("resume"); }
-  // Short pauses are real, so that the line sees them; the 1.5 s before an
-  // indicator refresh is only recorded.
-  void Sleep(milliseconds pause) override {
-    Sleeps.push_back(pause.count());
-    if (pause < milliseconds(1000)) std::this_thread::sleep_for(pause);
-  }
+  void BatchEnded() override { Watcher.push_back("resume"); }
 
   // ExecuteLine empties panel 3 in the middle of the exchange, which is where
   // window events can arrive.
-  void AppendAnswerLine(const std::string& line) override { Memo.push_back(line); }
   void SetLoadedPanel(const std::string&) override {
     NiceDuringExchange.push_back(CurrentNice());
     if (DuringExchange) DuringExchange();
   }
   CursorShape Cursor() const override { return CursorShape::Default; }
   void SetCursor(CursorShape) override {}
-  void SetResultListVisible(bool) override {}
   void ShowCapacityMessage() override {}
 
-  std::array<TOrveta*, 4> Terminals{};
-  std::array<TerminalIndicator, 4> Indicators{};
-  int Selected = 0;
-  SendControls Send{1, true, false};
-  bool Closing = false;
   std::map<int, Lines> Panels;
   Lines Balloons, Memo, Watcher;
-  std::vector<int> TrayImages, NiceDuringExchange;
-  Pauses Sleeps;
+  std::vector<int> TrayImages, NiceDuringExchange, Selections;
   std::function<void()> OnPause, DuringExchange;
   std::function<void(int, const std::string&)> OnPanel;
 };
@@ -97,6 +78,8 @@ class Batch : public LinkFixture {
     LinkFixture::SetUp();
     Settings().TxTurnaroundUs = 100;
     Settings().RxTurnaroundUs = 100;
+    send_ = {1, true, false};
+    processor_.SelectTerminal(0);
   }
 
   // Terminals 1..count at bus addresses 1..count, tested.
@@ -109,11 +92,12 @@ class Batch : public LinkFixture {
   }
 
   TOrveta& Place(int n) {
-    TOrveta& terminal = Terminal(n);
+    TOrveta& terminal = processor_.PutTerminal(n - 1, std::make_unique<TOrveta>(port_.get(), n));
     terminal.Display = &window_;
-    window_.Terminals[n - 1] = &terminal;
     return terminal;
   }
+  // Every pause of the link and the batch, in order, since the last clear.
+  Pauses Paused() const { return clock_.Pauses(); }
 
   std::string Path(const std::string& name) const { return directory_ + "/" + name; }
   std::string Read(const std::string& name) const {
@@ -128,22 +112,20 @@ class Batch : public LinkFixture {
     return processor_.ProcessRequestFile(Path("request.cfg"));
   }
 
-  // "address:payload" of every frame the line received since MarkLine, and
-  // the simulator's millisecond at which each arrived.
+  // "address:payload" of every frame the line received since MarkLine.
   void MarkLine() { mark_ = Logged("rx").size(); }
-  Lines Frames(Pauses* arrivals = nullptr) const {
+  Lines Frames() const {
     const std::vector<SimLogLine> received = LinesOfKind(ParseSimLog(sim_->LogLines()), "rx");
     Lines frames;
-    for (size_t i = mark_; i < received.size(); ++i) {
-      frames.push_back(CommandOf(received[i].Hex));
-      if (arrivals) arrivals->push_back(received[i].Ms);
-    }
+    for (size_t i = mark_; i < received.size(); ++i) frames.push_back(CommandOf(received[i].Hex));
     return frames;
   }
 
+  RecordingClock clock_;
+  ClockInUse clockInUse_{clock_};
   FakeWindow window_;
-  Lines requestLines_;
-  RequestProcessor processor_{window_, requestLines_};
+  RequestProcessor processor_{window_};
+  JobSettings& send_ = processor_.Controls();
   size_t mark_ = 0;
 };
 
@@ -156,13 +138,13 @@ TEST_F(Batch, TerminalLineSelectsTheTerminalForThisAndLaterRequests) {
   MarkLine();
   ASSERT_EQ(Request("TERM2\r\nX1\r\n"), JobResult::Done);
   EXPECT_FALSE(std::filesystem::exists(Path("request.cfg")));
-  EXPECT_EQ(window_.Selected, 1);
+  EXPECT_EQ(processor_.SelectedTerminal(), 1);
   EXPECT_EQ(statusWhenSending, "1,0\r\n");
   EXPECT_EQ(window_.Panels[1], (Lines{"", "1,0", "1,0"}));
   EXPECT_EQ(Read("rudazo.sta"), "1,0\r\n");
   EXPECT_EQ(Frames(), Lines{"2:X1"});
   EXPECT_EQ(window_.TrayImages, (std::vector<int>{1, 0, 0}));
-  EXPECT_EQ(requestLines_, Lines{"X1"});
+  EXPECT_EQ(processor_.RequestLines(), Lines{"X1"});
 
   // Without a terminal line the selection stays; "term2" and a later TERM3
   // are commands.
@@ -184,7 +166,7 @@ TEST_F(Batch, TerminalLineSelectsTheTerminalForThisAndLaterRequests) {
     ASSERT_EQ(Request(std::string(line) + "\r\nX9\r\n"), JobResult::Done) << line;
     EXPECT_EQ(Read("rudazo.sta"), "-1,0\r\n") << line;
     EXPECT_TRUE(Frames().empty()) << line;
-    EXPECT_EQ(window_.Selected, 2) << line;
+    EXPECT_EQ(processor_.SelectedTerminal(), 2) << line;
     EXPECT_EQ(window_.TrayImages, std::vector<int>{1}) << line;
   }
   EXPECT_EQ(Read("output.txt"), "earlier\r\n");
@@ -266,7 +248,7 @@ TEST_F(Batch, RecordsWithLongLinesAreWrittenAndReadBack) {
 
 TEST_F(Batch, AcknowledgedCommandsProgressAndPauses) {
   StartTerminals(1);
-  window_.Send.RaisePriority = true;
+  send_.RaisePriority = true;
   const int nice = CurrentNice();
   MarkLine();
   ASSERT_EQ(Request("X1\r\nX2\r\nX3\r\nX4\r\nX5\r\n"), JobResult::Done);
@@ -278,8 +260,8 @@ TEST_F(Batch, AcknowledgedCommandsProgressAndPauses) {
   EXPECT_EQ(window_.Balloons, (Lines{"Odesílání 1/5", "Odesílání 2/5", "Odesílání 3/5", "Odesílání 4/5",
                                      "Odesílání 5/5", "hidden"}));
   EXPECT_EQ(window_.Watcher, (Lines{"pause", "resume"}));
-  EXPECT_EQ(window_.Sleeps, (Pauses{25, 25, 25, 25, 25, 1500}));  // slave pauses, then the refresh
-  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::Cyan);
+  EXPECT_EQ(Paused(), (Pauses{25, 25, 25, 25, 25, 1500}));  // slave pauses, then the refresh
+  EXPECT_EQ(processor_.Indicator(0), TerminalIndicator::Cyan);
   // Raised during each exchange where the process may raise it; restored after.
   const bool mayRaise = setpriority(PRIO_PROCESS, 0, -10) == 0;
   setpriority(PRIO_PROCESS, 0, nice);
@@ -288,12 +270,12 @@ TEST_F(Batch, AcknowledgedCommandsProgressAndPauses) {
 
   // An empty line is not sent but counts in the progress and gets its pause.
   window_.Panels.clear();
-  window_.Sleeps.clear();
+  clock_.Clear();
   MarkLine();
   ASSERT_EQ(Request("X1\r\n\r\nX3"), JobResult::Done);
   EXPECT_EQ(Frames(), (Lines{"1:X1", "1:X3"}));
   EXPECT_EQ(window_.Panels[9], (Lines{"1/3", "2/3", "3/3", ""}));
-  EXPECT_EQ(window_.Sleeps, (Pauses{25, 25, 25, 1500}));
+  EXPECT_EQ(Paused(), (Pauses{25, 25, 25, 1500}));
 }
 
 TEST_F(Batch, MasterTerminalPausesAreShorter) {
@@ -301,8 +283,9 @@ TEST_F(Batch, MasterTerminalPausesAreShorter) {
   MarkLine();
   ASSERT_EQ(Request(PersonLine('R', 5, true)), JobResult::Done);
   EXPECT_EQ(Frames().size(), 2u);
-  EXPECT_EQ(window_.Sleeps, (Pauses{5, 2, 1500}));  // between the two commands, after the line
-  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::Green);
+  // after each acknowledged command, between the two commands, after the line
+  EXPECT_EQ(Paused(), (Pauses{300, 5, 300, 2, 1500}));
+  EXPECT_EQ(processor_.Indicator(0), TerminalIndicator::Green);
 }
 
 TEST_F(Batch, UnacknowledgedLinesAreTriedAgain) {
@@ -311,33 +294,31 @@ TEST_F(Batch, UnacknowledgedLinesAreTriedAgain) {
   options.NoAck = 1000;
   StartLine({{1, false}}, options);
   Place(1).Slave = true;  // as found by an earlier link test
-  window_.Send = {3, true, false};
+  send_ = {3, true, false};
   MarkLine();
+  clock_.Clear();
   ASSERT_EQ(Request("X1\r\nX2\r\n"), JobResult::Done);
-  Pauses arrivals;
-  EXPECT_EQ(Frames(&arrivals), (Lines{"1:X1", "1:X1", "1:X1"}));
-  ASSERT_EQ(arrivals.size(), 3u);
-  EXPECT_GE(arrivals[1] - arrivals[0], 100);
-  EXPECT_GE(arrivals[2] - arrivals[1], 100);
+  EXPECT_EQ(Frames(), (Lines{"1:X1", "1:X1", "1:X1"}));
+  EXPECT_EQ(Paused(), (Pauses{100, 100, 100, 1500}));  // after each failed attempt, then the refresh
   EXPECT_EQ(window_.Panels[5], (Lines{"", "1", "2", "3"}));
   EXPECT_EQ(window_.Panels[9], Lines{""});  // the failed line's progress is not shown
   EXPECT_EQ(Read("rudazo.sta"), "0,0\r\n");
 
   // One attempt, no stop: every line once. A long line whose record fails
   // does not send its continuation.
-  window_.Send = {1, false, false};
-  window_.Sleeps.clear();
+  send_ = {1, false, false};
+  clock_.Clear();
   MarkLine();
   ASSERT_EQ(Request(PersonLine('R', 5, true) + "\r\nX2\r\n"), JobResult::Done);
   const Lines frames = Frames();
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[1], "1:X2");
-  EXPECT_EQ(window_.Sleeps, (Pauses{100, 30, 25, 100, 25, 1500}));
+  EXPECT_EQ(Paused(), (Pauses{100, 30, 25, 100, 25, 1500}));
 
   // A close accepted during the first attempt: no further attempt starts,
   // so a stop never waits for the repeats of a failing line.
-  window_.Send = {3, true, false};
-  window_.DuringExchange = [&] { window_.Closing = true; };
+  send_ = {3, true, false};
+  window_.DuringExchange = [&] { processor_.ShutDown(); };
   MarkLine();
   ASSERT_EQ(Request("X1\r\nX2\r\n"), JobResult::Done);
   EXPECT_EQ(Frames(), Lines{"1:X1"});
@@ -348,7 +329,7 @@ TEST_F(Batch, ShortDataAnswerIsReceivedAgain) {
   SimOptions options;
   options.ShortAnswer = 1;
   StartTerminals(1, options);
-  window_.Send = {3, true, false};
+  send_ = {3, true, false};
   MarkLine();
   std::vector<LogEntry> entries;
   SetLogEntryWriter([&](const LogEntry& entry) {
@@ -367,14 +348,14 @@ TEST_F(Batch, ShortDataAnswerIsReceivedAgain) {
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].Utf8Line, "R,Z chybne nacteno: 23 byte");
   EXPECT_EQ(entries[0].Terminal, 1);
-  EXPECT_EQ(entries[0].Tag.Port, window_.Terminals[0]->Port->PortIndex + 1);
+  EXPECT_EQ(entries[0].Tag.Port, processor_.Terminal(0)->Port->PortIndex + 1);
   EXPECT_STREQ(entries[0].Tag.Event, "answer");
   // The counts for the metrics: one repeat, the record of the whole answer
   // alone, three acknowledgements, one job done with its pair.
   const JobCounts& counts = processor_.Counts();
   EXPECT_EQ(counts.Terminals[0].ReceiveRepeats, 1u);
   EXPECT_EQ(counts.Terminals[0].RecordsReceived, 1u);
-  EXPECT_EQ(window_.Terminals[0]->Counts.Acknowledged, 3u);
+  EXPECT_EQ(processor_.Terminal(0)->Counts.Acknowledged, 3u);
   EXPECT_EQ(counts.Jobs[static_cast<size_t>(JobOutcome::Done)], 1u);
   ASSERT_TRUE(counts.Last);
   EXPECT_EQ(std::pair(counts.Last->First, counts.Last->Second), std::pair(2, 1));
@@ -393,7 +374,7 @@ TEST_F(Batch, ShortDataAnswerIsReceivedAgain) {
 TEST_F(Batch, OverflowingDataAnswerFailsTheLineWithoutRepeats) {
   Settings().AnswerBufferSize = 24;  // one person; the terminal will hold two
   StartTerminals(1);
-  window_.Send = {3, false, false};
+  send_ = {3, false, false};
   MarkLine();
   ASSERT_EQ(Request(PersonLine('R', 8, false) + "\r\n" + PersonLine('R', 9, false) + "\r\nP\r\nX1\r\n"),
             JobResult::Done);
@@ -408,7 +389,7 @@ TEST_F(Batch, OverflowingDataAnswerFailsTheLineWithoutRepeats) {
 TEST_F(Batch, RefusedLinesAreLoggedAndCountAsFailed) {
   StartTerminals(1);
   const std::string tooLong = "Q" + std::string(119, '1'), longT = "T" + std::string(99, '2');
-  window_.Send = {2, false, false};
+  send_ = {2, false, false};
   MarkLine();
   ASSERT_EQ(Request(tooLong + "\r\n" + longT + "\r\nX1\r\n"), JobResult::Done);
   EXPECT_EQ(Frames(), Lines{"1:X1"});
@@ -417,7 +398,7 @@ TEST_F(Batch, RefusedLinesAreLoggedAndCountAsFailed) {
   EXPECT_NE(log.find(" - Radek nelze odeslat: Q1111111111111111111... (120 znaku)\r\n"), std::string::npos) << log;
   EXPECT_NE(log.find(" - Radek nelze odeslat: T2222222222222222222... (100 znaku)\r\n"), std::string::npos) << log;
 
-  window_.Send.StopOnFailure = true;
+  send_.StopOnFailure = true;
   MarkLine();
   ASSERT_EQ(Request(longT + "\r\nX1\r\n"), JobResult::Done);
   EXPECT_TRUE(Frames().empty());
@@ -456,15 +437,15 @@ TEST_F(Batch, NothingExecutedReportsNoRecords) {
 
   // Not connected at its last test: nothing sent, output empty, no records.
   ASSERT_EQ(Request("P"), JobResult::Done);
-  window_.Terminals[0]->Slave = false;
-  window_.Indicators[0] = TerminalIndicator::White;  // so the refresh makes no test either
+  processor_.Terminal(0)->Slave = false;
+  processor_.SetIndicator(0, TerminalIndicator::White);  // so the refresh makes no test either
   MarkLine();
   ASSERT_EQ(Request("P"), JobResult::Done);
   EXPECT_TRUE(Frames().empty());
   EXPECT_EQ(Read("rudazo.sta"), "0,0\r\n");
   EXPECT_EQ(Read("output.txt"), "");
 
-  window_.Selected = 3;  // not available
+  processor_.SelectTerminal(3);  // not available
   ASSERT_EQ(Request("P"), JobResult::Done);
   EXPECT_EQ(Read("rudazo.sta"), "-1,-1\r\n");
 }
@@ -485,7 +466,7 @@ TEST_F(Batch, OneExchangeAtATime) {
   MarkLine();
   ASSERT_EQ(processor_.SendTypedLine("X1"), JobResult::Done);
   EXPECT_EQ(refused, std::vector<JobResult>(4, JobResult::Busy));
-  EXPECT_EQ(requestLines_, Lines{"X1"});
+  EXPECT_EQ(processor_.RequestLines(), Lines{"X1"});
   EXPECT_FALSE(processor_.Busy());
   // The request left in place is taken in at the next hand-over.
   EXPECT_EQ(processor_.ProcessRequestFile(Path("request.cfg")), JobResult::Done);
@@ -493,15 +474,15 @@ TEST_F(Batch, OneExchangeAtATime) {
 
   // Shutting down in the middle: the batch stops before its next line, the
   // progress stays, the watcher is resumed, no indicator refresh.
-  window_.DuringExchange = [&] { window_.Closing = true; };
+  window_.DuringExchange = [&] { processor_.ShutDown(); };
   window_.Panels.clear();
-  window_.Sleeps.clear();
+  clock_.Clear();
   MarkLine();
   ASSERT_EQ(Request("X1\r\nX2\r\n"), JobResult::Done);
   EXPECT_EQ(Frames(), Lines{"1:X1"});
   EXPECT_EQ(window_.Panels[9], Lines{"1/2"});
   EXPECT_EQ(window_.Watcher.back(), "resume");
-  EXPECT_EQ(window_.Sleeps, Pauses{25});
+  EXPECT_EQ(Paused(), Pauses{25});
 }
 
 TEST_F(Batch, ManualCommands) {
@@ -514,7 +495,7 @@ TEST_F(Batch, ManualCommands) {
   EXPECT_EQ(Read("output.txt"), window_.Memo[0] + "\r\n");
   EXPECT_EQ(Read("rudazo.sta"), "1,1\r\n");
   EXPECT_TRUE(window_.TrayImages.empty());
-  EXPECT_EQ(window_.Sleeps.back(), 1500);
+  EXPECT_EQ(Paused().back(), 1500);
 
   ASSERT_EQ(processor_.SendTypedLine(""), JobResult::Done);  // nothing sent, progress 1/1
   EXPECT_EQ(window_.Panels[9], (Lines{"1/1", "", "1/1", ""}));
@@ -536,8 +517,8 @@ TEST_F(Batch, ManualCommands) {
 
   // The clock: status only; result list and output file stay, no refresh.
   window_.Memo = {"kept"};
-  window_.Selected = 1;
-  window_.Sleeps.clear();
+  processor_.SelectTerminal(1);
+  clock_.Clear();
   std::tm monday{};
   monday.tm_year = 106, monday.tm_mon = 2, monday.tm_mday = 6, monday.tm_wday = 1;
   monday.tm_hour = 14, monday.tm_min = 5, monday.tm_sec = 9;
@@ -547,15 +528,15 @@ TEST_F(Batch, ManualCommands) {
   EXPECT_EQ(Read("rudazo.sta"), "1,0\r\n");
   EXPECT_EQ(window_.Memo, Lines{"kept"});
   EXPECT_EQ(Read("output.txt"), "");
-  EXPECT_EQ(window_.Sleeps, Pauses{25});
+  EXPECT_EQ(Paused(), Pauses{25});
 
   // Terminal not available or not connected: nothing happens at all.
-  window_.Selected = 2;
+  processor_.SelectTerminal(2);
   window_.Panels.clear();
   EXPECT_EQ(processor_.SendTypedLine("X1"), JobResult::NoTerminal);
   EXPECT_EQ(processor_.SetClock(monday), JobResult::NoTerminal);
-  window_.Selected = 1;
-  window_.Terminals[1]->Slave = false;
+  processor_.SelectTerminal(1);
+  processor_.Terminal(1)->Slave = false;
   EXPECT_EQ(processor_.SendTypedLine("X1"), JobResult::NoTerminal);
   EXPECT_EQ(Frames().size(), 1u);
   EXPECT_TRUE(window_.Panels.empty());
@@ -563,23 +544,61 @@ TEST_F(Batch, ManualCommands) {
 
 TEST_F(Batch, RefreshIndicatorColoursByTheLinkState) {
   StartTerminals(1);
-  TOrveta& terminal = *window_.Terminals[0];
+  TOrveta& terminal = *processor_.Terminal(0);
   terminal.Slave = false;
   MarkLine();
   processor_.RefreshIndicator(0);  // not red, no retest: by the last test, nothing sent
-  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::Red);
+  EXPECT_EQ(processor_.Indicator(0), TerminalIndicator::Red);
   EXPECT_TRUE(Frames().empty());
   processor_.RefreshIndicator(0);  // red: tested again first
-  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::Cyan);
+  EXPECT_EQ(processor_.Indicator(0), TerminalIndicator::Cyan);
   EXPECT_FALSE(Frames().empty());
-  EXPECT_EQ(window_.Sleeps, (Pauses{1500, 1500}));
+  EXPECT_EQ(Paused(), (Pauses{1500, 1500}));
 
   // No terminal: white, no pause; shutting down: nothing.
-  window_.Sleeps.clear();
+  clock_.Clear();
   processor_.RefreshIndicator(1);
-  EXPECT_EQ(window_.Indicators[1], TerminalIndicator::White);
-  window_.Closing = true;
+  EXPECT_EQ(processor_.Indicator(1), TerminalIndicator::White);
+  processor_.ShutDown();
   processor_.RefreshIndicator(0);
-  EXPECT_EQ(window_.Indicators[0], TerminalIndicator::Cyan);  // as it was
-  EXPECT_TRUE(window_.Sleeps.empty());
+  EXPECT_EQ(processor_.Indicator(0), TerminalIndicator::Cyan);  // as it was
+  EXPECT_TRUE(Paused().empty());
+}
+
+// The status pair of every stage a job can reach, and how the attempts of
+// its lines fold into the counts: a receive repeat and an overflow are no
+// command carried out, and the records are the last attempt's.
+TEST(JobReportTest, StatusPairOfEachStageAndTheFoldOfAttempts) {
+  const auto pairAt = [](JobStage stage) {
+    JobReport report;
+    report.DoneCount = 7;
+    report.RecordCount = 3;
+    report.Stage = stage;
+    return StatusPairOf(report);
+  };
+  EXPECT_EQ(pairAt(JobStage::NothingToSend), (StatusPair{-1, -1}));
+  EXPECT_EQ(pairAt(JobStage::Interrupted), (StatusPair{-1, -1}));
+  EXPECT_EQ(pairAt(JobStage::NoTerminal), (StatusPair{-1, -1}));
+  EXPECT_EQ(pairAt(JobStage::TerminalNotAvailable), (StatusPair{-1, 0}));
+  EXPECT_EQ(pairAt(JobStage::TerminalSelected), (StatusPair{1, 0}));
+  EXPECT_EQ(pairAt(JobStage::Sent), (StatusPair{7, 3}));
+
+  JobReport report;
+  const auto attempt = [&](bool acknowledged, bool overflow, bool repeat, int records, Lines lines) {
+    LineResult result;
+    result.Acknowledged = acknowledged;
+    result.Overflow = overflow;
+    result.ReceiveRepeat = repeat;
+    result.RecordCount = records;
+    result.Lines = std::move(lines);
+    report.Add(std::move(result));
+    return StatusPairOf(report);
+  };
+  EXPECT_EQ(attempt(true, false, false, 2, {"a", "b"}), (StatusPair{1, 2}));
+  EXPECT_EQ(attempt(false, false, false, 0, {}), (StatusPair{1, 0}));  // not acknowledged
+  EXPECT_EQ(attempt(true, false, true, 0, {}), (StatusPair{1, 0}));    // an answer of bad length
+  EXPECT_EQ(attempt(true, true, false, 0, {}), (StatusPair{1, 0}));    // an overflow
+  EXPECT_EQ(attempt(true, false, false, 1, {"c"}), (StatusPair{2, 1}));
+  EXPECT_EQ(attempt(true, false, false, 0, {}), (StatusPair{3, 0}));  // a command without an answer
+  EXPECT_EQ(report.Lines, (Lines{"a", "b", "c"}));
 }

@@ -148,25 +148,21 @@ TEST_P(RoundTrip, RecordsReadBackWithTheCodesThatWereSent) {
   };
   for (const Person& p : persons) {
     for (const std::string& command : Commands(RequestLine(p))) {
-      auto line = LineBuffer(command);
-      ASSERT_TRUE(ExecuteLine(t, line.data())) << command;
+      ASSERT_TRUE(ExecuteLine(t, command).Counted()) << command;
     }
   }
 
   for (const char* query : {"P", "Y"}) {
-    display.Lines.clear();
-    display.LinesWhileHidden = 0;
-    auto line = LineBuffer(query);
-    ASSERT_TRUE(ExecuteLine(t, line.data()));
-    EXPECT_EQ(line[0], query[0]);
+    const LineResult result = ExecuteLine(t, query);
+    ASSERT_TRUE(result.Counted());
     std::vector<Person> expected;
     std::copy_if(persons.begin(), persons.end(), std::back_inserter(expected),
                  [&](const Person& p) { return query[0] == 'P' || p.letter == 'Q'; });
     std::sort(expected.begin(), expected.end(), [](const Person& a, const Person& b) { return a.number < b.number; });
-    ASSERT_EQ(display.Lines.size(), expected.size()) << query;
+    ASSERT_EQ(result.Lines.size(), expected.size()) << query;
     int records = 0;
     for (size_t i = 0; i < expected.size(); ++i) {
-      std::string got = display.Lines[i];
+      std::string got = result.Lines[i];
       if (coding.useDT) {
         ASSERT_GE(got.size(), 10u);
         const std::string dt = got.substr(got.size() - 10);
@@ -176,9 +172,7 @@ TEST_P(RoundTrip, RecordsReadBackWithTheCodesThatWereSent) {
       EXPECT_EQ(got, ExpectedLine(expected[i])) << query << " person " << expected[i].number;
       records += expected[i].main2.empty() ? 1 : 2;
     }
-    EXPECT_EQ(t.RecordCount, records);
-    EXPECT_EQ(display.LinesWhileHidden, static_cast<int>(display.Lines.size()));
-    EXPECT_TRUE(display.Visible);
+    EXPECT_EQ(result.RecordCount, records);
   }
 }
 
@@ -256,27 +250,24 @@ TEST_F(BlockReception, TwoRecordsGiveTwoLinesAndTheDumpFile) {
     reply.insert(reply.end(), r.begin(), r.end());
   }
   Reply(reply);
-  auto line = LineBuffer("P");
-  ASSERT_TRUE(ExecuteLine(t, line.data()));
-  EXPECT_EQ(line[0], 'P');
-  EXPECT_EQ(t.DoneCount, 1);
-  EXPECT_EQ(t.RecordCount, 2);
-  EXPECT_EQ(t.AnswerLength, 48);
-  ASSERT_EQ(display_.Lines.size(), 2u);
-  EXPECT_EQ(display_.Lines[0].substr(0, 14), "R0007DEADBEEFF");
+  const LineResult two = ExecuteLine(t, "P");
+  EXPECT_TRUE(two.Counted());
+  EXPECT_EQ(two.RecordCount, 2);
+  EXPECT_EQ(two.AnswerLength, 48);
+  ASSERT_EQ(two.Lines.size(), 2u);
+  EXPECT_EQ(two.Lines[0].substr(0, 14), "R0007DEADBEEFF");
   EXPECT_EQ(Dump(), std::string(reply.begin() + 1, reply.end()));
   EXPECT_EQ(display_.Panel3, (std::vector<std::string>{"", "48"}));
   EXPECT_EQ(display_.Current, CursorShape::Default);
-  EXPECT_TRUE(display_.Visible);
   // The buffer is cleared over the used length after decoding.
   EXPECT_TRUE(std::all_of(t.Answer.begin(), t.Answer.begin() + 48, [](uint8_t b) { return b == 0; }));
 
   // Not acknowledged: false, no block read, the dump file keeps its content.
   Reply({0x15, 'R'});
-  line = LineBuffer("P");
-  EXPECT_FALSE(ExecuteLine(t, line.data()));
-  EXPECT_EQ(t.DoneCount, 1);
-  EXPECT_EQ(t.RecordCount, 0);
+  const LineResult refused = ExecuteLine(t, "P");
+  EXPECT_FALSE(refused.Acknowledged);
+  EXPECT_FALSE(refused.Counted());
+  EXPECT_EQ(refused.RecordCount, 0);
   EXPECT_EQ(Dump().size(), 48u);
 }
 
@@ -288,12 +279,12 @@ TEST_F(BlockReception, BadLengthMarksTheLineAndLogsIt) {
   reply.insert(reply.end(), r.begin(), r.end());
   reply.insert(reply.end(), r.begin(), r.begin() + 2);  // 50 bytes
   Reply(reply);
-  auto line = LineBuffer("P");
-  ASSERT_TRUE(ExecuteLine(t, line.data()));
-  EXPECT_EQ(line[0], 'E');
-  EXPECT_EQ(t.DoneCount, 1);
-  EXPECT_EQ(t.RecordCount, 0);
-  EXPECT_TRUE(display_.Lines.empty());
+  const LineResult bad = ExecuteLine(t, "P");
+  EXPECT_TRUE(bad.CarriedOut());
+  EXPECT_TRUE(bad.ReceiveRepeat);
+  EXPECT_FALSE(bad.Counted());
+  EXPECT_EQ(bad.RecordCount, 0);
+  EXPECT_TRUE(bad.Lines.empty());
   EXPECT_NE(ErrorLog().find(" - R,Z chybne nacteno: 50 byte\r\n"), std::string::npos);
 
   // A status block of a whole number of units: one line, counted in units.
@@ -303,30 +294,28 @@ TEST_F(BlockReception, BadLengthMarksTheLineAndLogsIt) {
   std::copy(text.begin(), text.end(), status.begin() + 9);
   status.insert(status.begin(), kAck);
   Reply(status);
-  line = LineBuffer("S");
-  ASSERT_TRUE(ExecuteLine(t, line.data()));
-  EXPECT_EQ(line[0], 'S');
-  EXPECT_EQ(t.RecordCount, 2);
-  EXPECT_EQ(display_.Lines, std::vector<std::string>{"S00000000000000TERMINAL"});
+  const LineResult whole = ExecuteLine(t, "S");
+  EXPECT_TRUE(whole.Counted());
+  EXPECT_EQ(whole.RecordCount, 2);
+  EXPECT_EQ(whole.Lines, std::vector<std::string>{"S00000000000000TERMINAL"});
 }
 
 TEST_F(BlockReception, PollEndsTheBlockAndUnknownBlocksGiveNoLines) {
   TOrveta& t = Open();
   Reply({kAck, 'W', 1, 2, 3, 0x10, 0x04, 0x55, 0x69, 9, 9});
-  auto line = LineBuffer("Y");
-  ASSERT_TRUE(ExecuteLine(t, line.data()));
-  EXPECT_EQ(t.AnswerLength, 4 + 3);
+  const LineResult unknown = ExecuteLine(t, "Y");
+  EXPECT_TRUE(unknown.Counted());
+  EXPECT_EQ(unknown.AnswerLength, 4 + 3);
   EXPECT_EQ(Dump(), std::string("W\x01\x02\x03\x10\x04\x55", 7));
-  EXPECT_TRUE(display_.Lines.empty());
-  EXPECT_EQ(t.RecordCount, 0);
+  EXPECT_TRUE(unknown.Lines.empty());
+  EXPECT_EQ(unknown.RecordCount, 0);
 
   // No block at all: an empty dump, no lines, still true.
   Reply({kAck});
-  line = LineBuffer("S");
-  ASSERT_TRUE(ExecuteLine(t, line.data()));
-  EXPECT_EQ(t.AnswerLength, 0);
+  const LineResult none = ExecuteLine(t, "S");
+  EXPECT_TRUE(none.Counted());
+  EXPECT_EQ(none.AnswerLength, 0);
   EXPECT_TRUE(Dump().empty());
-  EXPECT_EQ(t.DoneCount, 2);
 }
 
 // An answer larger than the capacity is no success: the line is not counted,
@@ -341,17 +330,18 @@ TEST_F(BlockReception, OverflowIsLoggedNotCountedAndTheRestIsReadAway) {
     reply.insert(reply.end(), r.begin(), r.end());
   }
   Reply(reply);
-  auto line = LineBuffer("P");
-  EXPECT_FALSE(ExecuteLine(t, line.data()));
+  const LineResult overflow = ExecuteLine(t, "P");
   EXPECT_EQ(port_->Port->ReceiveCount(), 0);  // the rest of the block was read away
-  EXPECT_TRUE(t.CapacityExceeded);
-  EXPECT_EQ(t.DoneCount, 0);
+  EXPECT_TRUE(overflow.Acknowledged);
+  EXPECT_TRUE(overflow.Overflow);
+  EXPECT_FALSE(overflow.CarriedOut());
+  EXPECT_FALSE(overflow.Counted());
   EXPECT_EQ(display_.CapacityMessages, 1);
-  EXPECT_TRUE(display_.Lines.empty());
-  EXPECT_EQ(t.AnswerLength, 48);
+  EXPECT_TRUE(overflow.Lines.empty());
+  EXPECT_EQ(overflow.AnswerLength, 48);
   EXPECT_EQ(Dump().size(), 48u);
   EXPECT_EQ(display_.Panel3.back(), "48");
-  EXPECT_EQ(t.RecordCount, 0);
+  EXPECT_EQ(overflow.RecordCount, 0);
   EXPECT_NE(ErrorLog().find(Cp1250FromUtf8(" - Překročena kapacita paměti!!! Nutno zvýšit kapacitu paměti v "
                                            "konfiguraci a restartovat.\r\n")),
             std::string::npos);
@@ -361,17 +351,15 @@ TEST_F(BlockReception, OverflowIsLoggedNotCountedAndTheRestIsReadAway) {
 TEST_F(BlockReception, NonDataCommandReturnsAfterTheAckAndZeroCountsThrowBeforeSending) {
   TOrveta& t = Open();
   Reply({kAck});
-  auto line = LineBuffer("Hello");
-  ASSERT_TRUE(ExecuteLine(t, line.data()));
-  EXPECT_EQ(t.DoneCount, 1);
-  EXPECT_EQ(t.RecordCount, 0);
+  const LineResult hello = ExecuteLine(t, "Hello");
+  EXPECT_TRUE(hello.Counted());
+  EXPECT_EQ(hello.RecordCount, 0);
+  EXPECT_EQ(hello.AnswerLength, 0);
 
   Settings().BreakfastCount = 0;
-  auto record = LineBuffer("R0001ABCDEFGHA" + std::string(42, '0'));
-  EXPECT_THROW(ExecuteLine(t, record.data()), EDivByZero);
+  EXPECT_THROW(ExecuteLine(t, "R0001ABCDEFGHA" + std::string(42, '0')), EDivByZero);
   EXPECT_EQ(display_.Current, CursorShape::Default);
   EXPECT_TRUE(pty_.Read(1, std::chrono::milliseconds(100)).empty());  // nothing went out
-  EXPECT_EQ(std::string(record.data()).substr(0, 5), "R0001");  // the caller's line is untouched
 
   // A breakfast and a dinner code beyond their counts: each refused code in
   // the log, then the whole line; the line still goes out.
@@ -379,8 +367,7 @@ TEST_F(BlockReception, NonDataCommandReturnsAfterTheAckAndZeroCountsThrowBeforeS
   Reply({kAck});
   const std::string refused = "R0002ABCDEFGHA" + std::string(14, '1') + "2" + std::string(13, '0') + "3" +
                               std::string(13, '0') + "NOVAK JAN     ";
-  auto refusedLine = LineBuffer(refused);
-  ASSERT_TRUE(ExecuteLine(t, refusedLine.data()));
+  ASSERT_TRUE(ExecuteLine(t, refused).Counted());
   const std::string log = ErrorLog();
   const size_t breakfast = log.find(" - Spatne kodovani snidani\r\n");
   const size_t dinner = log.find(" - Spatne kodovani veceri\r\n");
@@ -392,8 +379,6 @@ TEST_F(BlockReception, NonDataCommandReturnsAfterTheAckAndZeroCountsThrowBeforeS
 
 TEST_F(BlockReception, LineTooLongForTheWorkBufferIsRefused) {
   TOrveta& t = Open();
-  std::vector<char> line(300, 'T');
-  line.back() = 0;
-  EXPECT_FALSE(ExecuteLine(t, line.data()));
+  EXPECT_FALSE(ExecuteLine(t, std::string(299, 'T')).Acknowledged);
   EXPECT_TRUE(pty_.Read(1, std::chrono::milliseconds(100)).empty());
 }

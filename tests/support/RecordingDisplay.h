@@ -8,24 +8,16 @@
 
 class RecordingDisplay : public LinkDisplay {
  public:
-  void AppendAnswerLine(const std::string& line) override {
-    Lines.push_back(line);
-    if (!Visible) ++LinesWhileHidden;
-  }
   void SetLoadedPanel(const std::string& text) override { Panel3.push_back(text); }
   CursorShape Cursor() const override { return Current; }
   void SetCursor(CursorShape shape) override {
     Current = shape;
     Cursors.push_back(shape);
   }
-  void SetResultListVisible(bool visible) override { Visible = visible; }
   void ShowCapacityMessage() override { ++CapacityMessages; }
 
-  std::vector<std::string> Lines;
   std::vector<std::string> Panel3;
   std::vector<CursorShape> Cursors;
   CursorShape Current = CursorShape::Default;
-  bool Visible = true;
-  int LinesWhileHidden = 0;
   int CapacityMessages = 0;
 };
