@@ -98,7 +98,8 @@ for file in "$dissector" usr/bin/tarvion usr/bin/orveta-sim usr/bin/tarvion-scan
             lib/sysusers.d/tarvion.conf lib/udev/rules.d/99-tarvion-serial.rules \
             usr/share/man/man1/tarvion.1.gz usr/share/man/man1/orveta-sim.1.gz \
             usr/share/man/man1/tarvion-scan.1.gz usr/share/man/man1/tarvion-request.1.gz \
-            usr/share/man/man1/tarvion-config.1.gz; do
+            usr/share/man/man1/tarvion-config.1.gz usr/share/man/man5/tarvion-files.5.gz \
+            usr/share/man/man5/tarvion.ini.5.gz usr/share/man/man8/tarvion.8.gz; do
   case "$file" in
     lib/*) [ -e "$root/$file" ] || [ -e "$root/usr/$file" ] || fail "the package has no /$file or /usr/$file" ;;
     *) [ -e "$root/$file" ] || fail "the package has no /$file" ;;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # cmake --install honours the prefix and puts the program, the simulator, the
 # field tools, the help, the alert rules, the desktop entry and the icon where
-# a Linux desktop looks for them, the manual pages in share/man/man1 and the
+# a Linux desktop looks for them, the manual pages in share/man/man1, man5 and man8 and the
 # site INI file in etc/tarvion.
 set -euo pipefail
 build_dir=$1
@@ -13,7 +13,8 @@ for file in bin/tarvion bin/orveta-sim bin/tarvion-scan bin/tarvion-request bin/
             share/tarvion/help/Tarvion.html share/tarvion/prometheus/tarvion-alerts.yml \
             share/applications/tarvion.desktop share/icons/hicolor/scalable/apps/tarvion.svg \
             share/man/man1/tarvion.1 share/man/man1/orveta-sim.1 share/man/man1/tarvion-scan.1 \
-            share/man/man1/tarvion-request.1 share/man/man1/tarvion-config.1 etc/tarvion/tarvion.ini; do
+            share/man/man1/tarvion-request.1 share/man/man1/tarvion-config.1 share/man/man5/tarvion-files.5 \
+            share/man/man5/tarvion.ini.5 share/man/man8/tarvion.8 etc/tarvion/tarvion.ini; do
   if [ ! -e "$prefix/$file" ]; then
     echo "missing after install: $file" >&2
     exit 1
