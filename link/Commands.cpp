@@ -9,20 +9,20 @@ using std::chrono::milliseconds;
 constexpr milliseconds kNone{0};
 
 constexpr std::array kCommands{
-    Command{'R', 'R', PayloadKind::PersonRecord, false, kNone, false, "person record"},
-    Command{'Q', 'X', PayloadKind::CreditRecord, false, kNone, false, "person record with credit"},
-    Command{'r', 'r', PayloadKind::PersonRecord, false, kNone, false, "second half of a long person record"},
-    Command{'q', 'q', PayloadKind::PersonRecord, false, kNone, false, "second half of a long person record with credit"},
-    Command{'c', 'c', PayloadKind::Values, false, kNone, false, "values"},
-    Command{'Y', 'Y', PayloadKind::Text, true, kNone, false, "data command"},
-    Command{'P', 'P', PayloadKind::Text, true, kNone, false, "data command"},
-    Command{'S', 'S', PayloadKind::Text, true, kNone, false, "data command, status block"},
-    Command{'C', 'C', PayloadKind::Text, false, milliseconds(3000), false, "text, 3000 ms pause after"},
-    Command{'T', 'T', PayloadKind::Text, false, kNone, false, "clock setting"},
-    Command{'O', 'O', PayloadKind::Text, false, kNone, true, "text, link retested after"},
+    Command{'R', 'R', PayloadKind::PersonRecord, false, kNone, false, 'r', "person record"},
+    Command{'Q', 'X', PayloadKind::CreditRecord, false, kNone, false, 'q', "person record with credit"},
+    Command{'r', 'r', PayloadKind::PersonRecord, false, kNone, false, '\0', "second half of a long person record"},
+    Command{'q', 'q', PayloadKind::PersonRecord, false, kNone, false, '\0', "second half of a long person record with credit"},
+    Command{'c', 'c', PayloadKind::Values, false, kNone, false, '\0', "values"},
+    Command{'Y', 'Y', PayloadKind::Text, true, kNone, false, '\0', "data command"},
+    Command{'P', 'P', PayloadKind::Text, true, kNone, false, '\0', "data command"},
+    Command{'S', 'S', PayloadKind::Text, true, kNone, false, '\0', "data command, status block"},
+    Command{'C', 'C', PayloadKind::Text, false, milliseconds(3000), false, '\0', "text, 3000 ms pause after"},
+    Command{'T', 'T', PayloadKind::Text, false, kNone, false, '\0', "clock setting"},
+    Command{'O', 'O', PayloadKind::Text, false, kNone, true, '\0', "text, link retested after"},
 };
 
-constexpr Command kTextCommand{'\0', '\0', PayloadKind::Text, false, kNone, false, "text"};
+constexpr Command kTextCommand{'\0', '\0', PayloadKind::Text, false, kNone, false, '\0', "text"};
 
 }  // namespace
 

@@ -25,6 +25,9 @@ struct Command {
   std::chrono::milliseconds PauseAfterSend;
   // The link is tested again before the next command.
   bool RetestAfter;
+  // A long line of this letter goes out as two commands, the second
+  // beginning with this letter; '\0': a long line of it is refused.
+  char ContinuedAs;
   const char* Meaning;  // for the trace and the documentation
 };
 

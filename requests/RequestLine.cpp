@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "link/Commands.h"
+
 namespace {
 constexpr std::string_view kTerminalLinePrefix = "TERM";
 constexpr size_t kShownCharacters = 20;
@@ -19,14 +21,14 @@ std::optional<int> TerminalLineNumber(const std::string& line) {
 LineKind ClassifyLine(std::string_view line) {
   if (line.empty()) return LineKind::Empty;
   if (line.size() < kLongLineLength) return LineKind::Single;
-  if (line.size() > kMaxLineLength || (line[0] != 'Q' && line[0] != 'R')) return LineKind::Refused;
+  if (line.size() > kMaxLineLength || CommandFor(line[0]).ContinuedAs == '\0') return LineKind::Refused;
   return LineKind::Long;
 }
 
 std::pair<std::string, std::string> SplitLongLine(std::string_view line) {
   std::string first(line.substr(0, 56));
   first += line.substr(kLongLineLength);
-  std::string second(1, static_cast<char>(line[0] + 0x20));
+  std::string second(1, CommandFor(line[0]).ContinuedAs);
   second += line.substr(1, 13);
   second += line.substr(56);
   return {first, second};

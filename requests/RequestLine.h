@@ -22,15 +22,15 @@ std::optional<int> TerminalLineNumber(const std::string& line);
 enum class LineKind {
   Empty,    // not sent; counts in the progress
   Single,   // at most 97 characters: one command
-  Long,     // 98 to 119 characters starting with 'Q' or 'R': two commands
-  Refused,  // longer than 119, or long without 'Q'/'R': not sent, a failed line
+  Long,     // 98 to 119 characters of a letter that has a continuation ('Q', 'R'): two commands
+  Refused,  // longer than 119, or long without a continuation letter: not sent, a failed line
 };
 
 LineKind ClassifyLine(std::string_view line);
 
 // The two commands of a long line: columns 0-55 and 98 to the end; then the
-// letter raised by 0x20 ('Q' -> 'q', 'R' -> 'r'), columns 1-13 and 56 to the
-// end. `line` must be a Long line.
+// letter's continuation letter of the command table ('Q' -> 'q', 'R' -> 'r'),
+// columns 1-13 and 56 to the end. `line` must be a Long line.
 std::pair<std::string, std::string> SplitLongLine(std::string_view line);
 
 // The error-log text for a refused line: its first 20 characters and length.

@@ -190,6 +190,10 @@ TEST_F(CodingTest, CommandTableAgainstTheEncoder) {
     ASSERT_FALSE(encoded.payload.empty());
     EXPECT_EQ(encoded.payload[0], command.SentAs);
     EXPECT_EQ(CommandSentAs(command.SentAs), &command);
+    // A long line's second command is a person record of its own letter.
+    if (command.ContinuedAs != '\0') {
+      EXPECT_EQ(CommandFor(command.ContinuedAs).Payload, PayloadKind::PersonRecord);
+    }
     const size_t withoutCredit = Encode(line, noCredit).payload.size();
     switch (command.Payload) {
       case PayloadKind::Text:
