@@ -367,11 +367,9 @@ function tarvion.dissector(tvb, pinfo, root)
     tree:add(f.stored, value)
     info = string.format("rx data block of %d bytes, %s: %s", value:uint(), block_ends[tvb(3, 1):uint()] or "",
                          dissect_block(bytes, tree, value:uint()))
-  elseif kind == KIND_OTHER then
-    info = "rx other, " .. bytes:len() .. " bytes"
+  elseif kind == KIND_OTHER or kind == KIND_FLUSHED then
+    info = (kind == KIND_OTHER and "rx other, " or "rx flushed, ") .. bytes:len() .. " bytes"
     if looks_like_frame(bytes) then info = info .. ", a frame: " .. dissect_frame(bytes, tree) end
-  elseif kind == KIND_FLUSHED then
-    info = "rx flushed, " .. bytes:len() .. " bytes"
   elseif kind == KIND_EVENT then
     local text = bytes:len() > 0 and bytes:string(ENC_UTF_8) or ""
     tree:add(f.event, bytes, text)
