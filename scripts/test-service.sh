@@ -74,12 +74,7 @@ why_not() {
   fi
   findmnt -n -t cgroup2 >/dev/null || { echo "no cgroup2 file system mounted"; return; }
 }
-reason=$(why_not)
-if [ -n "$can_run_only" ]; then
-  [ -z "$reason" ] || { echo "$reason"; exit 1; }
-  exit 0
-fi
-[ -z "$reason" ] || { echo "test-service.sh: cannot run here: $reason" >&2; exit 1; }
+settle_can_run "$0" "$(why_not)"
 
 work=$(mktemp -d /tmp/tarvion-service-test.XXXXXX)
 chmod 755 "$work"

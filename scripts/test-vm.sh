@@ -59,12 +59,7 @@ why_not() {
   fi
   [ -e /dev/ptmx ] || { echo "no pseudo-terminals (/dev/ptmx)"; return; }
 }
-reason=$(why_not)
-if [ -n "$can_run_only" ]; then
-  [ -z "$reason" ] || { echo "$reason"; exit 1; }
-  exit 0
-fi
-[ -z "$reason" ] || { echo "test-vm.sh: cannot run here: $reason" >&2; exit 1; }
+settle_can_run "$0" "$(why_not)"
 
 work=$(mktemp -d /tmp/tarvion-vm-test.XXXXXX)
 chmod 755 "$work"

@@ -28,6 +28,17 @@ parse_root_test_options() {  # parse_root_test_options SCRIPT ARG...
   done
 }
 
+# What stands in the way of running here (REASON, empty for nothing): with
+# --can-run it is printed and the script exits 1, or exits 0 when nothing
+# does; otherwise a reason ends the test with it.
+settle_can_run() {  # settle_can_run SCRIPT REASON
+  if [ -n "$can_run_only" ]; then
+    [ -z "$2" ] || { echo "$2"; exit 1; }
+    exit 0
+  fi
+  [ -z "$2" ] || { echo "$(basename "$1"): cannot run here: $2" >&2; exit 1; }
+}
+
 # The debootstrap command of the root, as ROOT.base holds it.
 debian_root_command() {  # debian_root_command SUITE MIRROR
   echo "debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus $1 $2"
